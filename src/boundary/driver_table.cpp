@@ -1,0 +1,167 @@
+// The driver table: one function per slot, each forwarding to the driver
+// object behind the host's pointer. Exceptions pass to the host as they are.
+#include <memory>
+
+#include "boundary/driver_object.h"
+#include "config/menu_entry.h"
+#include "driver/zud30.h"
+#include "vu30.h"
+
+namespace vu30::boundary {
+
+void ForgetDriver(Vu30Driver* self);
+
+DriverObject& ObjectOf(Vu30Driver* self) {
+  if (self == nullptr || self->table != &DriverTable()) {
+    throw EVu30Refused("vu30: not a driver object of this library");
+  }
+  // The object's first member is the boundary header (standard layout).
+  return *reinterpret_cast<DriverObject*>(self);
+}
+
+driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }
+
+namespace {
+
+void VU30_CALL Abstract(Vu30Driver* /*self*/) { throw EAbstractError("Abstract error"); }
+
+uint8_t* VU30_CALL GetDriverInfo(uint8_t* result, Vu30Driver* self) {
+  (void)DriverOf(self);
+  driver::ZUD30::GetDriverInfo(result);
+  return result;
+}
+
+void VU30_CALL SetLinkStatus(Vu30Driver* self, uint8_t post, uint8_t value) {
+  DriverOf(self).SetLinkStatus(post, value);
+}
+
+uint8_t VU30_CALL GetLinkStatus(Vu30Driver* self, uint8_t post) {
+  return DriverOf(self).GetLinkStatus(post);
+}
+
+uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                           int32_t exchange) {
+  return DriverOf(self).StopPump(post, exchange);
+}
+
+int32_t VU30_CALL StopPumpNow(Vu30Driver* self, int32_t post) {
+  (void)DriverOf(self);
+  self->table->StopPump(self, post & 0xFF, 0, 1);
+  return 0;
+}
+
+void VU30_CALL ReadFinalDispense(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                 double* volume, double* money) {
+  DriverOf(self).ReadFinalDispense(post, volume, money);
+}
+
+void VU30_CALL ReadCounter(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
+                           double* counter, double* second, int32_t /*reserved2*/,
+                           int32_t /*reserved3*/) {
+  DriverOf(self).ReadCounter(post, nozzle, counter, second);
+}
+
+void VU30_CALL Nop8(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                    int32_t) {
+  (void)DriverOf(self);
+}
+
+double VU30_CALL PollDispense(Vu30Driver* self, int32_t post, int32_t mode, double* money) {
+  return DriverOf(self).PollDispense(post, mode, money);
+}
+
+uint32_t VU30_CALL GetPumpState(Vu30Driver* self, uint8_t post, int32_t /*reserved*/) {
+  return DriverOf(self).GetPumpState(post);
+}
+
+void VU30_CALL SetPrice(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
+                        int32_t /*reserved2*/, int32_t /*reserved3*/, double price) {
+  DriverOf(self).SetPrice(post, nozzle, price);
+}
+
+void VU30_CALL Nop12(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
+
+void VU30_CALL PresetVolume(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                            int32_t nozzle, int32_t /*reserved2*/, double volume) {
+  DriverOf(self).PresetVolume(post, nozzle, volume);
+}
+
+void VU30_CALL PresetMoney(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
+                           int32_t /*reserved2*/, double money) {
+  DriverOf(self).PresetMoney(post, nozzle, money);
+}
+
+void VU30_CALL StartPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                         int32_t /*reserved2*/) {
+  DriverOf(self).StartPump(post);
+}
+
+void VU30_CALL OpenPost(Vu30Driver* self, int32_t post) { DriverOf(self).OpenPost(post); }
+
+void VU30_CALL Nop17(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
+
+void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) {
+  (void)DriverOf(self);
+}
+
+void VU30_CALL StartPumpAlias(Vu30Driver* self, int32_t post, int32_t a, int32_t b,
+                              int32_t /*reserved*/) {
+  (void)DriverOf(self);
+  self->table->StartPump(self, post, a, b);
+}
+
+bool VU30_CALL GetCapability(Vu30Driver* self, int32_t number, int32_t* value) {
+  (void)DriverOf(self);
+  return driver::ZUD30::GetCapability(number, value);
+}
+
+uint8_t* VU30_CALL GetStatusRecord(uint8_t* record, Vu30Driver* self, uint8_t post,
+                                   uint8_t passedOn, int32_t /*reserved*/) {
+  (void)DriverOf(self);
+  if (record == nullptr) throw EVu30Refused("vu30: no status record to fill");
+  record[1] = 0;
+  const auto code = static_cast<uint8_t>(self->table->GetPumpState(self, post, passedOn));
+  record[0] = code;
+  record[14] = static_cast<uint8_t>(code & 7);
+  record[15] = 0;
+  return record;
+}
+
+uint8_t VU30_CALL StopPumpEx(Vu30Driver* self, int32_t post, int32_t a, int32_t /*reserved*/,
+                             int32_t exchange) {
+  (void)DriverOf(self);
+  return self->table->StopPump(self, post, a, exchange & 0xFF);
+}
+
+uint8_t VU30_CALL StopPumpAlt(Vu30Driver* self, int32_t post, int32_t a, int32_t /*reserved*/,
+                              int32_t /*reserved2*/) {
+  (void)DriverOf(self);
+  return self->table->StopPump(self, post, a, 1);
+}
+
+void VU30_CALL AddMenuEntry(Vu30Driver* self, Vu30MenuItem* parentItem,
+                            Vu30CreateItemFn createItem) {
+  (void)DriverOf(self);
+  config::AddMenuEntry(parentItem, createItem, self);
+}
+
+void VU30_CALL Destroy(Vu30Driver* self) {
+  if (self == nullptr) return;
+  std::unique_ptr<DriverObject> object(&ObjectOf(self));
+  ForgetDriver(self);
+}
+
+constexpr Vu30DriverTable kTable = {
+    Abstract,     GetDriverInfo, SetLinkStatus,  GetLinkStatus,    StopPump,
+    StopPumpNow,  ReadFinalDispense, ReadCounter, Nop8,            PollDispense,
+    GetPumpState, SetPrice,      Nop12,          PresetVolume,     PresetMoney,
+    StartPump,    OpenPost,      Nop17,          Nop18,            StartPumpAlias,
+    GetCapability, GetStatusRecord, StopPumpEx,  StopPumpAlt,      AddMenuEntry,
+    Destroy,
+};
+
+}  // namespace
+
+const Vu30DriverTable& DriverTable() { return kTable; }
+
+}  // namespace vu30::boundary

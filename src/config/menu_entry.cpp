@@ -1,0 +1,67 @@
+#include "config/menu_entry.h"
+
+#include <atomic>
+#include <string_view>
+
+#include "config/port_type_dialog.h"
+#include "platform/cp1251.h"
+
+namespace vu30::config {
+
+namespace {
+
+// True from library load until the first AddMenuEntry that completes.
+std::atomic<bool> MenuPending{true};
+
+constexpr auto kTrkCaption = platform::Cp1251Literal("&ТРК");
+constexpr auto kEntryCaption = platform::Cp1251Literal("Программирование параметров Trovelheim");
+static_assert(kTrkCaption.view() == std::string_view("\x26\xD2\xD0\xCA"));
+
+// The entry's click handler. It uses neither the driver object it is bound to
+// nor the sender: the dialog is library-wide. Returns after the dialog has
+// closed, or at once when there is no screen to show it on.
+void VU30_CALL MenuParamsClick(void* /*data*/, void* /*sender*/) { COMTypeTRKForm.ShowDialog(); }
+
+const Vu30MenuItemTable& TableOf(Vu30MenuItem* item, const char* what) {
+  if (item == nullptr || item->table == nullptr) {
+    throw EVu30Refused(std::string("AddMenuEntry: ") + what + " is not a menu item");
+  }
+  return *item->table;
+}
+
+Vu30MenuItem* CreateMenuItem(Vu30MenuItem* parent, Vu30CreateItemFn createItem, void* clickData) {
+  Vu30MenuItem* item = createItem(parent, -1);
+  const Vu30MenuItemTable& table = TableOf(item, "the item made by CreateItem");
+  table.SetCaption(item, kEntryCaption.c_str());
+  table.SetHint(item, kEntryCaption.c_str());
+  table.SetHelpContext(item, 0);
+  table.SetShortCut(item, 0);
+  Vu30BoundMethod onClick{};
+  onClick.code = reinterpret_cast<void*>(&MenuParamsClick);
+  onClick.data = clickData;
+  table.SetOnClick(item, onClick);
+  return item;
+}
+
+}  // namespace
+
+void AddMenuEntry(Vu30MenuItem* parentItem, Vu30CreateItemFn createItem, void* clickData) {
+  if (MenuPending.load(std::memory_order_relaxed)) {
+    const Vu30MenuItemTable& parent = TableOf(parentItem, "the parent item");
+    if (createItem == nullptr) throw EVu30Refused("AddMenuEntry: no item-creation function");
+    const int32_t count = parent.Count(parentItem);
+    for (int32_t i = 0; i < count; ++i) {
+      Vu30MenuItem* child = parent.Item(parentItem, i);
+      const char* caption = TableOf(child, "a child of the parent item").Caption(child);
+      if (caption != nullptr && std::string_view(caption) == kTrkCaption.view()) {
+        CreateMenuItem(child, createItem, clickData);
+        break;
+      }
+    }
+  }
+  MenuPending.store(false, std::memory_order_relaxed);
+}
+
+void ResetMenuEntry() { MenuPending.store(true, std::memory_order_relaxed); }
+
+}  // namespace vu30::config

@@ -1,0 +1,246 @@
+#include "config/port_type_dialog.h"
+
+#include <charconv>
+#include <utility>
+
+#include "platform/ini_file.h"
+
+namespace vu30::config {
+
+TCOMTypeTRKForm COMTypeTRKForm(PortTypes());
+
+namespace {
+
+bool CountsImpulses(std::string_view typeName) { return typeName == "ER112" || typeName == "FAS"; }
+
+std::string Decimal(int value) { return std::to_string(value); }
+
+}  // namespace
+
+int TypeIndex(std::string_view name) {
+  for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
+    if (kTypeNames[i] == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::optional<int> ParseWholeNumber(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  if (text.empty() || text.front() == '+' || (plus && text.front() == '-')) return std::nullopt;
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+TCOMTypeTRKForm::TCOMTypeTRKForm(PortTypeTable& table) : table_(table) {}
+
+TCOMTypeTRKForm::~TCOMTypeTRKForm() = default;
+
+void TCOMTypeTRKForm::SetViewFactory(TCOMTypeTRKViewFactory factory) {
+  factory_ = std::move(factory);
+  ReleaseView();
+}
+
+void TCOMTypeTRKForm::ReleaseView() {
+  if (!showing_) view_.reset();
+}
+
+TCOMTypeTRKView* TCOMTypeTRKForm::View() {
+  if (!view_ && factory_) view_ = factory_(*this);
+  return view_.get();
+}
+
+bool TCOMTypeTRKForm::ShowDialog() {
+  // A second request while the dialog is up (a click reaching the host's
+  // menu from inside the modal loop) shows nothing more.
+  if (showing_) return false;
+  TCOMTypeTRKView* view = View();
+  if (view == nullptr) return false;
+  view->SendShowMessage();
+  return true;
+}
+
+void TCOMTypeTRKForm::WMShowDialog() {
+  TCOMTypeTRKView* view = View();
+  if (view == nullptr || showing_) return;
+  showing_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{showing_};
+  view->ShowModal();  // the modal result is not used
+}
+
+void TCOMTypeTRKForm::FormShow() {
+  rows_.clear();
+  for (int port = kFirstPort; port <= kLastPort; ++port) {
+    if (!table_.InUse(port)) continue;
+    const uint8_t type = table_.TrkType(port);
+    PortTypeRow row;
+    row.port = Decimal(port);
+    row.type = type < kTypeNames.size() ? std::string(kTypeNames[type]) : std::string();
+    row.impulses = Decimal(table_.Impl(port));
+    rows_.push_back(std::move(row));
+  }
+  if (TCOMTypeTRKView* view = View()) {
+    // Editors left open at the last closing would point at rows that are gone.
+    view->SetComboVisible(false);
+    view->SetSpinVisible(false);
+    view->SetRows(rows_);
+  }
+}
+
+void TCOMTypeTRKForm::SetCell(int row, int column, std::string text) {
+  PortTypeRow& r = rows_[static_cast<std::size_t>(row)];
+  std::string& cell = column == kColumnPort ? r.port : column == kColumnType ? r.type : r.impulses;
+  cell = std::move(text);
+  if (TCOMTypeTRKView* view = View()) view->SetCell(row, column, cell);
+}
+
+void TCOMTypeTRKForm::LVMouseUp(int x) {
+  TCOMTypeTRKView* view = View();
+  if (view == nullptr) return;
+  view->SetComboVisible(false);
+  const int row = view->SelectedRow();
+  if (!ValidRow(row)) return;
+  const int w1 = view->ColumnWidth(kColumnPort);
+  const int w2 = view->ColumnWidth(kColumnType);
+  const int top = view->RowTop(row) + view->ListTop();
+  const PortTypeRow& r = rows_[static_cast<std::size_t>(row)];
+  if (w1 < x && x < w1 + w2) {
+    view->MoveComboTop(top);
+    view->SelectComboItem(TypeIndex(r.type));
+    view->SetComboVisible(true);
+    view->DropDownCombo();
+  } else if (x > w1 + w2 && CountsImpulses(r.type)) {
+    view->MoveSpinTop(top);
+    view->SetSpinText(r.impulses);
+    view->SetSpinVisible(true);
+  }
+}
+
+void TCOMTypeTRKForm::cbTypeChange() {
+  TCOMTypeTRKView* view = View();
+  if (view == nullptr) return;
+  const int row = view->SelectedRow();
+  if (!ValidRow(row)) return;
+  const std::string text = view->ComboText();
+  SetCell(row, kColumnType, text);
+  view->SetComboVisible(false);
+  if (!CountsImpulses(text)) {
+    SetCell(row, kColumnImpulses, std::string());
+    return;
+  }
+  if (!rows_[static_cast<std::size_t>(row)].impulses.empty()) return;
+  const std::optional<int> port = ParseWholeNumber(rows_[static_cast<std::size_t>(row)].port);
+  if (port && *port >= kFirstPort && *port <= kLastPort) {
+    SetCell(row, kColumnImpulses, Decimal(table_.Impl(*port)));
+  }
+}
+
+void TCOMTypeTRKForm::cbTypeCloseUp() {
+  if (TCOMTypeTRKView* view = View()) view->SetComboVisible(false);
+}
+
+void TCOMTypeTRKForm::edImpExit() {
+  TCOMTypeTRKView* view = View();
+  if (view == nullptr) return;
+  const int row = view->SelectedRow();
+  if (ValidRow(row)) SetCell(row, kColumnImpulses, view->SpinText());
+  view->SetSpinVisible(false);
+}
+
+void TCOMTypeTRKForm::edImpKeyDown(int key) {
+  if (key == kKeyEnter) edImpExit();
+}
+
+void TCOMTypeTRKForm::LVChange() {
+  if (TCOMTypeTRKView* view = View()) {
+    view->SetComboVisible(false);
+    view->SetSpinVisible(false);
+  }
+}
+
+bool TCOMTypeTRKForm::BitBtn4Click() {
+  struct Change {
+    int port;
+    uint8_t type;
+    uint8_t impl;
+  };
+  std::vector<Change> changes;
+  std::string refusal;
+  // Every row is checked before anything changes: the table and the file
+  // take all rows or none.
+  for (std::size_t i = 0; i < rows_.size() && refusal.empty(); ++i) {
+    const PortTypeRow& r = rows_[i];
+    const std::optional<int> port = ParseWholeNumber(r.port);
+    if (!port || *port < kFirstPort || *port > kLastPort) {
+      refusal = "Строка " + Decimal(static_cast<int>(i) + 1) + ": «" + r.port +
+                "» не номер COM-порта (целое число от 0 до 30).";
+      break;
+    }
+    // A name that is not among the combo's items is stored as 255.
+    const int index = TypeIndex(r.type);
+    Change change{*port, static_cast<uint8_t>(index < 0 ? 255 : index), kDefaultImpl};
+    if (!r.impulses.empty()) {
+      const std::optional<int> impl = ParseWholeNumber(r.impulses);
+      if (!impl) {
+        refusal = "COM-порт " + Decimal(*port) + ": «" + r.impulses +
+                  "» не целое число импульсов на литр.";
+        break;
+      }
+      change.impl = static_cast<uint8_t>(*impl & 0xFF);  // the low 8 bits, as stored
+    }
+    changes.push_back(change);
+  }
+  TCOMTypeTRKView* view = View();
+  if (!refusal.empty()) {
+    if (view != nullptr) view->ShowMessage(refusal + " Ничего не сохранено.");
+    return false;
+  }
+  for (const Change& c : changes) {
+    table_.SetTrkType(c.port, c.type);
+    table_.SetImpl(c.port, c.impl);
+  }
+  if (!table_.Save() && view != nullptr) {
+    view->ShowMessage("Файл " + PortTypeTable::FileName() +
+                      " не записан. Новые типы ТРК действуют, пока драйвер загружен, "
+                      "но после перезапуска будут прочитаны прежние.");
+  }
+  return true;
+}
+
+TFormPlacement::TFormPlacement(std::string section) : section_(std::move(section)) {}
+
+std::optional<Placement> TFormPlacement::Restore(const std::string& path) const {
+  const platform::IniFile file(path);
+  const auto read = [&](const char* key, long long low, long long high) -> std::optional<int> {
+    const std::optional<std::string> text = file.Read(section_, key);
+    if (!text) return std::nullopt;
+    const std::optional<int> value = ParseWholeNumber(*text);
+    if (!value || *value < low || *value > high) return std::nullopt;
+    return value;
+  };
+  const auto left = read("Left", -100000, 100000);
+  const auto top = read("Top", -100000, 100000);
+  const auto width = read("Width", 1, 10000);
+  const auto height = read("Height", 1, 10000);
+  if (!left || !top || !width || !height) return std::nullopt;
+  return Placement{*left, *top, *width, *height};
+}
+
+bool TFormPlacement::Save(const std::string& path, const Placement& placement) const {
+  platform::IniFile file(path);
+  return file.Write(section_, "Left", Decimal(placement.left)) &&
+         file.Write(section_, "Top", Decimal(placement.top)) &&
+         file.Write(section_, "Width", Decimal(placement.width)) &&
+         file.Write(section_, "Height", Decimal(placement.height));
+}
+
+}  // namespace vu30::config

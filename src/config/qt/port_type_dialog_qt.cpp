@@ -1,0 +1,269 @@
+#include "config/qt/port_type_dialog_qt.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTreeWidget>
+
+namespace vu30::config::qt {
+
+namespace {
+
+QString Text(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+QFont Tahoma(int pixelHeight) {
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(pixelHeight);
+  return font;
+}
+
+}  // namespace
+
+void TypeCombo::hidePopup() {
+  QComboBox::hidePopup();
+  emit closedUp();
+}
+
+ComTypeTrkDialog::ComTypeTrkDialog(TCOMTypeTRKForm& form, QWidget* owner)
+    : QDialog(owner), form_(form) {
+  setObjectName(QStringLiteral("COMTypeTRKForm"));
+  setWindowTitle(QStringLiteral("Типы ТРК на COM-портах"));
+  setFont(Tahoma(11));
+  setFixedSize(264, 322);
+
+  LV = new QTreeWidget(this);
+  LV->setObjectName(QStringLiteral("LV"));
+  LV->setGeometry(7, 8, 249, 267);
+  LV->setFont(Tahoma(13));
+  LV->setColumnCount(4);
+  LV->setHeaderLabels({QString(), QStringLiteral("COM-порт"), QStringLiteral("Тип ТРК"),
+                       QStringLiteral("Имп/л")});
+  LV->setColumnWidth(kColumnCaption, 1);
+  LV->setColumnWidth(kColumnPort, 65);
+  LV->setColumnWidth(kColumnType, 120);
+  LV->setRootIsDecorated(false);
+  LV->setItemsExpandable(false);
+  LV->setIndentation(0);
+  LV->setUniformRowHeights(true);
+  LV->setAllColumnsShowFocus(true);
+  LV->setSelectionMode(QAbstractItemView::SingleSelection);
+  LV->setSelectionBehavior(QAbstractItemView::SelectRows);
+  LV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  LV->viewport()->installEventFilter(this);
+
+  cbType = new TypeCombo(this);
+  cbType->setObjectName(QStringLiteral("cbType"));
+  cbType->setGeometry(72, 144, 124, 21);
+  cbType->setEditable(true);
+  cbType->setInsertPolicy(QComboBox::NoInsert);
+  for (std::string_view name : kTypeNames) cbType->addItem(Text(name));
+  cbType->setEditText(Text(kTypeNames[kTypeEC2000]));
+  cbType->hide();
+
+  BitBtn3 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                            QStringLiteral("Отменить"), this);
+  BitBtn3->setObjectName(QStringLiteral("BitBtn3"));
+  BitBtn3->setGeometry(150, 289, 101, 25);
+
+  BitBtn4 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
+                            QStringLiteral("Сохранить"), this);
+  BitBtn4->setObjectName(QStringLiteral("BitBtn4"));
+  BitBtn4->setGeometry(8, 289, 97, 25);
+  BitBtn4->setDefault(true);
+
+  Bevel1 = new QFrame(this);
+  Bevel1->setObjectName(QStringLiteral("Bevel1"));
+  Bevel1->setFrameShape(QFrame::HLine);
+  Bevel1->setFrameShadow(QFrame::Sunken);
+  Bevel1->setGeometry(0, 281, 259, 2);
+
+  edImp = new QSpinBox(this);
+  edImp->setObjectName(QStringLiteral("edImp"));
+  edImp->setGeometry(202, 144, 49, 21);
+  edImp->setRange(1, 255);
+  edImp->setValue(100);
+  edImp->hide();
+  edImp->installEventFilter(this);
+
+  // The editors lie over the list.
+  cbType->raise();
+  edImp->raise();
+  setTabOrder(LV, cbType);
+  setTabOrder(cbType, BitBtn3);
+  setTabOrder(BitBtn3, BitBtn4);
+  setTabOrder(BitBtn4, edImp);
+
+  connect(LV, &QTreeWidget::itemSelectionChanged, this, [this] { Run([this] { form_.LVChange(); }); });
+  connect(cbType, &QComboBox::currentTextChanged, this,
+          [this] { Run([this] { form_.cbTypeChange(); }); });
+  connect(cbType, &TypeCombo::closedUp, this, [this] { Run([this] { form_.cbTypeCloseUp(); }); });
+  connect(BitBtn4, &QPushButton::clicked, this, [this] {
+    bool close = false;
+    Run([this, &close] { close = form_.BitBtn4Click(); });
+    if (close) accept();
+  });
+  connect(BitBtn3, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ComTypeTrkDialog::Run(const std::function<void()>& handler) {
+  if (inHandler_) return;
+  inHandler_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{inHandler_};
+  handler();
+}
+
+bool ComTypeTrkDialog::event(QEvent* e) {
+  if (e->type() == static_cast<QEvent::Type>(kShowDialogEvent)) {
+    form_.WMShowDialog();
+    return true;
+  }
+  return QDialog::event(e);
+}
+
+void ComTypeTrkDialog::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (!e->spontaneous()) Run([this] { form_.FormShow(); });
+}
+
+bool ComTypeTrkDialog::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == LV->viewport() && e->type() == QEvent::MouseButtonRelease) {
+    const int x = static_cast<QMouseEvent*>(e)->position().toPoint().x();
+    Run([this, x] { form_.LVMouseUp(x); });
+  } else if (watched == edImp && e->type() == QEvent::FocusOut) {
+    Run([this] { form_.edImpExit(); });
+  } else if (watched == edImp && e->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    Run([this, enter] { form_.edImpKeyDown(enter ? kKeyEnter : 0); });
+  }
+  return false;  // the widgets still get every event
+}
+
+QtComTypeTrkView::QtComTypeTrkView(TCOMTypeTRKForm& form, QWidget* owner)
+    : form_(form), owner_(owner) {}
+
+QtComTypeTrkView::~QtComTypeTrkView() {
+  // Without an application object a widget cannot be deleted safely; the
+  // process is then ending anyway.
+  if (dialog_ && QCoreApplication::instance() != nullptr) delete dialog_.data();
+}
+
+ComTypeTrkDialog* QtComTypeTrkView::Dialog() const {
+  if (!dialog_) dialog_ = new ComTypeTrkDialog(form_, owner_.data());
+  return dialog_.data();
+}
+
+void QtComTypeTrkView::SetRows(const std::vector<PortTypeRow>& rows) {
+  QTreeWidget* lv = Dialog()->LV;
+  const QSignalBlocker block(lv);
+  lv->clear();
+  for (const PortTypeRow& row : rows) {
+    auto* item = new QTreeWidgetItem(lv);
+    item->setText(kColumnPort, Text(row.port));
+    item->setText(kColumnType, Text(row.type));
+    item->setText(kColumnImpulses, Text(row.impulses));
+  }
+}
+
+void QtComTypeTrkView::SetCell(int row, int column, const std::string& text) {
+  if (QTreeWidgetItem* item = Dialog()->LV->topLevelItem(row)) item->setText(column, Text(text));
+}
+
+int QtComTypeTrkView::SelectedRow() const {
+  QTreeWidget* lv = Dialog()->LV;
+  const QList<QTreeWidgetItem*> selected = lv->selectedItems();
+  return selected.isEmpty() ? -1 : lv->indexOfTopLevelItem(selected.front());
+}
+
+int QtComTypeTrkView::ColumnWidth(int column) const { return Dialog()->LV->columnWidth(column); }
+
+int QtComTypeTrkView::RowTop(int row) const {
+  QTreeWidget* lv = Dialog()->LV;
+  QTreeWidgetItem* item = lv->topLevelItem(row);
+  if (item == nullptr) return 0;
+  return lv->visualItemRect(item).top() + lv->viewport()->geometry().top();
+}
+
+int QtComTypeTrkView::ListTop() const { return Dialog()->LV->y(); }
+
+void QtComTypeTrkView::SetComboVisible(bool visible) { Dialog()->cbType->setVisible(visible); }
+
+void QtComTypeTrkView::MoveComboTop(int top) {
+  QComboBox* combo = Dialog()->cbType;
+  combo->move(combo->x(), top);
+}
+
+void QtComTypeTrkView::SelectComboItem(int index) {
+  QComboBox* combo = Dialog()->cbType;
+  const QSignalBlocker block(combo);
+  combo->setCurrentIndex(index);
+}
+
+void QtComTypeTrkView::DropDownCombo() { Dialog()->cbType->showPopup(); }
+
+std::string QtComTypeTrkView::ComboText() const { return Utf8(Dialog()->cbType->currentText()); }
+
+void QtComTypeTrkView::SetSpinVisible(bool visible) { Dialog()->edImp->setVisible(visible); }
+
+void QtComTypeTrkView::MoveSpinTop(int top) {
+  QSpinBox* spin = Dialog()->edImp;
+  spin->move(spin->x(), top);
+}
+
+void QtComTypeTrkView::SetSpinText(const std::string& text) {
+  bool ok = false;
+  const int value = Text(text).trimmed().toInt(&ok);
+  if (ok) Dialog()->edImp->setValue(value);  // kept within 1..255 by the editor
+}
+
+std::string QtComTypeTrkView::SpinText() const {
+  QSpinBox* spin = Dialog()->edImp;
+  spin->interpretText();  // a half-typed number is settled first
+  return Utf8(spin->cleanText());
+}
+
+void QtComTypeTrkView::ShowMessage(const std::string& text) {
+  QMessageBox::warning(Dialog(), Dialog()->windowTitle(), Text(text));
+}
+
+void QtComTypeTrkView::SendShowMessage() {
+  QEvent message(static_cast<QEvent::Type>(kShowDialogEvent));
+  QCoreApplication::sendEvent(Dialog(), &message);
+}
+
+ModalResult QtComTypeTrkView::ShowModal() {
+  ComTypeTrkDialog* dialog = Dialog();
+  const TFormPlacement keeper(kPlacementSection);
+  const std::string file = PortTypeTable::FileName();
+  const std::optional<Placement> placement = keeper.Restore(file);
+  // A stored position off every screen (a monitor since removed) is ignored.
+  if (placement && QGuiApplication::screenAt(QPoint(placement->left, placement->top)) != nullptr) {
+    dialog->move(placement->left, placement->top);
+    dialog->resize(placement->width, placement->height);
+  } else if (!placement) {
+    dialog->move(0, 0);
+  }
+  const int result = dialog->exec();
+  if (dialog_) {
+    const QRect frame = dialog_->frameGeometry();
+    keeper.Save(file, {frame.x(), frame.y(), dialog_->width(), dialog_->height()});
+  }
+  return result == QDialog::Accepted ? ModalResult::kOk : ModalResult::kCancel;
+}
+
+}  // namespace vu30::config::qt

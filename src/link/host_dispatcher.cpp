@@ -1,0 +1,103 @@
+#include "link/host_dispatcher.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace vu30::link {
+namespace {
+
+// The thunks: code of the bound methods registered with the host's
+// dispatcher; data is the registered C++ object, cast from its interface type.
+
+bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer, int32_t reserved,
+                               uint8_t* count, uint8_t* expected) {
+  if (data == nullptr || count == nullptr || expected == nullptr) return false;
+  return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count,
+                                                      *expected);
+}
+
+void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,
+                                 int32_t reserved, uint8_t length) {
+  try {
+    if (data == nullptr) return;
+    static_cast<MessageHook*>(data)->RouteMessage(workerAddress, buffer, reserved, length);
+  } catch (...) {
+    // Called on the dispatcher's own thread: nothing may escape.
+  }
+}
+
+void VU30_CALL PreparePostThunk(void* data, uint8_t post) {
+  try {
+    if (data == nullptr) return;
+    static_cast<PostInitHandler*>(data)->PreparePost(post);
+  } catch (...) {
+    // Called on the dispatcher's own thread: nothing may escape.
+  }
+}
+
+// Checked so that the thunks' types match the boundary's callback types.
+constexpr Vu30CheckReplyFn kCheckReply = &CheckReplyThunk;
+constexpr Vu30RouteMessageFn kRouteMessage = &RouteMessageThunk;
+constexpr Vu30PreparePostFn kPreparePost = &PreparePostThunk;
+
+template <typename Fn>
+Vu30BoundMethod Bind(Fn code, void* data) {
+  return Vu30BoundMethod{reinterpret_cast<void*>(code), data};
+}
+
+// An entry of the host's table; a missing one is an error of the host.
+template <typename Fn>
+Fn Entry(Fn fn, const char* name) {
+  if (fn == nullptr) {
+    throw std::logic_error(std::string("vu30: the port dispatcher has no ") + name);
+  }
+  return fn;
+}
+
+}  // namespace
+
+int32_t HostDispatcher::GetChannelError(uint8_t channel) {
+  return Entry(host_->table->GetChannelError, "GetChannelError")(host_, channel);
+}
+
+void HostDispatcher::SetChannelError(uint8_t channel, int32_t code) {
+  Entry(host_->table->SetChannelError, "SetChannelError")(host_, channel, code);
+}
+
+void HostDispatcher::SetChannelStatus(uint8_t channel, uint8_t status) {
+  Entry(host_->table->SetChannelStatus, "SetChannelStatus")(host_, channel, status);
+}
+
+uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
+  return Entry(host_->table->GetChannelStatus, "GetChannelStatus")(host_, channel);
+}
+
+int32_t HostDispatcher::ConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings) {
+  return Entry(host_->table->ConfigureChannel, "ConfigureChannel")(host_, post, mode,
+                                                                   lineSettings);
+}
+
+int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress, const uint8_t* request,
+                                 uint8_t requestLength, uint8_t* reply, uint8_t replyLength,
+                                 uint8_t replyType) {
+  return Entry(host_->table->Transact, "Transact")(host_, channel, lineAddress, request,
+                                                   requestLength, reply, replyLength,
+                                                   replyType);
+}
+
+void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {
+  Entry(host_->table->SetReplyChecker, "SetReplyChecker")(
+      host_, channel, Bind(kCheckReply, static_cast<void*>(&checker)));
+}
+
+void HostDispatcher::SetMessageHook(uint8_t post, MessageHook& hook) {
+  Entry(host_->table->SetMessageHook, "SetMessageHook")(
+      host_, post, Bind(kRouteMessage, static_cast<void*>(&hook)));
+}
+
+void HostDispatcher::SetPostInit(uint8_t post, PostInitHandler& handler) {
+  Entry(host_->table->SetPostInit, "SetPostInit")(host_, post,
+                                                  Bind(kPreparePost, static_cast<void*>(&handler)));
+}
+
+}  // namespace vu30::link

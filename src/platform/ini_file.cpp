@@ -1,0 +1,329 @@
+#include "platform/ini_file.h"
+
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vu30::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBlanks = " \t\v\f\r";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return kBlanks.find(c) != std::string_view::npos; }
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// Positions [begin, end) of text with the blanks at both ends left out.
+void TrimRange(const std::string& text, std::size_t& begin, std::size_t& end) {
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+}
+
+// One line of the file as the reader sees it. Positions index the file text.
+struct Line {
+  enum class Kind { Other, Section, Key };
+  Kind kind = Kind::Other;
+  std::size_t next = 0;          // start of the following line (or the text's end)
+  bool terminated = false;       // the line ends with '\n'
+  bool blank = false;            // nothing but blanks
+  std::string_view name;         // section or key name, blanks removed
+  std::size_t valueBegin = 0;    // Key: the value, blanks removed
+  std::size_t valueEnd = 0;
+};
+
+// Splits text into lines and classifies them the Windows way: a line whose
+// first non-blank character is '[' and that has a ']' names a section; a line
+// that starts with ';' is a comment; any other line with a '=' and a
+// non-empty name before it is a key; everything else is kept as it is.
+std::vector<Line> Scan(const std::string& text) {
+  std::vector<Line> lines;
+  std::size_t pos = 0;
+  if (text.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) pos = kUtf8Bom.size();
+  while (pos < text.size()) {
+    Line line;
+    const std::size_t newline = text.find('\n', pos);
+    std::size_t end = newline == std::string::npos ? text.size() : newline;
+    line.terminated = newline != std::string::npos;
+    line.next = line.terminated ? newline + 1 : text.size();
+    std::size_t begin = pos;
+    TrimRange(text, begin, end);  // also drops the '\r' of a CRLF line
+    line.blank = begin == end;
+    if (begin < end && text[begin] == '[') {
+      const std::size_t close = text.find(']', begin + 1);
+      if (close != std::string::npos && close < end) {
+        std::size_t nameBegin = begin + 1;
+        std::size_t nameEnd = close;
+        TrimRange(text, nameBegin, nameEnd);
+        line.kind = Line::Kind::Section;
+        line.name = std::string_view(text).substr(nameBegin, nameEnd - nameBegin);
+      }
+    } else if (begin < end && text[begin] != ';') {
+      const std::size_t equals = text.find('=', begin);
+      if (equals != std::string::npos && equals < end) {
+        std::size_t nameEnd = equals;
+        std::size_t nameBegin = begin;
+        TrimRange(text, nameBegin, nameEnd);
+        if (nameBegin < nameEnd) {
+          line.kind = Line::Kind::Key;
+          line.name = std::string_view(text).substr(nameBegin, nameEnd - nameBegin);
+          line.valueBegin = equals + 1;
+          line.valueEnd = end;
+          TrimRange(text, line.valueBegin, line.valueEnd);
+        }
+      }
+    }
+    lines.push_back(line);
+    pos = line.next;
+  }
+  return lines;
+}
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Where a key stands: the first section of that name (as Windows, later
+// sections of the same name are not looked at), the last key line in it, and
+// the key's own line when present. Indexes into the lines, kNone when absent.
+struct Place {
+  std::size_t section = kNone;
+  std::size_t lastKey = kNone;
+  std::size_t key = kNone;
+};
+
+Place Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+  Place place;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Line& line = lines[i];
+    if (line.kind == Line::Kind::Section) {
+      if (place.section != kNone) break;  // end of the first matching section
+      if (EqualsIgnoreCase(line.name, section)) place.section = i;
+    } else if (line.kind == Line::Kind::Key && place.section != kNone) {
+      place.lastKey = i;
+      if (place.key == kNone && EqualsIgnoreCase(line.name, key)) place.key = i;
+    }
+  }
+  return place;
+}
+
+// The line ending of the file: that of its first line, else the platform's.
+std::string LineEnding(const std::string& text) {
+  const std::size_t newline = text.find('\n');
+  if (newline == std::string::npos) {
+#if defined(_WIN32)
+    return "\r\n";
+#else
+    return "\n";
+#endif
+  }
+  return newline > 0 && text[newline - 1] == '\r' ? "\r\n" : "\n";
+}
+
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult ReadWholeFile(const std::string& path, std::string& text) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) {
+    text.clear();
+    return ReadResult::Missing;
+  }
+  if (ec || status.type() == fs::file_type::directory) return ReadResult::Failed;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return ReadResult::Failed;
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return ReadResult::Failed;
+  text = std::move(content);
+  return ReadResult::Ok;
+}
+
+// A temporary name beside target, unique within this process and unlikely to
+// meet another process's.
+std::string TemporaryName(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+#if defined(_WIN32)
+  const long pid = _getpid();
+#else
+  const long pid = static_cast<long>(getpid());
+#endif
+  const auto ticks = static_cast<unsigned long long>(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+  return target.string() + ".vu30tmp." + std::to_string(pid) + "." +
+         std::to_string(counter.fetch_add(1)) + "." + std::to_string(ticks % 1000000007ULL);
+}
+
+// Replaces the file at path by text: written in full to a temporary file in
+// the same directory, then renamed over it, so that a failed write leaves the
+// old file as it was. A symbolic link is followed, and the file keeps its
+// permission bits.
+bool ReplaceFile(const std::string& path, const std::string& text) {
+  std::error_code ec;
+  fs::path target(path);
+  if (fs::is_symlink(target, ec)) {
+    const fs::path resolved = fs::canonical(target, ec);
+    if (!ec) target = resolved;
+  }
+  const std::string temporary = TemporaryName(target);
+
+#if defined(_WIN32)
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      fs::remove(temporary, ec);
+      return false;
+    }
+  }
+#else
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
+  std::size_t written = 0;
+  while (ok && written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+    } else {
+      written += static_cast<std::size_t>(n);
+    }
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  if (::close(fd) != 0) ok = false;
+  if (!ok) {
+    (void)::unlink(temporary.c_str());
+    return false;
+  }
+#endif
+
+  fs::rename(temporary, target, ec);
+  if (ec) {
+    fs::remove(temporary, ec);
+    return false;
+  }
+  return true;
+}
+
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+bool HasOuterBlanks(std::string_view s) {
+  return !s.empty() && (IsBlank(s.front()) || IsBlank(s.back()));
+}
+
+}  // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {
+  if (ReadWholeFile(path_, text_) != ReadResult::Ok) text_.clear();
+}
+
+std::optional<std::string> IniFile::Read(const std::string& section,
+                                         const std::string& key) const {
+  const std::vector<Line> lines = Scan(text_);
+  const Place place = Locate(lines, section, key);
+  if (place.key == kNone) return std::nullopt;
+  const Line& line = lines[place.key];
+  std::string value = text_.substr(line.valueBegin, line.valueEnd - line.valueBegin);
+  // As Windows does, one pair of matching quotes around the value is removed.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+std::optional<long long> IniFile::ReadInteger(const std::string& section,
+                                              const std::string& key) const {
+  const std::optional<std::string> value = Read(section, key);
+  if (!value) return std::nullopt;
+  const std::string& text = *value;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+  // Accumulated modulo 2^32 like the platform's 32-bit conversion.
+  std::uint32_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = magnitude * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  }
+  if (negative) magnitude = 0u - magnitude;
+  return static_cast<long long>(static_cast<std::int32_t>(magnitude));
+}
+
+bool IniFile::Write(const std::string& section, const std::string& key,
+                    const std::string& value) {
+  // Names and values that could not be read back as written are refused.
+  if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
+      HasLineBreak(value) || HasOuterBlanks(section) || HasOuterBlanks(key) ||
+      section.find(']') != std::string::npos || key.find('=') != std::string::npos ||
+      key.front() == ';' || key.front() == '[') {
+    return false;
+  }
+
+  // The file as it is now: another program may have changed it since.
+  std::string current;
+  if (ReadWholeFile(path_, current) == ReadResult::Failed) return false;
+
+  const std::vector<Line> lines = Scan(current);
+  const Place place = Locate(lines, section, key);
+  const std::string eol = LineEnding(current);
+  std::string updated;
+  if (place.key != kNone) {
+    // Only the value changes; the name, the blanks and the line ending stay.
+    const Line& line = lines[place.key];
+    updated = current.substr(0, line.valueBegin) + value + current.substr(line.valueEnd);
+  } else if (place.section != kNone) {
+    // A new key after the section's last key (or its header).
+    const Line& after = lines[place.lastKey != kNone ? place.lastKey : place.section];
+    updated = current.substr(0, after.next);
+    if (!after.terminated) updated += eol;
+    updated += key + "=" + value + eol;
+    updated += current.substr(after.next);
+  } else {
+    // A new section at the end of the file, after a blank line.
+    updated = current;
+    if (!updated.empty() && updated.back() != '\n') updated += eol;
+    if (!lines.empty() && !lines.back().blank) updated += eol;
+    updated += "[" + section + "]" + eol + key + "=" + value + eol;
+  }
+
+  if (!ReplaceFile(path_, updated)) {
+    text_ = std::move(current);
+    return false;
+  }
+  text_ = std::move(updated);
+  return true;
+}
+
+}  // namespace vu30::platform

@@ -1,0 +1,20 @@
+#include "platform/thread.h"
+
+namespace vu30::platform {
+
+Thread::Thread(ThreadPriority priority, std::function<void()> body)
+    : thread_([priority, body = std::move(body)] {
+        ApplyPriority(priority);
+        body();
+      }) {}
+
+Thread::~Thread() {
+  Terminate();
+  WaitFor();
+}
+
+void Thread::WaitFor() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+}  // namespace vu30::platform

@@ -1,0 +1,147 @@
+// Prices, presets, start and stop: the frames sent and the state codes moved.
+#include <cmath>
+#include <cstring>
+
+#include "driver_fixture.h"
+#include "vu30.h"
+
+namespace vu30::test {
+namespace {
+
+using Digits = std::vector<uint8_t>;
+
+TEST_F(DriverTest, CreationLeavesEveryPostIdleWithAGoodLink) {
+  for (int post = 1; post <= 30; ++post) {
+    EXPECT_EQ(driver_->GetLinkStatus(post), 1);
+    EXPECT_EQ(driver_->PumpState(post), 0xC0);
+    EXPECT_EQ(driver_->Worker(post), nullptr);
+  }
+  uint8_t info[32];
+  driver::ZUD30::GetDriverInfo(info);
+  EXPECT_EQ(info[0], 31);
+  EXPECT_EQ(std::memcmp(info + 1, "v2.41#\xCF\xF0\xEE\xF2\xEE\xEA\xEE\xEB \xEA \xD2\xD0\xCA Trovelheim",
+                        31),
+            0);
+}
+
+TEST_F(DriverTest, PostsOutsideTheRangeAreRefusedBeforeAnythingIsSent) {
+  for (int post : {0, 31, -1, 256}) {
+    EXPECT_THROW(driver_->StartPump(post), EVu30Refused);
+    EXPECT_THROW(driver_->SetPrice(post, 1, 1.0), EVu30Refused);
+    EXPECT_THROW(driver_->OpenPost(post), EVu30Refused);
+    EXPECT_THROW(driver_->SetLinkStatus(post, 3), EVu30Refused);
+  }
+  EXPECT_TRUE(dispenser_->Frames().empty());
+}
+
+TEST_F(DriverTest, SetPriceSendsFourPriceDigitsAndKeepsThePrice) {
+  driver_->SetPrice(4, 3, 41.3);
+  const auto frames = dispenser_->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].digits, (Digits{2, 2, 4, 1, 3, 0}));
+  EXPECT_EQ(frames[0].lineAddress, 4);
+  EXPECT_EQ(frames[0].replyLength, 1);
+  EXPECT_EQ(driver_->Price(4, 3), 41.3);
+  // Halves go to the even neighbour: 0.125 -> 12 hundredths, 0.135 -> 14.
+  driver_->SetPrice(4, 1, 0.125);
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{2, 0, 0, 0, 1, 2}));
+}
+
+TEST_F(DriverTest, SetPriceRefusesAPriceThatLosesDigitsAndAnyBadNozzle) {
+  driver_->SetPrice(1, 1, 10.0);
+  dispenser_->ClearFrames();
+  for (double bad : {123.45, 99.995, -0.5, std::nan(""), HUGE_VAL}) {
+    EXPECT_THROW(driver_->SetPrice(1, 1, bad), EVu30Refused) << bad;
+  }
+  EXPECT_THROW(driver_->SetPrice(1, 0, 10.0), EVu30Refused);
+  EXPECT_THROW(driver_->SetPrice(1, 9, 10.0), EVu30Refused);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+  EXPECT_EQ(driver_->Price(1, 1), 10.0);
+  driver_->SetPrice(1, 1, 99.99);  // the largest price that fits
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{2, 0, 9, 9, 9, 9}));
+}
+
+TEST_F(DriverTest, AFailedSetPriceKeepsTheNewPriceAndRaisesItsMessage) {
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 7}; });
+  try {
+    driver_->SetPrice(2, 1, 45.5);
+    FAIL() << "no exception";
+  } catch (const ESerialIO& e) {
+    EXPECT_STREQ(e.what(),
+                 "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xE2\xFB\xEF\xEE\xEB\xED\xE8\xF2\xFC "
+                 "\xF3\xF1\xF2\xE0\xED\xEE\xE2\xEA\xF3 \xF6\xE5\xED\xFB");
+  }
+  EXPECT_EQ(driver_->Price(2, 1), 45.5);
+}
+
+TEST_F(DriverTest, StartPumpMovesTheStateByTheTable) {
+  struct Case {
+    uint8_t before, after;
+  };
+  for (Case c : {Case{0xF3, 0xEB}, Case{0xF1, 0xE9}, Case{0xF7, 0xEF}, Case{0xDA, 0xDA},
+                 Case{0xDF, 0xDF}, Case{0xC0, 0xC8}, Case{0xE0, 0xC8}, Case{0xF8, 0xC8},
+                 Case{0xD8, 0xC8}, Case{0xE9, 0xC8}}) {
+    driver_->SetPumpState(5, c.before);
+    driver_->StartPump(5);
+    EXPECT_EQ(driver_->PumpState(5), c.after) << std::hex << int(c.before);
+  }
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{0}));
+}
+
+TEST_F(DriverTest, StartAndStopLeaveTheStateWhenTheReplyIsRejected) {
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{1}}; });  // two bytes: wrong length
+  driver_->SetPumpState(6, 0xF3);
+  driver_->StartPump(6);
+  EXPECT_EQ(driver_->PumpState(6), 0xF3);
+  EXPECT_EQ(driver_->GetLinkStatus(6), 3);
+  driver_->StopPump(6, 1);
+  EXPECT_EQ(driver_->PumpState(6), 0xF3);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 5}; });
+  EXPECT_THROW(driver_->StartPump(6), ESerialIO);
+  EXPECT_THROW(driver_->StopPump(6, 1), ESerialIO);
+  EXPECT_EQ(driver_->PumpState(6), 0xF3);
+}
+
+TEST_F(DriverTest, StopPumpWithoutExchangeSendsNothingEvenOnAFasPort) {
+  Open(7, config::kTypeFAS);
+  driver_->SetPumpState(7, 0xDA);
+  EXPECT_EQ(driver_->StopPump(7, 0x100), 0);  // only the low byte of the flag counts
+  EXPECT_EQ(driver_->PumpState(7), 0xC0);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+  driver_->StopPump(7, 1);
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{5}));
+  EXPECT_EQ(driver_->PumpState(7), 0xD8);  // a FAS port stops in 0xD8
+  Open(8);
+  driver_->SetPumpState(8, 0xDA);
+  driver_->StopPump(8, 1);
+  EXPECT_EQ(driver_->PumpState(8), 0xC0);
+}
+
+TEST_F(DriverTest, PresetsWriteTheDoseRecordOfAnOpenedPost) {
+  EXPECT_THROW(driver_->PresetVolume(3, 1, 10.0), EVu30Refused);  // no worker yet
+  Open(3);
+  driver_->PresetVolume(3, 2, 25.5);
+  EXPECT_EQ(driver_->Worker(3)->DoseNozzle(), 2);
+  EXPECT_EQ(driver_->Worker(3)->DoseAmount(), 25.5);
+  driver_->SetPrice(3, 3, 41.3);
+  driver_->PresetMoney(3, 3, 500);  // 500 / 41.3 = 12.1065... -> 12.11 litres
+  EXPECT_EQ(driver_->Worker(3)->DoseNozzle(), 3);
+  EXPECT_DOUBLE_EQ(driver_->Worker(3)->DoseAmount(), 12.11);
+}
+
+TEST_F(DriverTest, PresetsThatCannotBeSentLeaveTheDoseRecordAlone) {
+  Open(3);
+  driver_->PresetVolume(3, 2, 25.5);
+  EXPECT_THROW(driver_->PresetMoney(3, 4, 100), EVu30Refused);  // nozzle 4 has no price
+  EXPECT_THROW(driver_->PresetVolume(3, 2, 1234.56), EVu30Refused);
+  EXPECT_THROW(driver_->PresetVolume(3, 2, -1), EVu30Refused);
+  EXPECT_THROW(driver_->PresetVolume(3, 9, 1), EVu30Refused);
+  driver_->SetPrice(3, 1, 0.5);
+  EXPECT_THROW(driver_->PresetMoney(3, 1, 600), EVu30Refused);  // 1200 litres
+  EXPECT_THROW(driver_->PresetMoney(3, 1, std::nan("")), EVu30Refused);
+  EXPECT_EQ(driver_->Worker(3)->DoseNozzle(), 2);
+  EXPECT_EQ(driver_->Worker(3)->DoseAmount(), 25.5);
+}
+
+}  // namespace
+}  // namespace vu30::test

@@ -1,0 +1,240 @@
+// Running and final figures, the plausibility guard, the over-dose
+// bookkeeping, counters, state codes, the capability table.
+#include <chrono>
+#include <thread>
+
+#include "driver_fixture.h"
+#include "vu30.h"
+
+namespace vu30::test {
+namespace {
+
+using Digits = std::vector<uint8_t>;
+
+// A running-figure reply: position 0, five volume digits, one more digit.
+Digits Running(Digits volume) {
+  Digits d{0};
+  d.insert(d.end(), volume.begin(), volume.end());
+  d.push_back(0);
+  return d;
+}
+// A final-figure reply: position 0, five volume digits, eight more digits.
+Digits Final(Digits volume) {
+  Digits d{0};
+  d.insert(d.end(), volume.begin(), volume.end());
+  d.resize(14, 0);
+  return d;
+}
+
+TEST_F(DriverTest, RunningFiguresInHundredthsOrImpulses) {
+  Open(1);
+  driver_->SetPrice(1, 2, 45.5);
+  driver_->PresetVolume(1, 2, 50);
+  ReplyWith(Running({0, 1, 2, 3, 4}));
+  double money = -1;
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 1, &money), 12.34);
+  EXPECT_NEAR(money, 561.47, 1e-9);
+  const Frame frame = dispenser_->Frames().back();
+  EXPECT_EQ(frame.digits, (Digits{8}));
+  EXPECT_EQ(frame.replyLength, 8);
+  EXPECT_EQ(frame.replyType, 4);
+
+  Open(2, config::kTypeFAS, 50);
+  driver_->PresetVolume(2, 1, 50);
+  ReplyWith(Running({0, 0, 5, 0, 0}));
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(2, 1, &money), 10.0);  // 500 impulses / 50
+  // Final figures are hundredths on every port type.
+  ReplyWith(Final({0, 0, 5, 0, 0}));
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(2, 2, &money), 5.0);
+  EXPECT_EQ(dispenser_->Frames().back().replyType, 1);
+}
+
+TEST_F(DriverTest, ReadingsRefusedWithoutAWorkerOrWithAZeroImpulsesFactor) {
+  double money = 0, volume = 0;
+  EXPECT_THROW(driver_->PollDispense(9, 1, &money), EVu30Refused);
+  EXPECT_THROW(driver_->ReadFinalDispense(9, &volume, &money), EVu30Refused);
+  Open(9, config::kTypeER112, 0);
+  EXPECT_THROW(driver_->PollDispense(9, 1, &money), EVu30Refused);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+}
+
+TEST_F(DriverTest, AReadingWithoutAPresetCostsNothing) {
+  Open(1);
+  driver_->SetPrice(1, 1, 40);
+  ReplyWith(Running({0, 0, 1, 5, 0}));
+  double money = -1;
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 1, &money), 1.5);
+  EXPECT_EQ(money, 0.0);
+  // With no dose to measure against, a jump of more than 2 litres is implausible.
+  ReplyWith(Running({0, 0, 4, 0, 0}));
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 1, &money), 1.5);
+}
+
+TEST_F(DriverTest, ThePlausibilityGuardRejectsOnlyJumpsBeyondTheDose) {
+  Open(1);
+  driver_->SetPrice(1, 1, 2.0);
+  driver_->PresetVolume(1, 1, 20.0);
+  double money = 0;
+  auto poll = [&](Digits volume) {
+    ReplyWith(Running(volume));
+    return driver_->PollDispense(1, 1, &money);
+  };
+  EXPECT_DOUBLE_EQ(poll({0, 1, 0, 0, 0}), 10.0);  // within 2 litres of 0? no, but within the dose
+  EXPECT_DOUBLE_EQ(poll({0, 1, 2, 0, 0}), 12.0);
+  EXPECT_DOUBLE_EQ(poll({0, 2, 0, 0, 2}), 20.02);  // the dose plus 0.02 stands
+  EXPECT_DOUBLE_EQ(poll({0, 2, 5, 0, 0}), 20.02);  // beyond both: the last reading stays
+  EXPECT_DOUBLE_EQ(money, 40.04);
+  EXPECT_DOUBLE_EQ(poll({0, 0, 0, 5, 0}), 0.5);    // a falling reading always stands
+  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);
+  ReplyWith(Final({0, 3, 0, 0, 0}));               // final figures are guarded too...
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 2, &money), 0.5);
+  ReplyWith(Final({0, 1, 5, 0, 0}));
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 2, &money), 15.0);
+  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);   // ...but never move the last reading
+}
+
+TEST_F(DriverTest, RejectedPollsReportThroughTheLinkStatusAndKeepTheBookkeeping) {
+  Open(1);
+  driver_->PresetVolume(1, 1, 10.0);
+  double money = 0;
+  ReplyWith(Running({0, 1, 0, 0, 0}));
+  driver_->PollDispense(1, 1, &money);
+  EXPECT_EQ(driver_->OverDoseCount(1), 1);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{1, 2}}; });  // wrong length
+  EXPECT_EQ(driver_->PollDispense(1, 1, &money), 0.0);
+  EXPECT_EQ(money, 0.0);
+  EXPECT_EQ(driver_->GetLinkStatus(1), 3);
+  EXPECT_EQ(driver_->OverDoseCount(1), 1);
+  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 10.0);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 9}; });
+  EXPECT_THROW(driver_->PollDispense(1, 1, &money), ESerialIO);
+  EXPECT_THROW(driver_->PollDispense(1, 2, &money), ESerialIO);
+  EXPECT_EQ(driver_->OverDoseCount(1), 1);
+}
+
+TEST_F(DriverTest, PollsSlowDownOnceTheDoseWasReachedThreeTimes) {
+  Open(1);
+  driver_->PresetVolume(1, 1, 10.0);
+  double money = 0;
+  ReplyWith(Running({0, 1, 0, 0, 0}));
+  for (int i = 0; i < 3; ++i) driver_->PollDispense(1, 1, &money);
+  EXPECT_EQ(driver_->OverDoseCount(1), 3);
+  const auto start = std::chrono::steady_clock::now();
+  driver_->PollDispense(1, 1, &money);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(driver_->OverDoseCount(1), 4);
+  ReplyWith(Running({0, 0, 9, 9, 9}));
+  driver_->PollDispense(1, 1, &money);  // below the dose: the count starts again
+  EXPECT_EQ(driver_->OverDoseCount(1), 0);
+}
+
+TEST_F(DriverTest, FinalReadNeedsAPendingSaleOfThatPost) {
+  Open(1);
+  Open(2);
+  driver_->SetPrice(1, 1, 2.0);
+  driver_->PresetVolume(1, 1, 20.0);
+  dispenser_->ClearFrames();
+  double volume = -1, money = -1;
+  driver_->SetPumpState(1, 0xDA);
+  driver_->ReadFinalDispense(1, &volume, &money);  // nothing pending: idle, no exchange
+  EXPECT_EQ(volume, 0.0);
+  EXPECT_EQ(driver_->PumpState(1), 0xC0);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+
+  // Both posts have answered a price request: both sales are pending.
+  dispenser_->SendMessage(1, {0, 0, 0});
+  dispenser_->SendMessage(2, {0, 0, 0});
+  ASSERT_TRUE(dispenser_->WaitForFrames(2));
+  for (int i = 0; i < 100 && !(driver_->PricePending(1) && driver_->PricePending(2)); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(driver_->PricePending(1));
+  ASSERT_TRUE(driver_->PricePending(2));
+  ReplyWith(Final({0, 1, 5, 0, 0}));
+  driver_->ReadFinalDispense(1, &volume, &money);
+  EXPECT_DOUBLE_EQ(volume, 15.0);
+  EXPECT_DOUBLE_EQ(money, 30.0);
+  EXPECT_FALSE(driver_->PricePending(1));
+  EXPECT_TRUE(driver_->PricePending(2));  // the other post's sale is still there
+}
+
+TEST_F(DriverTest, FinalReadOnABusyFasPostWaitsAndARejectedOneStaysPending) {
+  Open(3, config::kTypeFAS, 50);
+  dispenser_->SendMessage(3, {0, 0, 0});
+  ASSERT_TRUE(dispenser_->WaitForFrames(1));
+  for (int i = 0; i < 100 && !driver_->PricePending(3); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  dispenser_->ClearFrames();
+  double volume = -1, money = -1;
+  driver_->SetPumpState(3, 0xDA);
+  driver_->ReadFinalDispense(3, &volume, &money);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+  EXPECT_TRUE(driver_->PricePending(3));
+  EXPECT_EQ(driver_->PumpState(3), 0xDA);
+  driver_->SetPumpState(3, 0xC0);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{1}}; });  // rejected reply
+  driver_->ReadFinalDispense(3, &volume, &money);
+  EXPECT_EQ(volume, 0.0);
+  EXPECT_TRUE(driver_->PricePending(3));
+}
+
+TEST_F(DriverTest, CounterOfANozzle) {
+  ReplyWith({0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 2});
+  double counter = -1, second = -1;
+  driver_->ReadCounter(4, 3, &counter, &second);
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{3, 2}));
+  EXPECT_EQ(dispenser_->Frames().back().replyType, 3);
+  EXPECT_DOUBLE_EQ(counter, 1234.56);
+  EXPECT_EQ(second, 0.0);
+  EXPECT_EQ(driver_->GetLinkStatus(4), 1);
+  // The reply names another nozzle: no figure and a failed link.
+  ReplyWith({0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 1});
+  driver_->ReadCounter(4, 3, &counter, &second);
+  EXPECT_EQ(counter, 0.0);
+  EXPECT_EQ(driver_->GetLinkStatus(4), 3);
+  EXPECT_THROW(driver_->ReadCounter(4, 0, &counter, &second), EVu30Refused);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 1}; });
+  counter = 7;
+  EXPECT_THROW(driver_->ReadCounter(4, 3, &counter, &second), ESerialIO);
+  EXPECT_EQ(counter, 7.0);  // untouched when the exchange fails
+}
+
+TEST_F(DriverTest, PumpStateAsksOnlyAnIdleFasDispenser) {
+  driver_->SetLinkStatus(1, 3);
+  EXPECT_EQ(driver_->GetPumpState(1), 0xC0);  // never opened: stored code, link good
+  EXPECT_EQ(driver_->GetLinkStatus(1), 1);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+
+  Open(2, config::kTypeFAS, 50);
+  ReplyWith({0, 0, 2});
+  EXPECT_EQ(driver_->GetPumpState(2), 0xE3);  // nozzle 3 reported
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{11, 2}));
+  EXPECT_EQ(driver_->PumpState(2), 0xC0);
+  ReplyWith({0, 1, 5});
+  EXPECT_EQ(driver_->GetPumpState(2), 0xC0);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{0, 0}}; });  // wrong length
+  EXPECT_EQ(driver_->GetPumpState(2), 0);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 4}; });
+  EXPECT_THROW(driver_->GetPumpState(2), ESerialIO);
+  dispenser_->ClearFrames();
+  driver_->SetPumpState(2, 0xC8);
+  EXPECT_EQ(driver_->GetPumpState(2), 0xC8);
+  EXPECT_TRUE(dispenser_->Frames().empty());
+}
+
+TEST_F(DriverTest, CapabilityTable) {
+  int32_t value = -5;
+  EXPECT_TRUE(driver::ZUD30::GetCapability(9, &value));
+  EXPECT_EQ(value, 99999);
+  EXPECT_TRUE(driver::ZUD30::GetCapability(2, &value));
+  EXPECT_EQ(value, 0);
+  value = -5;
+  for (int32_t number : {0, 4, 7, 8, 10, -1}) {
+    EXPECT_FALSE(driver::ZUD30::GetCapability(number, &value)) << number;
+  }
+  EXPECT_EQ(value, -5);
+}
+
+}  // namespace
+}  // namespace vu30::test

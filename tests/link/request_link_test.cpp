@@ -1,0 +1,467 @@
+// Part 2.2: the request transaction, through HostDispatcher over the recording
+// host dispatcher (a C-style Vu30Dispatcher, as a host provides it).
+#include "link/request_link.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "link/host_dispatcher.h"
+#include "support/recording_dispatcher.h"
+
+namespace vu30::link {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Clock;
+using test::DispatcherOp;
+using test::RecordedCall;
+using test::RecordingDispatcher;
+using test::ScriptedReply;
+using test::TransactRequest;
+
+constexpr auto kPause = 30ms;
+
+class RequestLinkTest : public ::testing::Test {
+ protected:
+  RecordingDispatcher recorder_;
+  HostDispatcher dispatcher_{recorder_.Host()};
+  RequestLink link_{dispatcher_};
+};
+
+// A meeting point for two Transacts: each waits (with a time-out) until the
+// other has arrived. Both arrive only if neither excludes the other.
+class Rendezvous {
+ public:
+  // Returns true when the other party arrived within the time-out.
+  bool Arrive() {
+    std::unique_lock lock(mutex_);
+    ++arrived_;
+    cv_.notify_all();
+    return cv_.wait_for(lock, 3s, [this] { return arrived_ >= 2; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int arrived_ = 0;
+};
+
+// ---- Addresses, channels, line addresses and locks ---------------------------
+
+TEST(RequestLinkAddressing, ChannelLineAddressAndLockFollowTheSpec) {
+  EXPECT_EQ(ChannelOf(1), 1);
+  EXPECT_EQ(LineAddressOf(1), 1);
+  EXPECT_EQ(LockOf(ChannelOf(1)), 1);
+  EXPECT_EQ(ChannelOf(9), 9);
+  EXPECT_EQ(LineAddressOf(9), 1);
+  EXPECT_EQ(LockOf(ChannelOf(9)), 5);
+  EXPECT_EQ(ChannelOf(30), 30);
+  EXPECT_EQ(LineAddressOf(30), 6);
+  EXPECT_EQ(LockOf(ChannelOf(30)), 15);
+  EXPECT_EQ(ChannelOf(33), 1);
+  EXPECT_EQ(LineAddressOf(33), 33);
+  EXPECT_EQ(ChannelOf(62), 30);
+  EXPECT_EQ(LineAddressOf(62), 38);
+  for (int post = 1; post <= 30; ++post) {
+    const auto p = static_cast<uint8_t>(post);
+    EXPECT_EQ(ChannelOf(p), post);
+    EXPECT_EQ(ChannelOf(static_cast<uint8_t>(post + 32)), post);
+    EXPECT_EQ(LineAddressOf(p), (post - 1) % 8 + 1);
+    EXPECT_EQ(LineAddressOf(static_cast<uint8_t>(post + 32)), (post - 1) % 8 + 33);
+    EXPECT_EQ(LockOf(p), (post + 1) / 2);
+  }
+}
+
+TEST(RequestLinkAddressing, ValidAddresses) {
+  for (int a = 0; a < 256; ++a) {
+    const bool valid = (a >= 1 && a <= 30) || (a >= 33 && a <= 62);
+    EXPECT_EQ(IsValidAddress(static_cast<uint8_t>(a)), valid) << a;
+  }
+}
+
+TEST_F(RequestLinkTest, EveryAddressReachesItsChannelAndLineAddress) {
+  std::vector<uint8_t> addresses;
+  for (uint8_t a = 1; a <= 30; ++a) addresses.push_back(a);
+  for (uint8_t a = 33; a <= 62; ++a) addresses.push_back(a);
+  for (const uint8_t address : addresses) {
+    uint8_t buffer[1] = {5};
+    EXPECT_EQ(link_.SendRequest(address, buffer, 1, 0, 0), 0);
+  }
+  const auto transacts = recorder_.Transacts();
+  const auto checkers = recorder_.Calls(DispatcherOp::SetReplyChecker);
+  ASSERT_EQ(transacts.size(), addresses.size());
+  ASSERT_EQ(checkers.size(), addresses.size());
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const uint8_t a = addresses[i];
+    const int expectedChannel = (a - 1) % 32 + 1;
+    const int expectedLine = (a - 1) % 8 + 1 + 32 * ((a - 1) / 32);
+    EXPECT_EQ(transacts[i].channel, expectedChannel) << "address " << int{a};
+    EXPECT_EQ(transacts[i].lineAddress, expectedLine) << "address " << int{a};
+    EXPECT_EQ(checkers[i].channel, expectedChannel) << "address " << int{a};
+  }
+}
+
+TEST_F(RequestLinkTest, SpecExamplesOfAddresses) {
+  struct Case {
+    uint8_t address, channel, line;
+  };
+  for (const Case c : {Case{1, 1, 1}, Case{9, 9, 1}, Case{30, 30, 6}, Case{33, 1, 33},
+                       Case{62, 30, 38}, Case{17, 17, 1}, Case{25, 25, 1}}) {
+    recorder_.ClearCalls();
+    link_.SendBareFrame(c.address);
+    const auto transacts = recorder_.Transacts();
+    ASSERT_EQ(transacts.size(), 1u);
+    EXPECT_EQ(transacts[0].channel, c.channel);
+    EXPECT_EQ(transacts[0].lineAddress, c.line);
+  }
+}
+
+// ---- Refusals ----------------------------------------------------------------
+
+TEST_F(RequestLinkTest, RefusesAddressesOutsideThePostsAndWorkers) {
+  for (const int a : {0, 31, 32, 63, 64, 100, 255}) {
+    uint8_t buffer[4] = {1, 2, 3, 4};
+    EXPECT_THROW(link_.SendRequest(static_cast<uint8_t>(a), buffer, 1, 1, 0), std::out_of_range)
+        << a;
+  }
+  EXPECT_TRUE(recorder_.Calls().empty());
+}
+
+TEST_F(RequestLinkTest, RefusesDigitsWithoutABuffer) {
+  EXPECT_THROW(link_.SendRequest(1, nullptr, 2, 0, 0), std::invalid_argument);
+  EXPECT_TRUE(recorder_.Calls().empty());
+}
+
+TEST_F(RequestLinkTest, LinkStatusAccessorsRefuseOtherPosts) {
+  for (const int post : {-1, 0, 31, 32, 33, 62}) {
+    EXPECT_THROW((void)link_.LinkStatus(post), std::out_of_range) << post;
+    EXPECT_THROW(link_.SetLinkStatus(post, 1), std::out_of_range) << post;
+  }
+  for (int post = 1; post <= 30; ++post) {
+    EXPECT_EQ(link_.LinkStatus(post), 0);
+    link_.SetLinkStatus(post, static_cast<uint8_t>(post));
+    EXPECT_EQ(link_.LinkStatus(post), post);
+  }
+}
+
+// ---- Coding --------------------------------------------------------------------
+
+TEST_F(RequestLinkTest, CodesTheRequestOnAPrivateCopyAndPassesTheCallersBuffer) {
+  uint8_t buffer[4] = {11, 2, 0xEE, 0xEE};
+  recorder_.QueueReply(1, ScriptedReply::NoReply());
+  EXPECT_EQ(link_.SendRequest(1, buffer, 2, 4, 11), 0);
+  const auto transacts = recorder_.Transacts();
+  ASSERT_EQ(transacts.size(), 1u);
+  const RecordedCall& t = transacts[0];
+  EXPECT_EQ(t.request, (std::vector<uint8_t>{0x59, 0x9A}));
+  EXPECT_EQ(t.requestLength, 2);
+  EXPECT_TRUE(t.replyPresent);
+  EXPECT_EQ(t.replyLength, 4);
+  EXPECT_EQ(t.replyType, 0x59);
+  // The reply buffer the dispatcher saw is the caller's, still uncoded.
+  EXPECT_EQ(t.replyAfterCheck, (std::vector<uint8_t>{11, 2, 0xEE, 0xEE}));
+  EXPECT_EQ(buffer[0], 11);
+  EXPECT_EQ(buffer[1], 2);
+}
+
+TEST_F(RequestLinkTest, CodesEveryDigitOfALongRequest) {
+  std::vector<uint8_t> digits(255);
+  for (std::size_t i = 0; i < digits.size(); ++i) digits[i] = static_cast<uint8_t>(i);
+  const std::vector<uint8_t> original = digits;
+  link_.SendRequest(40, digits.data(), 255, 0, 0);
+  const auto transacts = recorder_.Transacts();
+  ASSERT_EQ(transacts.size(), 1u);
+  ASSERT_EQ(transacts[0].request.size(), 255u);
+  for (std::size_t i = 0; i < 255; ++i) {
+    EXPECT_EQ(transacts[0].request[i], test::CodeDigit(static_cast<uint8_t>(i & 0x0F)));
+  }
+  EXPECT_EQ(digits, original);
+}
+
+TEST_F(RequestLinkTest, ReplyTypeZeroStaysZeroOthersAreCoded) {
+  struct Case {
+    uint8_t type, coded;
+  };
+  for (const Case c : {Case{0, 0}, Case{11, 0x59}, Case{1, 0x6A}, Case{3, 0x5A}, Case{4, 0xA6}}) {
+    recorder_.ClearCalls();
+    uint8_t buffer[15] = {8};
+    link_.SendRequest(33, buffer, 1, 8, c.type);
+    const auto transacts = recorder_.Transacts();
+    ASSERT_EQ(transacts.size(), 1u);
+    EXPECT_EQ(transacts[0].replyType, c.coded) << int{c.type};
+  }
+}
+
+TEST_F(RequestLinkTest, BareFrameHasNoDigitsAndNoReplyBuffer) {
+  EXPECT_EQ(link_.SendBareFrame(35), 0);
+  const auto transacts = recorder_.Transacts();
+  ASSERT_EQ(transacts.size(), 1u);
+  EXPECT_EQ(transacts[0].requestLength, 0);
+  EXPECT_TRUE(transacts[0].request.empty());
+  EXPECT_FALSE(transacts[0].replyPresent);
+  EXPECT_EQ(transacts[0].replyLength, 0);
+  EXPECT_EQ(transacts[0].replyType, 0);
+}
+
+// ---- The exchange ----------------------------------------------------------------
+
+TEST_F(RequestLinkTest, GoodReplyIsDecodedInTheCallersBufferAndRecorded) {
+  recorder_.QueueReply(3, ScriptedReply::Digits({11, 5}, 0x23));
+  uint8_t buffer[4] = {11, 2, 0, 0};
+  EXPECT_EQ(link_.SendRequest(3, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(buffer[0], 11);
+  EXPECT_EQ(buffer[1], 5);
+  EXPECT_EQ(buffer[2], 0);
+  EXPECT_EQ(link_.LinkStatus(3), kLinkGood);
+  EXPECT_EQ(recorder_.Status(3), kLinkGood);
+  EXPECT_EQ(recorder_.Error(3), 0);
+
+  // The order of the calls: SetReplyChecker, Transact (during which the
+  // checker reports status then error), then GetChannelStatus.
+  const auto ops = recorder_.Ops();
+  EXPECT_EQ(ops, (std::vector<DispatcherOp>{DispatcherOp::SetReplyChecker, DispatcherOp::Transact,
+                                            DispatcherOp::SetChannelStatus,
+                                            DispatcherOp::SetChannelError,
+                                            DispatcherOp::GetChannelStatus}));
+  const auto transacts = recorder_.Transacts();
+  ASSERT_EQ(transacts.size(), 1u);
+  EXPECT_TRUE(transacts[0].checkerCalled);
+  EXPECT_TRUE(transacts[0].checkerResult);
+  EXPECT_EQ(transacts[0].countAfterCheck, 3);
+}
+
+TEST_F(RequestLinkTest, TheRegisteredCheckerIsThisLink) {
+  link_.SendBareFrame(12);
+  const auto checker = recorder_.ReplyChecker(12);
+  ASSERT_TRUE(checker.has_value());
+  EXPECT_NE(checker->code, nullptr);
+  EXPECT_EQ(checker->data, static_cast<void*>(static_cast<ReplyChecker*>(&link_)));
+  // Calling it as a dispatcher does checks and reports on the channel.
+  uint8_t bytes[3] = {0x59, 0x66, 0x00};
+  uint8_t count = 3;
+  uint8_t expected = 3;
+  EXPECT_TRUE(recorder_.CallReplyChecker(12, bytes, count, expected));
+  EXPECT_EQ(bytes[0], 11);
+  EXPECT_EQ(recorder_.Status(12), kLinkGood);
+}
+
+TEST_F(RequestLinkTest, WrongLengthReplyGivesLinkFailedAndLengthError) {
+  recorder_.QueueReply(4, ScriptedReply::Digits({11}));  // 2 bytes, 4 expected
+  uint8_t buffer[4] = {11, 2, 0, 0};
+  EXPECT_EQ(link_.SendRequest(4, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(link_.LinkStatus(4), kLinkFailed);
+  EXPECT_EQ(recorder_.Error(4), kErrReplyLength);
+}
+
+TEST_F(RequestLinkTest, MalformedReplyGivesLinkFailedAndFormatError) {
+  recorder_.QueueReply(4, ScriptedReply::Raw({0x59, 0x6B, 0x00, 0x00}));
+  uint8_t buffer[4] = {11, 2, 0, 0};
+  EXPECT_EQ(link_.SendRequest(4, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(link_.LinkStatus(4), kLinkFailed);
+  EXPECT_EQ(recorder_.Error(4), kErrReplyFormat);
+}
+
+TEST_F(RequestLinkTest, ScriptedCountDifferentFromTheBytesIsALengthError) {
+  ScriptedReply reply = ScriptedReply::Digits({11, 5});
+  reply.count = 2;
+  recorder_.QueueReply(4, reply);
+  uint8_t buffer[4] = {11, 2, 0, 0};
+  EXPECT_EQ(link_.SendRequest(4, buffer, 2, 3, 11), 0);
+  EXPECT_EQ(link_.LinkStatus(4), kLinkFailed);
+  EXPECT_EQ(recorder_.Error(4), kErrReplyLength);
+}
+
+TEST_F(RequestLinkTest, NonZeroResultIsReturnedAndLinkStatusStillRecorded) {
+  link_.SetLinkStatus(6, kLinkGood);
+  recorder_.SetStatus(6, kLinkFailed);
+  recorder_.QueueReply(6, ScriptedReply::Failure(-7));
+  uint8_t buffer[1] = {0};
+  EXPECT_EQ(link_.SendRequest(6, buffer, 1, 1, 0), -7);
+  EXPECT_EQ(link_.LinkStatus(6), kLinkFailed);
+  EXPECT_TRUE(recorder_.Calls(DispatcherOp::GetChannelError).empty());
+}
+
+TEST_F(RequestLinkTest, ExceptionInTransactGivesTheChannelErrorAndKeepsLinkStatus) {
+  link_.SetLinkStatus(8, kLinkGood);
+  recorder_.SetStatus(8, kLinkFailed);
+  recorder_.QueueReply(8, ScriptedReply::Throw(1234));
+  uint8_t buffer[1] = {0};
+  const auto begin = Clock::now();
+  EXPECT_EQ(link_.SendRequest(8, buffer, 1, 1, 0), 1234);
+  const auto elapsed = Clock::now() - begin;
+  EXPECT_EQ(link_.LinkStatus(8), kLinkGood);  // unchanged
+  EXPECT_GE(elapsed, kPause);                 // the pause is taken when Transact throws
+  EXPECT_EQ(recorder_.Ops(),
+            (std::vector<DispatcherOp>{DispatcherOp::SetReplyChecker, DispatcherOp::Transact,
+                                       DispatcherOp::GetChannelError}));
+  // The lock was left: the next request on the pair goes through.
+  recorder_.QueueReply(7, ScriptedReply::Ack());
+  EXPECT_EQ(link_.SendRequest(7, buffer, 1, 1, 0), 0);
+  EXPECT_EQ(link_.LinkStatus(7), kLinkGood);
+}
+
+TEST_F(RequestLinkTest, ExceptionInAWorkerTransactIsKeptToo) {
+  recorder_.QueueReply(2, ScriptedReply::Throw(55));
+  EXPECT_EQ(link_.SendBareFrame(34), 55);
+  EXPECT_EQ(link_.LinkStatus(2), 0);
+}
+
+// A dispatcher whose SetReplyChecker throws: the exception reaches the caller
+// and nothing is sent.
+class ThrowingRegistration final : public PortDispatcher {
+ public:
+  int32_t GetChannelError(uint8_t) override { return 0; }
+  void SetChannelError(uint8_t, int32_t) override {}
+  void SetChannelStatus(uint8_t, uint8_t) override {}
+  uint8_t GetChannelStatus(uint8_t) override { return 1; }
+  int32_t ConfigureChannel(uint8_t, int32_t, uint32_t) override { return 0; }
+  int32_t Transact(uint8_t, uint8_t, const uint8_t*, uint8_t, uint8_t*, uint8_t,
+                   uint8_t) override {
+    ++transacts;
+    return 0;
+  }
+  void SetReplyChecker(uint8_t, ReplyChecker&) override { throw std::runtime_error("refused"); }
+  void SetMessageHook(uint8_t, MessageHook&) override {}
+  void SetPostInit(uint8_t, PostInitHandler&) override {}
+  int transacts = 0;
+};
+
+TEST(RequestLinkRegistration, ExceptionFromSetReplyCheckerReachesTheCaller) {
+  ThrowingRegistration dispatcher;
+  RequestLink link(dispatcher);
+  uint8_t buffer[1] = {0};
+  EXPECT_THROW(link.SendRequest(1, buffer, 1, 1, 0), std::runtime_error);
+  EXPECT_EQ(dispatcher.transacts, 0);
+  EXPECT_EQ(link.LinkStatus(1), 0);
+}
+
+// ---- Locks and pauses -------------------------------------------------------------
+
+// Runs count synchronous requests on each of the given addresses, one thread
+// per address, all at once.
+void RunConcurrently(RequestLink& link, const std::vector<uint8_t>& addresses, int count) {
+  std::vector<std::thread> threads;
+  std::atomic<bool> go{false};
+  for (const uint8_t address : addresses) {
+    threads.emplace_back([&link, &go, address, count] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < count; ++i) {
+        uint8_t buffer[1] = {0};
+        link.SendRequest(address, buffer, 1, 1, 0);
+      }
+    });
+  }
+  go.store(true);
+  for (auto& t : threads) t.join();
+}
+
+// Transacts sorted by start; each must begin at least 30 ms after the previous
+// one ended (the lock is held across the pause).
+void ExpectSerialisedWithPause(std::vector<RecordedCall> transacts) {
+  std::sort(transacts.begin(), transacts.end(),
+            [](const RecordedCall& a, const RecordedCall& b) { return a.start < b.start; });
+  for (std::size_t i = 1; i < transacts.size(); ++i) {
+    const auto gap = transacts[i].start - transacts[i - 1].end;
+    EXPECT_GE(gap, kPause) << "transact " << i << " on channel " << int{transacts[i].channel}
+                           << " began "
+                           << std::chrono::duration_cast<std::chrono::microseconds>(gap).count()
+                           << " us after the previous one on channel "
+                           << int{transacts[i - 1].channel};
+  }
+}
+
+TEST_F(RequestLinkTest, SynchronousRequestsOnOneChannelArePaused) {
+  for (int i = 0; i < 3; ++i) {
+    uint8_t buffer[1] = {0};
+    const auto begin = Clock::now();
+    link_.SendRequest(5, buffer, 1, 1, 0);
+    EXPECT_GE(Clock::now() - begin, kPause);
+  }
+  ExpectSerialisedWithPause(recorder_.Transacts());
+}
+
+TEST_F(RequestLinkTest, TheTwoChannelsOfALockPairAreSerialisedWithThePause) {
+  recorder_.SetDefaultReply([] {
+    ScriptedReply r = ScriptedReply::Ack();
+    r.delay = 5ms;
+    return r;
+  }());
+  for (const auto& pair : std::vector<std::vector<uint8_t>>{{1, 2}, {9, 10}, {29, 30}}) {
+    recorder_.ClearCalls();
+    RunConcurrently(link_, pair, 4);
+    const auto transacts = recorder_.Transacts();
+    ASSERT_EQ(transacts.size(), 8u);
+    ExpectSerialisedWithPause(transacts);
+    // Each exchange was made on the calling host thread.
+    for (const auto& t : transacts) EXPECT_NE(t.thread, std::this_thread::get_id());
+  }
+}
+
+TEST_F(RequestLinkTest, ChannelsOfDifferentLocksOverlap) {
+  // Channels 2 and 3 belong to locks 1 and 2: both Transacts can be inside the
+  // dispatcher at once. Each waits for the other; with a shared lock they
+  // could not meet.
+  Rendezvous meeting;
+  std::atomic<int> met{0};
+  recorder_.SetResponder([&](const TransactRequest&) -> std::optional<ScriptedReply> {
+    if (meeting.Arrive()) ++met;
+    return ScriptedReply::Ack();
+  });
+  RunConcurrently(link_, {2, 3}, 1);
+  EXPECT_EQ(met.load(), 2);
+}
+
+TEST_F(RequestLinkTest, WorkerRequestsTakeNoLockAndNoPause) {
+  // A worker request on channel 1 enters the dispatcher while a synchronous
+  // request on the same channel holds the lock.
+  Rendezvous meeting;
+  std::atomic<int> met{0};
+  recorder_.SetResponder([&](const TransactRequest&) -> std::optional<ScriptedReply> {
+    if (meeting.Arrive()) ++met;
+    return ScriptedReply::Ack();
+  });
+  std::thread host([this] {
+    uint8_t buffer[1] = {0};
+    link_.SendRequest(1, buffer, 1, 1, 0);
+  });
+  std::thread worker([this] {
+    uint8_t buffer[1] = {0};
+    link_.SendRequest(33, buffer, 1, 1, 0);
+  });
+  host.join();
+  worker.join();
+  EXPECT_EQ(met.load(), 2);
+
+  // And a worker request makes no pause after its exchange.
+  recorder_.SetResponder(nullptr);
+  recorder_.ClearCalls();
+  for (int i = 0; i < 3; ++i) link_.SendBareFrame(33);
+  const auto transacts = recorder_.Transacts();
+  ASSERT_EQ(transacts.size(), 3u);
+  for (std::size_t i = 1; i < transacts.size(); ++i) {
+    EXPECT_LT(transacts[i].start - transacts[i - 1].end, 25ms);
+  }
+}
+
+TEST_F(RequestLinkTest, ExchangesRunOnTheCallersThread) {
+  std::thread::id callerThread;
+  std::thread t([&] {
+    callerThread = std::this_thread::get_id();
+    link_.SendBareFrame(15);
+  });
+  t.join();
+  const auto calls = recorder_.Calls();
+  ASSERT_FALSE(calls.empty());
+  for (const auto& call : calls) EXPECT_EQ(call.thread, callerThread);
+}
+
+}  // namespace
+}  // namespace vu30::link
