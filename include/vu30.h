@@ -48,11 +48,9 @@ typedef struct Vu30BoundMethod {
 
 /* The driver's callbacks, as the dispatcher calls them through a bound method. */
 typedef bool(VU30_CALL* Vu30CheckReplyFn)(void* data, uint8_t channel, uint8_t* buffer,
-                                          int32_t reserved, uint8_t* count,
-                                          uint8_t* expected);
-typedef void(VU30_CALL* Vu30RouteMessageFn)(void* data, uint8_t workerAddress,
-                                            uint8_t* buffer, int32_t reserved,
-                                            uint8_t length);
+                                          int32_t reserved, uint8_t* count, uint8_t* expected);
+typedef void(VU30_CALL* Vu30RouteMessageFn)(void* data, uint8_t workerAddress, uint8_t* buffer,
+                                            int32_t reserved, uint8_t length);
 typedef void(VU30_CALL* Vu30PreparePostFn)(void* data, uint8_t post);
 /* The click handler of the driver's menu item. */
 typedef void(VU30_CALL* Vu30MenuClickFn)(void* data, void* sender);
@@ -64,13 +62,12 @@ typedef void(VU30_CALL* Vu30MenuClickFn)(void* data, void* sender);
 typedef struct Vu30Dispatcher Vu30Dispatcher;
 
 typedef int32_t(VU30_CALL* Vu30GetChannelErrorFn)(Vu30Dispatcher* self, uint8_t channel);
-typedef void(VU30_CALL* Vu30SetChannelErrorFn)(Vu30Dispatcher* self, uint8_t channel,
-                                               int32_t code);
+typedef void(VU30_CALL* Vu30SetChannelErrorFn)(Vu30Dispatcher* self, uint8_t channel, int32_t code);
 typedef void(VU30_CALL* Vu30SetChannelStatusFn)(Vu30Dispatcher* self, uint8_t channel,
                                                 uint8_t status);
 typedef uint8_t(VU30_CALL* Vu30GetChannelStatusFn)(Vu30Dispatcher* self, uint8_t channel);
-typedef int32_t(VU30_CALL* Vu30ConfigureChannelFn)(Vu30Dispatcher* self, uint8_t post,
-                                                   int32_t mode, uint32_t lineSettings);
+typedef int32_t(VU30_CALL* Vu30ConfigureChannelFn)(Vu30Dispatcher* self, uint8_t post, int32_t mode,
+                                                   uint32_t lineSettings);
 typedef int32_t(VU30_CALL* Vu30TransactFn)(Vu30Dispatcher* self, uint8_t channel,
                                            uint8_t lineAddress, const uint8_t* request,
                                            uint8_t requestLength, uint8_t* reply,
@@ -102,11 +99,11 @@ struct Vu30Dispatcher {
 
 /* Values the driver exchanges with the dispatcher. */
 enum {
-  VU30_LINK_GOOD = 1,            /* channel status: reply accepted */
-  VU30_LINK_FAILED = 3,          /* channel status: reply rejected */
-  VU30_ERR_REPLY_LENGTH = 0xDB,  /* received count differs from the expected one */
-  VU30_ERR_REPLY_FORMAT = 0xDE,  /* no closing zero, or a malformed line byte */
-  VU30_CONFIGURE_MODE = 3        /* ConfigureChannel's mode argument */
+  VU30_LINK_GOOD = 1,           /* channel status: reply accepted */
+  VU30_LINK_FAILED = 3,         /* channel status: reply rejected */
+  VU30_ERR_REPLY_LENGTH = 0xDB, /* received count differs from the expected one */
+  VU30_ERR_REPLY_FORMAT = 0xDE, /* no closing zero, or a malformed line byte */
+  VU30_CONFIGURE_MODE = 3       /* ConfigureChannel's mode argument */
 };
 
 /* ------------------------------------------------------------------------- */
@@ -116,13 +113,13 @@ enum {
 typedef struct Vu30MenuItem Vu30MenuItem;
 
 typedef struct Vu30MenuItemTable {
-  int32_t(VU30_CALL* Count)(Vu30MenuItem* self);                          /* 0 */
-  Vu30MenuItem*(VU30_CALL* Item)(Vu30MenuItem* self, int32_t index);      /* 1 */
-  const char*(VU30_CALL* Caption)(Vu30MenuItem* self);                    /* 2 */
-  void(VU30_CALL* SetCaption)(Vu30MenuItem* self, const char* caption);   /* 3 */
-  void(VU30_CALL* SetHint)(Vu30MenuItem* self, const char* hint);         /* 4 */
-  void(VU30_CALL* SetHelpContext)(Vu30MenuItem* self, int32_t context);   /* 5 */
-  void(VU30_CALL* SetShortCut)(Vu30MenuItem* self, int32_t shortCut);     /* 6 */
+  int32_t(VU30_CALL* Count)(Vu30MenuItem* self);                            /* 0 */
+  Vu30MenuItem*(VU30_CALL* Item)(Vu30MenuItem* self, int32_t index);        /* 1 */
+  const char*(VU30_CALL* Caption)(Vu30MenuItem* self);                      /* 2 */
+  void(VU30_CALL* SetCaption)(Vu30MenuItem* self, const char* caption);     /* 3 */
+  void(VU30_CALL* SetHint)(Vu30MenuItem* self, const char* hint);           /* 4 */
+  void(VU30_CALL* SetHelpContext)(Vu30MenuItem* self, int32_t context);     /* 5 */
+  void(VU30_CALL* SetShortCut)(Vu30MenuItem* self, int32_t shortCut);       /* 6 */
   void(VU30_CALL* SetOnClick)(Vu30MenuItem* self, Vu30BoundMethod handler); /* 7 */
 } Vu30MenuItemTable;
 
@@ -155,39 +152,35 @@ typedef struct Vu30DriverTable {
   void(VU30_CALL* SetLinkStatus)(Vu30Driver* self, uint8_t post, uint8_t value);
   uint8_t(VU30_CALL* GetLinkStatus)(Vu30Driver* self, uint8_t post);
   /* 4: stop the pump; the low byte of exchange decides whether a frame is sent. */
-  uint8_t(VU30_CALL* StopPump)(Vu30Driver* self, int32_t post, int32_t reserved,
-                               int32_t exchange);
+  uint8_t(VU30_CALL* StopPump)(Vu30Driver* self, int32_t post, int32_t reserved, int32_t exchange);
   /* 5: StopPump(post, 0, 1). */
   int32_t(VU30_CALL* StopPumpNow)(Vu30Driver* self, int32_t post);
   /* 6: the final figures of the dispense, once. */
   void(VU30_CALL* ReadFinalDispense)(Vu30Driver* self, int32_t post, int32_t reserved,
                                      double* volume, double* money);
   /* 7: the nozzle's totalizer counter; second is always set to zero. */
-  void(VU30_CALL* ReadCounter)(Vu30Driver* self, int32_t post, int32_t reserved,
-                               int32_t nozzle, double* counter, double* second,
-                               int32_t reserved2, int32_t reserved3);
+  void(VU30_CALL* ReadCounter)(Vu30Driver* self, int32_t post, int32_t reserved, int32_t nozzle,
+                               double* counter, double* second, int32_t reserved2,
+                               int32_t reserved3);
   /* 8: no operation. */
   void(VU30_CALL* Nop8)(Vu30Driver* self, int32_t r1, int32_t r2, int32_t r3, int32_t r4,
                         int32_t r5, int32_t r6, int32_t r7);
   /* 9: the running (mode 1) or final (other modes) figures; returns the volume. */
-  double(VU30_CALL* PollDispense)(Vu30Driver* self, int32_t post, int32_t mode,
-                                  double* money);
+  double(VU30_CALL* PollDispense)(Vu30Driver* self, int32_t post, int32_t mode, double* money);
   /* 10: the post's state code, zero-extended. */
   uint32_t(VU30_CALL* GetPumpState)(Vu30Driver* self, uint8_t post, int32_t reserved);
   /* 11: the unit price of a nozzle. */
-  void(VU30_CALL* SetPrice)(Vu30Driver* self, int32_t post, int32_t reserved,
-                            int32_t nozzle, int32_t reserved2, int32_t reserved3,
-                            double price);
+  void(VU30_CALL* SetPrice)(Vu30Driver* self, int32_t post, int32_t reserved, int32_t nozzle,
+                            int32_t reserved2, int32_t reserved3, double price);
   /* 12: no operation. */
   void(VU30_CALL* Nop12)(Vu30Driver* self, int32_t r1, int32_t r2, int32_t r3);
   /* 13, 14: preset the dose of a nozzle, in litres or in money. */
-  void(VU30_CALL* PresetVolume)(Vu30Driver* self, int32_t post, int32_t reserved,
-                                int32_t nozzle, int32_t reserved2, double volume);
-  void(VU30_CALL* PresetMoney)(Vu30Driver* self, int32_t post, int32_t reserved,
-                               int32_t nozzle, int32_t reserved2, double money);
+  void(VU30_CALL* PresetVolume)(Vu30Driver* self, int32_t post, int32_t reserved, int32_t nozzle,
+                                int32_t reserved2, double volume);
+  void(VU30_CALL* PresetMoney)(Vu30Driver* self, int32_t post, int32_t reserved, int32_t nozzle,
+                               int32_t reserved2, double money);
   /* 15: start the pump. */
-  void(VU30_CALL* StartPump)(Vu30Driver* self, int32_t post, int32_t reserved,
-                             int32_t reserved2);
+  void(VU30_CALL* StartPump)(Vu30Driver* self, int32_t post, int32_t reserved, int32_t reserved2);
   /* 16: open a post: worker, dispatcher registrations, channel set-up. */
   void(VU30_CALL* OpenPost)(Vu30Driver* self, int32_t post);
   /* 17, 18: no operation. */
@@ -202,11 +195,11 @@ typedef struct Vu30DriverTable {
   uint8_t*(VU30_CALL* GetStatusRecord)(uint8_t* record, Vu30Driver* self, uint8_t post,
                                        uint8_t passedOn, int32_t reserved);
   /* 22: StopPump(post, a, low byte of exchange). */
-  uint8_t(VU30_CALL* StopPumpEx)(Vu30Driver* self, int32_t post, int32_t a,
-                                 int32_t reserved, int32_t exchange);
+  uint8_t(VU30_CALL* StopPumpEx)(Vu30Driver* self, int32_t post, int32_t a, int32_t reserved,
+                                 int32_t exchange);
   /* 23: StopPump(post, a, 1). */
-  uint8_t(VU30_CALL* StopPumpAlt)(Vu30Driver* self, int32_t post, int32_t a,
-                                  int32_t reserved, int32_t reserved2);
+  uint8_t(VU30_CALL* StopPumpAlt)(Vu30Driver* self, int32_t post, int32_t a, int32_t reserved,
+                                  int32_t reserved2);
   /* 24: add the driver's entry under the host's "&ТРК" menu item, once per load. */
   void(VU30_CALL* AddMenuEntry)(Vu30Driver* self, Vu30MenuItem* parentItem,
                                 Vu30CreateItemFn createItem);
@@ -245,18 +238,15 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
 
 VU30_STATIC_ASSERT(sizeof(bool) == 1, "boolean results are one byte");
 VU30_STATIC_ASSERT(sizeof(double) == 8, "figures are 64-bit floats");
-VU30_STATIC_ASSERT(sizeof(Vu30BoundMethod) == 2 * sizeof(void*),
-                   "a bound method is code and data");
-VU30_STATIC_ASSERT(offsetof(Vu30BoundMethod, data) == sizeof(void*),
-                   "data follows code");
+VU30_STATIC_ASSERT(sizeof(Vu30BoundMethod) == 2 * sizeof(void*), "a bound method is code and data");
+VU30_STATIC_ASSERT(offsetof(Vu30BoundMethod, data) == sizeof(void*), "data follows code");
 VU30_STATIC_ASSERT(sizeof(Vu30DriverTable) == VU30_DRIVER_TABLE_SIZE * sizeof(void*),
                    "the driver table has 26 entries");
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, GetDriverInfo) == 1 * sizeof(void*), "slot 1");
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, StopPump) == 4 * sizeof(void*), "slot 4");
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, PollDispense) == 9 * sizeof(void*), "slot 9");
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, OpenPost) == 16 * sizeof(void*), "slot 16");
-VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, GetStatusRecord) == 21 * sizeof(void*),
-                   "slot 21");
+VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, GetStatusRecord) == 21 * sizeof(void*), "slot 21");
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, AddMenuEntry) == 24 * sizeof(void*), "slot 24");
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, Destroy) == 25 * sizeof(void*),
                    "destructor is entry 25");

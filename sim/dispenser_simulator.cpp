@@ -26,10 +26,10 @@ constexpr uint8_t kCmdRunning = 8;
 constexpr uint8_t kCmdFinal = 4;
 constexpr uint8_t kCmdCounter = 3;
 constexpr uint8_t kCmdState = 11;
-constexpr uint8_t kAnswerFigures = 1;     // worker: 1, 0, dose, price
-constexpr uint8_t kAnswerCode2 = 9;       // worker: answer to message code 2
+constexpr uint8_t kAnswerFigures = 1;  // worker: 1, 0, dose, price
+constexpr uint8_t kAnswerCode2 = 9;    // worker: answer to message code 2
 constexpr uint8_t kMsgPriceRequest = 0;
-constexpr uint8_t kMsgPriceRepeat = 9;    // price request that leaves the post's state alone
+constexpr uint8_t kMsgPriceRepeat = 9;  // price request that leaves the post's state alone
 constexpr uint8_t kMsgDoseRequest = 8;
 constexpr uint8_t kMsgReport = 1;
 
@@ -96,9 +96,7 @@ Simulator::~Simulator() {
   thread_.join();
 }
 
-Simulator& Simulator::From(Vu30Dispatcher* self) {
-  return *reinterpret_cast<Handle*>(self)->owner;
-}
+Simulator& Simulator::From(Vu30Dispatcher* self) { return *reinterpret_cast<Handle*>(self)->owner; }
 
 // ---------------------------------------------------------------------------
 // Dispatcher table entries.
@@ -121,8 +119,8 @@ uint8_t VU30_CALL Simulator::GetChannelStatusEntry(Vu30Dispatcher* self, uint8_t
   return From(self).status_[channel].load(std::memory_order_relaxed);
 }
 
-int32_t VU30_CALL Simulator::ConfigureChannelEntry(Vu30Dispatcher* self, uint8_t post,
-                                                   int32_t mode, uint32_t lineSettings) {
+int32_t VU30_CALL Simulator::ConfigureChannelEntry(Vu30Dispatcher* self, uint8_t post, int32_t mode,
+                                                   uint32_t lineSettings) {
   Simulator& sim = From(self);
   if (post < 1 || post > kPostCount || mode != VU30_CONFIGURE_MODE) return kResultBadArguments;
   std::lock_guard lock(sim.mu_);
@@ -234,8 +232,7 @@ void Simulator::LiftNozzle(int post, int nozzle) {
     p.phase = Phase::PriceRequested;
     p.nozzle = nozzle;
     p.started = false;
-    Expect(p, Await::Price,
-           {kMsgPriceRequest, static_cast<uint8_t>(nozzle - 1), 0}, Clock::now());
+    Expect(p, Await::Price, {kMsgPriceRequest, static_cast<uint8_t>(nozzle - 1), 0}, Clock::now());
   }
   cv_.notify_all();
 }
@@ -284,14 +281,36 @@ void Simulator::SendMessage(int post, const std::vector<uint8_t>& digits) {
   Deliver({post, digits});
 }
 
-bool Simulator::InitPost(int post) {
-  CheckPost(post);
-  Vu30BoundMethod method;
+Vu30BoundMethod Simulator::TakeCallback(const Vu30BoundMethod& slot) {
+  std::lock_guard lock(mu_);
+  if (slot.code != nullptr) ++callsInFlight_;
+  return slot;
+}
+
+void Simulator::CallDone() {
   {
     std::lock_guard lock(mu_);
-    method = postInits_[post];
+    --callsInFlight_;
   }
+  cv_.notify_all();
+}
+
+void Simulator::ForgetCallbacks() {
+  std::unique_lock lock(mu_);
+  checkers_.fill({});
+  hooks_.fill({});
+  postInits_.fill({});
+  cv_.wait(lock, [this] { return callsInFlight_ == 0; });
+}
+
+bool Simulator::InitPost(int post) {
+  CheckPost(post);
+  const Vu30BoundMethod method = TakeCallback(postInits_[post]);
   if (method.code == nullptr) return false;
+  struct Done {
+    Simulator* sim;
+    ~Done() { sim->CallDone(); }
+  } done{this};
   std::bit_cast<Vu30PreparePostFn>(method.code)(method.data, static_cast<uint8_t>(post));
   return true;
 }
@@ -344,8 +363,8 @@ bool Simulator::DrawLostMessage() {
 void Simulator::OccupyLine(int bytes) const {
   if (options_.baud <= 0 || bytes <= 0) return;
   // Ten bit times per byte: start bit, eight data bits, stop bit.
-  std::this_thread::sleep_for(std::chrono::microseconds(int64_t{bytes} * 10'000'000 /
-                                                        options_.baud));
+  std::this_thread::sleep_for(
+      std::chrono::microseconds(int64_t{bytes} * 10'000'000 / options_.baud));
 }
 
 // ---------------------------------------------------------------------------
@@ -428,12 +447,12 @@ int32_t Simulator::Transact(uint8_t channel, uint8_t lineAddress, const uint8_t*
   }
 
   std::copy(replyBytes.begin(), replyBytes.end(), reply);
-  Vu30BoundMethod checker;
-  {
-    std::lock_guard lock(mu_);
-    checker = checkers_[channel];
-  }
+  const Vu30BoundMethod checker = TakeCallback(checkers_[channel]);
   if (checker.code != nullptr) {
+    struct Done {
+      Simulator* sim;
+      ~Done() { sim->CallDone(); }
+    } done{this};
     uint8_t expected = replyLength;
     std::bit_cast<Vu30CheckReplyFn>(checker.code)(checker.data, channel, reply, 0, &count,
                                                   &expected);
@@ -610,8 +629,7 @@ void Simulator::FinishSale(Post& p, int post, int64_t volume, bool refused) {
   Expect(p, Await::Report, std::move(report), Clock::now());
 }
 
-void Simulator::Expect(Post& p, Await what, std::vector<uint8_t> digits,
-                       Clock::time_point when) {
+void Simulator::Expect(Post& p, Await what, std::vector<uint8_t> digits, Clock::time_point when) {
   p.await = what;
   p.message = std::move(digits);
   p.sends = 0;
@@ -630,10 +648,9 @@ void Simulator::Run() {
     for (int post = 1; post <= kPostCount; ++post) {
       Post& p = posts_[post];
       if (p.phase == Phase::Flowing) {
-        const auto end = p.flowStart + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(
-                                               static_cast<double>(p.dose) /
-                                               (p.config.flowRate * 100.0)));
+        const auto end =
+            p.flowStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                              static_cast<double>(p.dose) / (p.config.flowRate * 100.0)));
         if (now >= end) {
           FinishSale(p, post, p.dose, false);
           cv_.notify_all();
@@ -678,12 +695,12 @@ void Simulator::Deliver(const Outgoing& message) {
   }
   messagesSent_.fetch_add(1, std::memory_order_relaxed);
   if (DrawLostMessage()) return;
-  Vu30BoundMethod hook;
-  {
-    std::lock_guard lock(mu_);
-    hook = hooks_[message.post];
-  }
+  const Vu30BoundMethod hook = TakeCallback(hooks_[message.post]);
   if (hook.code == nullptr) return;
+  struct Done {
+    Simulator* sim;
+    ~Done() { sim->CallDone(); }
+  } done{this};
   try {
     std::bit_cast<Vu30RouteMessageFn>(hook.code)(
         hook.data, static_cast<uint8_t>(message.post + kWorkerLineOffset), bytes.data(), 0,

@@ -31,9 +31,9 @@ inline constexpr int kPostCount = 30;
 inline constexpr int kNozzleCount = 8;
 
 // Transact results other than 0.
-inline constexpr int32_t kResultNoReply = 0xE0;      // the dispenser did not answer
-inline constexpr int32_t kResultLineFault = 0xE1;    // the frame was lost on the line
-inline constexpr int32_t kResultBadArguments = 0xE2; // the call itself was malformed
+inline constexpr int32_t kResultNoReply = 0xE0;       // the dispenser did not answer
+inline constexpr int32_t kResultLineFault = 0xE1;     // the frame was lost on the line
+inline constexpr int32_t kResultBadArguments = 0xE2;  // the call itself was malformed
 
 // Faults that can be injected.
 enum class Fault : unsigned {
@@ -62,10 +62,10 @@ struct SimOptions {
 };
 
 struct PostConfig {
-  uint8_t portType = 0;           // 0 "ЕС-2000", 1 "FAS", 2 "ER3/2", 3 "ER112"
-  uint8_t impulsesPerLitre = 100; // running volume unit of types 1 and 3
-  int nozzles = 4;                // 1..8
-  double flowRate = 20.0;         // litres per second
+  uint8_t portType = 0;            // 0 "ЕС-2000", 1 "FAS", 2 "ER3/2", 3 "ER112"
+  uint8_t impulsesPerLitre = 100;  // running volume unit of types 1 and 3
+  int nozzles = 4;                 // 1..8
+  double flowRate = 20.0;          // litres per second
 };
 
 // Where a post's current sale stands.
@@ -124,6 +124,10 @@ class Simulator {
   // Calls the post's registered initialisation handler; false if none.
   bool InitPost(int post);
 
+  // Drops every callback the driver registered and waits for calls under
+  // way to return; a host does this before it destroys the driver object.
+  void ForgetCallbacks();
+
   void SetFaultRate(double rate);
   uint64_t FaultCount(Fault fault) const;
   uint64_t MessagesSent() const { return messagesSent_.load(std::memory_order_relaxed); }
@@ -177,10 +181,9 @@ class Simulator {
   static uint8_t VU30_CALL GetChannelStatusEntry(Vu30Dispatcher* self, uint8_t channel);
   static int32_t VU30_CALL ConfigureChannelEntry(Vu30Dispatcher* self, uint8_t post, int32_t mode,
                                                  uint32_t lineSettings);
-  static int32_t VU30_CALL TransactEntry(Vu30Dispatcher* self, uint8_t channel,
-                                         uint8_t lineAddress, const uint8_t* request,
-                                         uint8_t requestLength, uint8_t* reply,
-                                         uint8_t replyLength, uint8_t replyType);
+  static int32_t VU30_CALL TransactEntry(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
+                                         const uint8_t* request, uint8_t requestLength,
+                                         uint8_t* reply, uint8_t replyLength, uint8_t replyType);
   static void VU30_CALL SetReplyCheckerEntry(Vu30Dispatcher* self, uint8_t channel,
                                              Vu30BoundMethod method);
   static void VU30_CALL SetMessageHookEntry(Vu30Dispatcher* self, uint8_t post,
@@ -211,6 +214,11 @@ class Simulator {
   Fault DrawFault(uint8_t replyLength);
   bool DrawLostMessage();
 
+  // Takes a registered callback for a call made outside mu_ (null if none);
+  // CallDone must follow every non-null take.
+  Vu30BoundMethod TakeCallback(const Vu30BoundMethod& slot);
+  void CallDone();
+
   static void CheckPost(int post);
   static void CheckNozzle(int nozzle);
 
@@ -224,6 +232,7 @@ class Simulator {
   std::array<Vu30BoundMethod, kPostCount + 1> hooks_{};
   std::array<Vu30BoundMethod, kPostCount + 1> postInits_{};
   std::vector<Sale> sales_;
+  int callsInFlight_ = 0;  // callbacks being called outside mu_
   bool stop_ = false;
 
   std::array<std::mutex, kPostCount + 1> lines_{};

@@ -39,8 +39,7 @@ uint8_t VU30_CALL GetLinkStatus(Vu30Driver* self, uint8_t post) {
   return DriverOf(self).GetLinkStatus(post);
 }
 
-uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
-                           int32_t exchange) {
+uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t exchange) {
   return DriverOf(self).StopPump(post, exchange);
 }
 
@@ -81,8 +80,8 @@ void VU30_CALL SetPrice(Vu30Driver* self, int32_t post, int32_t /*reserved*/, in
 
 void VU30_CALL Nop12(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
 
-void VU30_CALL PresetVolume(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
-                            int32_t nozzle, int32_t /*reserved2*/, double volume) {
+void VU30_CALL PresetVolume(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
+                            int32_t /*reserved2*/, double volume) {
   DriverOf(self).PresetVolume(post, nozzle, volume);
 }
 
@@ -100,9 +99,7 @@ void VU30_CALL OpenPost(Vu30Driver* self, int32_t post) { DriverOf(self).OpenPos
 
 void VU30_CALL Nop17(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
 
-void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) {
-  (void)DriverOf(self);
-}
+void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
 
 void VU30_CALL StartPumpAlias(Vu30Driver* self, int32_t post, int32_t a, int32_t b,
                               int32_t /*reserved*/) {
@@ -152,11 +149,11 @@ void VU30_CALL Destroy(Vu30Driver* self) {
 }
 
 constexpr Vu30DriverTable kTable = {
-    Abstract,     GetDriverInfo, SetLinkStatus,  GetLinkStatus,    StopPump,
-    StopPumpNow,  ReadFinalDispense, ReadCounter, Nop8,            PollDispense,
-    GetPumpState, SetPrice,      Nop12,          PresetVolume,     PresetMoney,
-    StartPump,    OpenPost,      Nop17,          Nop18,            StartPumpAlias,
-    GetCapability, GetStatusRecord, StopPumpEx,  StopPumpAlt,      AddMenuEntry,
+    Abstract,      GetDriverInfo,     SetLinkStatus, GetLinkStatus, StopPump,
+    StopPumpNow,   ReadFinalDispense, ReadCounter,   Nop8,          PollDispense,
+    GetPumpState,  SetPrice,          Nop12,         PresetVolume,  PresetMoney,
+    StartPump,     OpenPost,          Nop17,         Nop18,         StartPumpAlias,
+    GetCapability, GetStatusRecord,   StopPumpEx,    StopPumpAlt,   AddMenuEntry,
     Destroy,
 };
 

@@ -19,8 +19,7 @@
 namespace vu30::config {
 
 // The combo's items; a type code is the position of its name here.
-inline constexpr std::array<std::string_view, 4> kTypeNames = {"ЕС-2000", "FAS", "ER3/2",
-                                                               "ER112"};
+inline constexpr std::array<std::string_view, 4> kTypeNames = {"ЕС-2000", "FAS", "ER3/2", "ER112"};
 
 // Columns of the list: 0 is the empty 1-pixel caption column.
 inline constexpr int kColumnCaption = 0;

@@ -61,7 +61,8 @@ void ZUD30::CountOverDose(int post, double volume, double doseAmount) {
   } else {
     overDoseCount_[post].store(0, relaxed);
   }
-  if (overDoseCount_[post].load(relaxed) > kForceIdleCount) pumpState_[post].store(kStateIdle, relaxed);
+  if (overDoseCount_[post].load(relaxed) > kForceIdleCount)
+    pumpState_[post].store(kStateIdle, relaxed);
 }
 
 double ZUD30::DoseNozzlePrice(int post, const TTrkRequest& worker) const {
@@ -108,7 +109,8 @@ double ZUD30::PollDispense(int32_t post, int32_t mode, double* money) {
     }
   } else {
     buffer[0] = kCmdFinal;
-    if (link_.SendRequest(static_cast<uint8_t>(p), buffer, 1, kFinalReplyLength, kFinalReplyType) != 0) {
+    if (link_.SendRequest(static_cast<uint8_t>(p), buffer, 1, kFinalReplyLength, kFinalReplyType) !=
+        0) {
       throw ESerialIO(messages::kFinalFailed);
     }
     volume = 0;
@@ -140,7 +142,8 @@ void ZUD30::ReadFinalDispense(int32_t post, double* volume, double* money) {
     return;
   }
   uint8_t buffer[kBufferSize] = {kCmdFinal};
-  if (link_.SendRequest(static_cast<uint8_t>(p), buffer, 1, kFinalReplyLength, kFinalReplyType) != 0) {
+  if (link_.SendRequest(static_cast<uint8_t>(p), buffer, 1, kFinalReplyLength, kFinalReplyType) !=
+      0) {
     throw ESerialIO(messages::kFinalFailed);
   }
   if (link_.LinkStatus(p) != link::kLinkGood) return;
@@ -159,8 +162,8 @@ void ZUD30::ReadCounter(int32_t post, int32_t nozzle, double* counter, double* s
   RequireOutput(counter, "counter");
   RequireOutput(second, "second counter");
   uint8_t buffer[kBufferSize] = {kCmdCounter, static_cast<uint8_t>(n - 1)};
-  if (link_.SendRequest(static_cast<uint8_t>(p), buffer, 2, kCounterReplyLength, kCounterReplyType) !=
-      0) {
+  if (link_.SendRequest(static_cast<uint8_t>(p), buffer, 2, kCounterReplyLength,
+                        kCounterReplyType) != 0) {
     throw ESerialIO(messages::kCounterFailed);
   }
   *counter = 0;

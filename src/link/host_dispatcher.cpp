@@ -12,8 +12,7 @@ namespace {
 bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer, int32_t reserved,
                                uint8_t* count, uint8_t* expected) {
   if (data == nullptr || count == nullptr || expected == nullptr) return false;
-  return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count,
-                                                      *expected);
+  return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count, *expected);
 }
 
 void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,
@@ -73,16 +72,14 @@ uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
 }
 
 int32_t HostDispatcher::ConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings) {
-  return Entry(host_->table->ConfigureChannel, "ConfigureChannel")(host_, post, mode,
-                                                                   lineSettings);
+  return Entry(host_->table->ConfigureChannel, "ConfigureChannel")(host_, post, mode, lineSettings);
 }
 
 int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress, const uint8_t* request,
                                  uint8_t requestLength, uint8_t* reply, uint8_t replyLength,
                                  uint8_t replyType) {
   return Entry(host_->table->Transact, "Transact")(host_, channel, lineAddress, request,
-                                                   requestLength, reply, replyLength,
-                                                   replyType);
+                                                   requestLength, reply, replyLength, replyType);
 }
 
 void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {

@@ -6,10 +6,10 @@ namespace vu30::link {
 namespace {
 
 // The constant mask tables of the line coding, used in the order given.
-constexpr std::array<uint8_t, 4> kCodingMasks{0x01, 0x02, 0x04, 0x08};       // b0..b3
-constexpr std::array<uint8_t, 4> kDecodingMasks{0x01, 0x04, 0x10, 0x40};     // L0, L2, L4, L6
-constexpr std::array<uint8_t, 4> kLowerBitMasks{0x01, 0x04, 0x10, 0x40};     // lower bit of a pair
-constexpr std::array<uint8_t, 4> kUpperBitMasks{0x02, 0x08, 0x20, 0x80};     // upper bit of a pair
+constexpr std::array<uint8_t, 4> kCodingMasks{0x01, 0x02, 0x04, 0x08};    // b0..b3
+constexpr std::array<uint8_t, 4> kDecodingMasks{0x01, 0x04, 0x10, 0x40};  // L0, L2, L4, L6
+constexpr std::array<uint8_t, 4> kLowerBitMasks{0x01, 0x04, 0x10, 0x40};  // lower bit of a pair
+constexpr std::array<uint8_t, 4> kUpperBitMasks{0x02, 0x08, 0x20, 0x80};  // upper bit of a pair
 
 }  // namespace
 

@@ -121,8 +121,8 @@ int32_t RequestLink::SendRequest(uint8_t address, uint8_t* request, uint8_t requ
   return result;
 }
 
-bool RequestLink::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/,
-                             uint8_t& count, uint8_t& expected) {
+bool RequestLink::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/, uint8_t& count,
+                             uint8_t& expected) {
   return CheckReplyFrame(&dispatcher_, channel, buffer, count, expected);
 }
 

@@ -1,8 +1,8 @@
 #include "platform/ini_file.h"
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -49,11 +49,11 @@ void TrimRange(const std::string& text, std::size_t& begin, std::size_t& end) {
 struct Line {
   enum class Kind { Other, Section, Key };
   Kind kind = Kind::Other;
-  std::size_t next = 0;          // start of the following line (or the text's end)
-  bool terminated = false;       // the line ends with '\n'
-  bool blank = false;            // nothing but blanks
-  std::string_view name;         // section or key name, blanks removed
-  std::size_t valueBegin = 0;    // Key: the value, blanks removed
+  std::size_t next = 0;        // start of the following line (or the text's end)
+  bool terminated = false;     // the line ends with '\n'
+  bool blank = false;          // nothing but blanks
+  std::string_view name;       // section or key name, blanks removed
+  std::size_t valueBegin = 0;  // Key: the value, blanks removed
   std::size_t valueEnd = 0;
 };
 
@@ -170,8 +170,8 @@ std::string TemporaryName(const fs::path& target) {
 #else
   const long pid = static_cast<long>(getpid());
 #endif
-  const auto ticks = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto ticks =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   return target.string() + ".vu30tmp." + std::to_string(pid) + "." +
          std::to_string(counter.fetch_add(1)) + "." + std::to_string(ticks % 1000000007ULL);
 }
@@ -245,8 +245,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
   if (ReadWholeFile(path_, text_) != ReadResult::Ok) text_.clear();
 }
 
-std::optional<std::string> IniFile::Read(const std::string& section,
-                                         const std::string& key) const {
+std::optional<std::string> IniFile::Read(const std::string& section, const std::string& key) const {
   const std::vector<Line> lines = Scan(text_);
   const Place place = Locate(lines, section, key);
   if (place.key == kNone) return std::nullopt;
@@ -281,8 +280,7 @@ std::optional<long long> IniFile::ReadInteger(const std::string& section,
   return static_cast<long long>(static_cast<std::int32_t>(magnitude));
 }
 
-bool IniFile::Write(const std::string& section, const std::string& key,
-                    const std::string& value) {
+bool IniFile::Write(const std::string& section, const std::string& key, const std::string& value) {
   // Names and values that could not be read back as written are refused.
   if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
       HasLineBreak(value) || HasOuterBlanks(section) || HasOuterBlanks(key) ||

@@ -14,7 +14,9 @@ class IniFile {
   explicit IniFile(std::string path);
 
   // The value of key in section (names compared without regard to ASCII case,
-  // as Windows does), with surrounding blanks removed; nullopt when missing.
+  // as Windows does), with surrounding blanks and one pair of matching quotes
+  // removed (as Windows does); nullopt when missing. Only the first section
+  // of a name is looked at, and the first key of a name in it.
   std::optional<std::string> Read(const std::string& section, const std::string& key) const;
 
   // Reads an integer the way the host's INI functions do: the leading decimal
@@ -26,6 +28,13 @@ class IniFile {
   // Sets key in section (adding the section or the key where missing) and
   // writes the file at once. Returns false, with the file unchanged, when it
   // cannot be written.
+  // The file is read again first, so that changes another program made
+  // meanwhile are kept; an existing key's value is replaced in place, a new
+  // key goes after the section's last key, a new section at the end, new
+  // lines in the file's own line ending. The new file is written beside the
+  // old one and renamed over it. A missing file is created, a missing
+  // directory is not. Names with line breaks, outer blanks, a ']' (section)
+  // or a '=' (key), and values with line breaks, are refused (false).
   bool Write(const std::string& section, const std::string& key, const std::string& value);
 
   const std::string& Path() const { return path_; }

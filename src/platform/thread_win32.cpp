@@ -5,8 +5,8 @@
 namespace vu30::platform {
 
 void ApplyPriority(ThreadPriority priority) {
-  const int level =
-      priority == ThreadPriority::TimeCritical ? THREAD_PRIORITY_TIME_CRITICAL : THREAD_PRIORITY_NORMAL;
+  const int level = priority == ThreadPriority::TimeCritical ? THREAD_PRIORITY_TIME_CRITICAL
+                                                             : THREAD_PRIORITY_NORMAL;
   (void)SetThreadPriority(GetCurrentThread(), level);
 }
 

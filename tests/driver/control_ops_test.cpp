@@ -19,8 +19,8 @@ TEST_F(DriverTest, CreationLeavesEveryPostIdleWithAGoodLink) {
   uint8_t info[32];
   driver::ZUD30::GetDriverInfo(info);
   EXPECT_EQ(info[0], 31);
-  EXPECT_EQ(std::memcmp(info + 1, "v2.41#\xCF\xF0\xEE\xF2\xEE\xEA\xEE\xEB \xEA \xD2\xD0\xCA Trovelheim",
-                        31),
+  EXPECT_EQ(std::memcmp(info + 1,
+                        "v2.41#\xCF\xF0\xEE\xF2\xEE\xEA\xEE\xEB \xEA \xD2\xD0\xCA Trovelheim", 31),
             0);
 }
 
@@ -78,9 +78,9 @@ TEST_F(DriverTest, StartPumpMovesTheStateByTheTable) {
   struct Case {
     uint8_t before, after;
   };
-  for (Case c : {Case{0xF3, 0xEB}, Case{0xF1, 0xE9}, Case{0xF7, 0xEF}, Case{0xDA, 0xDA},
-                 Case{0xDF, 0xDF}, Case{0xC0, 0xC8}, Case{0xE0, 0xC8}, Case{0xF8, 0xC8},
-                 Case{0xD8, 0xC8}, Case{0xE9, 0xC8}}) {
+  for (Case c :
+       {Case{0xF3, 0xEB}, Case{0xF1, 0xE9}, Case{0xF7, 0xEF}, Case{0xDA, 0xDA}, Case{0xDF, 0xDF},
+        Case{0xC0, 0xC8}, Case{0xE0, 0xC8}, Case{0xF8, 0xC8}, Case{0xD8, 0xC8}, Case{0xE9, 0xC8}}) {
     driver_->SetPumpState(5, c.before);
     driver_->StartPump(5);
     EXPECT_EQ(driver_->PumpState(5), c.after) << std::hex << int(c.before);

@@ -84,13 +84,13 @@ TEST_F(DriverTest, ThePlausibilityGuardRejectsOnlyJumpsBeyondTheDose) {
   EXPECT_DOUBLE_EQ(poll({0, 2, 0, 0, 2}), 20.02);  // the dose plus 0.02 stands
   EXPECT_DOUBLE_EQ(poll({0, 2, 5, 0, 0}), 20.02);  // beyond both: the last reading stays
   EXPECT_DOUBLE_EQ(money, 40.04);
-  EXPECT_DOUBLE_EQ(poll({0, 0, 0, 5, 0}), 0.5);    // a falling reading always stands
+  EXPECT_DOUBLE_EQ(poll({0, 0, 0, 5, 0}), 0.5);  // a falling reading always stands
   EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);
-  ReplyWith(Final({0, 3, 0, 0, 0}));               // final figures are guarded too...
+  ReplyWith(Final({0, 3, 0, 0, 0}));  // final figures are guarded too...
   EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 2, &money), 0.5);
   ReplyWith(Final({0, 1, 5, 0, 0}));
   EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 2, &money), 15.0);
-  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);   // ...but never move the last reading
+  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);  // ...but never move the last reading
 }
 
 TEST_F(DriverTest, RejectedPollsReportThroughTheLinkStatusAndKeepTheBookkeeping) {

@@ -60,9 +60,13 @@ class ScriptedDispenser final : public link::PortDispatcher {
   int32_t Transact(uint8_t channel, uint8_t lineAddress, const uint8_t* request,
                    uint8_t requestLength, uint8_t* reply, uint8_t replyLength,
                    uint8_t replyType) override {
-    Frame frame{channel, lineAddress, {}, replyLength,
+    Frame frame{channel,
+                lineAddress,
+                {},
+                replyLength,
                 static_cast<uint8_t>(replyType ? link::DecodeLineByte(replyType) : 0)};
-    for (int i = 0; i < requestLength; ++i) frame.digits.push_back(link::DecodeLineByte(request[i]));
+    for (int i = 0; i < requestLength; ++i)
+      frame.digits.push_back(link::DecodeLineByte(request[i]));
     std::function<Answer(const Frame&)> chooser;
     {
       std::lock_guard lock(mutex_);
@@ -118,8 +122,7 @@ class ScriptedDispenser final : public link::PortDispatcher {
     }
     if (hook == nullptr) throw std::logic_error("no message hook for the post");
     if (workerAddress == 0) workerAddress = static_cast<uint8_t>(post + 32);
-    hook->RouteMessage(workerAddress, bytes.data(), 0,
-                       static_cast<uint8_t>(bytes.size()));
+    hook->RouteMessage(workerAddress, bytes.data(), 0, static_cast<uint8_t>(bytes.size()));
   }
 
   // Waits until at least n frames have been recorded; false on time-out.

@@ -82,7 +82,9 @@ TEST(LineCoding, DecodeAndEncodeAreInverse) {
   }
   for (unsigned v = 0; v < 256; ++v) {
     const auto byte = static_cast<uint8_t>(v);
-    if (IsValidLineByte(byte)) EXPECT_EQ(EncodeDigit(DecodeLineByte(byte)), byte) << v;
+    if (IsValidLineByte(byte)) {
+      EXPECT_EQ(EncodeDigit(DecodeLineByte(byte)), byte) << v;
+    }
   }
 }
 

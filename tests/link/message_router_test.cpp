@@ -79,7 +79,7 @@ TEST_F(MessageRouterTest, ShortMessagesAreIgnored) {
 }
 
 TEST_F(MessageRouterTest, ThreeDigitCodesNeedExactlyThreeDigits) {
-  for (const uint8_t code : {0, 8, 9}) {
+  for (const uint8_t code : {uint8_t{0}, uint8_t{8}, uint8_t{9}}) {
     const auto c = test::CodeDigit(code);
     // Four digits: ignored.
     Route(33, {c, 0x6A, 0x9A, 0x5A, 0x00});

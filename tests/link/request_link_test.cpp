@@ -227,10 +227,10 @@ TEST_F(RequestLinkTest, GoodReplyIsDecodedInTheCallersBufferAndRecorded) {
   // The order of the calls: SetReplyChecker, Transact (during which the
   // checker reports status then error), then GetChannelStatus.
   const auto ops = recorder_.Ops();
-  EXPECT_EQ(ops, (std::vector<DispatcherOp>{DispatcherOp::SetReplyChecker, DispatcherOp::Transact,
-                                            DispatcherOp::SetChannelStatus,
-                                            DispatcherOp::SetChannelError,
-                                            DispatcherOp::GetChannelStatus}));
+  EXPECT_EQ(
+      ops, (std::vector<DispatcherOp>{DispatcherOp::SetReplyChecker, DispatcherOp::Transact,
+                                      DispatcherOp::SetChannelStatus, DispatcherOp::SetChannelError,
+                                      DispatcherOp::GetChannelStatus}));
   const auto transacts = recorder_.Transacts();
   ASSERT_EQ(transacts.size(), 1u);
   EXPECT_TRUE(transacts[0].checkerCalled);
@@ -323,8 +323,7 @@ class ThrowingRegistration final : public PortDispatcher {
   void SetChannelStatus(uint8_t, uint8_t) override {}
   uint8_t GetChannelStatus(uint8_t) override { return 1; }
   int32_t ConfigureChannel(uint8_t, int32_t, uint32_t) override { return 0; }
-  int32_t Transact(uint8_t, uint8_t, const uint8_t*, uint8_t, uint8_t*, uint8_t,
-                   uint8_t) override {
+  int32_t Transact(uint8_t, uint8_t, const uint8_t*, uint8_t, uint8_t*, uint8_t, uint8_t) override {
     ++transacts;
     return 0;
   }

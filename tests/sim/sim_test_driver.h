@@ -4,16 +4,16 @@
 // as the driver library uses it.
 #pragma once
 
+#include <atomic>
+#include <bit>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <atomic>
-#include <bit>
 #include <deque>
 #include <map>
-#include <thread>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "dispenser_simulator.h"
@@ -23,15 +23,19 @@ namespace vu30::sim::testing {
 
 struct Exchange {
   int32_t result = 0;
-  bool checked = false;    // the checker was called
-  bool accepted = false;   // and accepted the reply
-  uint8_t count = 0;       // the count the checker was given
+  bool checked = false;        // the checker was called
+  bool accepted = false;       // and accepted the reply
+  uint8_t count = 0;           // the count the checker was given
   std::vector<uint8_t> reply;  // decoded digits when accepted (position 0 included)
 };
 
 class TestDriver {
  public:
-  explicit TestDriver(Simulator& sim) : dispatcher_(sim.Dispatcher()) {}
+  explicit TestDriver(Simulator& sim) : sim_(sim), dispatcher_(sim.Dispatcher()) {}
+  // The simulator may outlive this object: no more calls into it after this.
+  ~TestDriver() { sim_.ForgetCallbacks(); }
+  TestDriver(const TestDriver&) = delete;
+  TestDriver& operator=(const TestDriver&) = delete;
 
   const Vu30DispatcherTable& Table() const { return *dispatcher_->table; }
 
@@ -50,17 +54,15 @@ class TestDriver {
     std::vector<uint8_t> coded;
     for (uint8_t d : digits) coded.push_back(EncodeDigit(d));
     std::vector<uint8_t> buffer(std::max<size_t>(replyLength, 1), 0xEE);
-    const auto lineAddress =
-        static_cast<uint8_t>((post - 1) % 8 + 1 + (worker ? 32 : 0));
+    const auto lineAddress = static_cast<uint8_t>((post - 1) % 8 + 1 + (worker ? 32 : 0));
     Exchange ex;
     {
       std::lock_guard lock(mu_);
       lastCheck_.erase(std::this_thread::get_id());
     }
-    ex.result = Table().Transact(dispatcher_, channel, lineAddress, coded.data(),
-                                 static_cast<uint8_t>(coded.size()),
-                                 replyLength ? buffer.data() : nullptr, replyLength,
-                                 replyType ? EncodeDigit(replyType) : 0);
+    ex.result = Table().Transact(
+        dispatcher_, channel, lineAddress, coded.data(), static_cast<uint8_t>(coded.size()),
+        replyLength ? buffer.data() : nullptr, replyLength, replyType ? EncodeDigit(replyType) : 0);
     std::lock_guard lock(mu_);
     const auto check = lastCheck_.find(std::this_thread::get_id());
     if (check != lastCheck_.end()) {
@@ -76,9 +78,8 @@ class TestDriver {
   }
 
   // The next message the hook received (decoded digits), waiting up to timeout.
-  std::optional<std::vector<uint8_t>> NextMessage(int post,
-                                                  std::chrono::milliseconds timeout =
-                                                      std::chrono::seconds(5)) {
+  std::optional<std::vector<uint8_t>> NextMessage(
+      int post, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     std::unique_lock lock(mu_);
     std::optional<std::vector<uint8_t>> found;
     cv_.wait_for(lock, timeout, [&] {
@@ -185,6 +186,7 @@ class TestDriver {
     }
   }
 
+  Simulator& sim_;
   Vu30Dispatcher* dispatcher_;
   std::mutex mu_;
   std::condition_variable cv_;

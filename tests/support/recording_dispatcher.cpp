@@ -28,17 +28,16 @@ struct DispatcherThunks {
     return Owner(self).DoConfigureChannel(post, mode, lineSettings);
   }
   static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
-                                    const uint8_t* request, uint8_t requestLength,
-                                    uint8_t* reply, uint8_t replyLength, uint8_t replyType) {
-    return Owner(self).DoTransact(channel, lineAddress, request, requestLength, reply,
-                                  replyLength, replyType);
+                                    const uint8_t* request, uint8_t requestLength, uint8_t* reply,
+                                    uint8_t replyLength, uint8_t replyType) {
+    return Owner(self).DoTransact(channel, lineAddress, request, requestLength, reply, replyLength,
+                                  replyType);
   }
   static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
                                         Vu30BoundMethod method) {
     Owner(self).DoSetCallback(DispatcherOp::SetReplyChecker, channel, method);
   }
-  static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post,
-                                       Vu30BoundMethod method) {
+  static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
     Owner(self).DoSetCallback(DispatcherOp::SetMessageHook, post, method);
   }
   static void VU30_CALL SetPostInit(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
@@ -65,15 +64,24 @@ struct DispatcherThunks {
 
 const char* ToString(DispatcherOp op) {
   switch (op) {
-    case DispatcherOp::GetChannelError: return "GetChannelError";
-    case DispatcherOp::SetChannelError: return "SetChannelError";
-    case DispatcherOp::SetChannelStatus: return "SetChannelStatus";
-    case DispatcherOp::GetChannelStatus: return "GetChannelStatus";
-    case DispatcherOp::ConfigureChannel: return "ConfigureChannel";
-    case DispatcherOp::Transact: return "Transact";
-    case DispatcherOp::SetReplyChecker: return "SetReplyChecker";
-    case DispatcherOp::SetMessageHook: return "SetMessageHook";
-    case DispatcherOp::SetPostInit: return "SetPostInit";
+    case DispatcherOp::GetChannelError:
+      return "GetChannelError";
+    case DispatcherOp::SetChannelError:
+      return "SetChannelError";
+    case DispatcherOp::SetChannelStatus:
+      return "SetChannelStatus";
+    case DispatcherOp::GetChannelStatus:
+      return "GetChannelStatus";
+    case DispatcherOp::ConfigureChannel:
+      return "ConfigureChannel";
+    case DispatcherOp::Transact:
+      return "Transact";
+    case DispatcherOp::SetReplyChecker:
+      return "SetReplyChecker";
+    case DispatcherOp::SetMessageHook:
+      return "SetMessageHook";
+    case DispatcherOp::SetPostInit:
+      return "SetPostInit";
   }
   return "?";
 }
@@ -133,7 +141,8 @@ ScriptedReply ScriptedReply::Throw(int32_t channelError, std::string message) {
 }
 
 RecordingDispatcher::RecordingDispatcher()
-    : host_{Vu30Dispatcher{&DispatcherThunks::Table()}, this}, defaultReply_(ScriptedReply::NoReply()) {}
+    : host_{Vu30Dispatcher{&DispatcherThunks::Table()}, this},
+      defaultReply_(ScriptedReply::NoReply()) {}
 
 RecordingDispatcher::~RecordingDispatcher() = default;
 
@@ -186,8 +195,7 @@ uint8_t RecordingDispatcher::DoGetChannelStatus(uint8_t channel) {
   return value;
 }
 
-int32_t RecordingDispatcher::DoConfigureChannel(uint8_t post, int32_t mode,
-                                                uint32_t lineSettings) {
+int32_t RecordingDispatcher::DoConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings) {
   std::lock_guard lock(mutex_);
   RecordedCall call = Simple(DispatcherOp::ConfigureChannel, post, mode);
   call.lineSettings = lineSettings;
@@ -209,8 +217,7 @@ void RecordingDispatcher::DoSetCallback(DispatcherOp op, uint8_t channelOrPost,
 
 int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
                                         const uint8_t* request, uint8_t requestLength,
-                                        uint8_t* reply, uint8_t replyLength,
-                                        uint8_t replyType) {
+                                        uint8_t* reply, uint8_t replyLength, uint8_t replyType) {
   RecordedCall call;
   call.op = DispatcherOp::Transact;
   call.channel = channel;

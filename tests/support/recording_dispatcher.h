@@ -70,13 +70,13 @@ struct RecordedCall {
   std::vector<uint8_t> request;  // the coded request bytes as received (requestLength of them)
   bool requestPresent = false;   // the request pointer was not null
   uint8_t requestLength = 0;
-  bool replyPresent = false;     // the reply buffer pointer was not null
+  bool replyPresent = false;  // the reply buffer pointer was not null
   uint8_t replyLength = 0;
-  uint8_t replyType = 0;         // as received (coded, or 0)
-  bool threw = false;            // Transact threw (scripted)
-  bool checkerCalled = false;    // the reply checker was called
-  bool checkerResult = false;    // what the checker returned
-  uint8_t countAfterCheck = 0;   // the count after the checker (lowered when a byte was removed)
+  uint8_t replyType = 0;        // as received (coded, or 0)
+  bool threw = false;           // Transact threw (scripted)
+  bool checkerCalled = false;   // the reply checker was called
+  bool checkerResult = false;   // what the checker returned
+  uint8_t countAfterCheck = 0;  // the count after the checker (lowered when a byte was removed)
   std::vector<uint8_t> replyAfterCheck;  // the reply buffer after the checker (replyLength bytes)
 
   // Every call: when it began and ended (steady clock) and on which thread.
@@ -233,8 +233,7 @@ class RecordingDispatcher {
   uint8_t DoGetChannelStatus(uint8_t channel);
   int32_t DoConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings);
   int32_t DoTransact(uint8_t channel, uint8_t lineAddress, const uint8_t* request,
-                     uint8_t requestLength, uint8_t* reply, uint8_t replyLength,
-                     uint8_t replyType);
+                     uint8_t requestLength, uint8_t* reply, uint8_t replyLength, uint8_t replyType);
   void DoSetCallback(DispatcherOp op, uint8_t channelOrPost, Vu30BoundMethod method);
 
   // Appends a record (mutex held) and returns its sequence number.

@@ -20,8 +20,9 @@ QWidget* FindHostWidget(void* hostWindow) {
   for (QWidget* widget : widgets) {
     if (static_cast<void*>(widget) == hostWindow) return widget;
   }
-  qWarning("vu30: the host window given to GetVU30 is not a widget of this application; "
-           "the port type dialog is shown without an owner");
+  qWarning(
+      "vu30: the host window given to GetVU30 is not a widget of this application; "
+      "the port type dialog is shown without an owner");
   return nullptr;
 }
 
@@ -31,8 +32,9 @@ void AdoptHostWindow(void* hostWindow) {
   COMTypeTRKForm.SetViewFactory(
       [hostWindow](TCOMTypeTRKForm& form) -> std::unique_ptr<TCOMTypeTRKView> {
         if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-          qWarning("vu30: the port type dialog needs a Qt Widgets application (QApplication); "
-                   "it is not shown");
+          qWarning(
+              "vu30: the port type dialog needs a Qt Widgets application (QApplication); "
+              "it is not shown");
           return nullptr;
         }
         if (QThread::currentThread() != QCoreApplication::instance()->thread()) {

@@ -23,8 +23,11 @@ QString Text(std::string_view utf8) {
 
 std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
+// Tahoma, or where it is missing a face of similar width.
 QFont Tahoma(int pixelHeight) {
-  QFont font(QStringLiteral("Tahoma"));
+  QFont font;
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
   font.setPixelSize(pixelHeight);
   return font;
 }
@@ -48,11 +51,16 @@ ComTypeTrkDialog::ComTypeTrkDialog(TCOMTypeTRKForm& form, QWidget* owner)
   LV->setGeometry(7, 8, 249, 267);
   LV->setFont(Tahoma(13));
   LV->setColumnCount(4);
-  LV->setHeaderLabels({QString(), QStringLiteral("COM-порт"), QStringLiteral("Тип ТРК"),
-                       QStringLiteral("Имп/л")});
+  LV->setHeaderLabels(
+      {QString(), QStringLiteral("COM-порт"), QStringLiteral("Тип ТРК"), QStringLiteral("Имп/л")});
+  LV->header()->setMinimumSectionSize(1);
   LV->setColumnWidth(kColumnCaption, 1);
   LV->setColumnWidth(kColumnPort, 65);
   LV->setColumnWidth(kColumnType, 120);
+  // The impulses column keeps a list view's usual default width of 50 and
+  // takes whatever room is left, so the four columns fit without scrolling.
+  LV->setColumnWidth(kColumnImpulses, 50);
+  LV->header()->setStretchLastSection(true);
   LV->setRootIsDecorated(false);
   LV->setItemsExpandable(false);
   LV->setIndentation(0);
@@ -105,7 +113,8 @@ ComTypeTrkDialog::ComTypeTrkDialog(TCOMTypeTRKForm& form, QWidget* owner)
   setTabOrder(BitBtn3, BitBtn4);
   setTabOrder(BitBtn4, edImp);
 
-  connect(LV, &QTreeWidget::itemSelectionChanged, this, [this] { Run([this] { form_.LVChange(); }); });
+  connect(LV, &QTreeWidget::itemSelectionChanged, this,
+          [this] { Run([this] { form_.LVChange(); }); });
   connect(cbType, &QComboBox::currentTextChanged, this,
           [this] { Run([this] { form_.cbTypeChange(); }); });
   connect(cbType, &TypeCombo::closedUp, this, [this] { Run([this] { form_.cbTypeCloseUp(); }); });

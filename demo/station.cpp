@@ -1,0 +1,353 @@
+#include "station.h"
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace vu30::demo {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kIdle = 0xC0;
+constexpr uint32_t kStarted = 0xC8;
+constexpr uint32_t kDoseReleased = 0xD8;  // + nozzle
+constexpr int kAttempts = 25;             // tries of one operation before giving up
+constexpr int kSaleAttempts = 4;          // tries of a sale whose dose a fault cost
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A Windows directory of its own holding the station's cnf.INI; the driver
+// finds it through WINDIR. Removed again at the end.
+class TempWindowsDirectory {
+ public:
+  explicit TempWindowsDirectory(int posts) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vu30-demo-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create temp dir");
+    path_ = pattern;
+    std::ofstream ini(path_ / "cnf.INI");
+    ini << "[COMTypeTRK]\r\n";
+    for (int post = 1; post <= posts && post < 30; ++post) {
+      const sim::PostConfig c = Station::PostSetup(post);
+      ini << "COM_" << post << "_TYPE=" << int{c.portType} << "\r\n";
+      ini << "COM_" << post << "_IMPL=" << int{c.impulsesPerLitre} << "\r\n";
+    }
+    if (!ini) throw std::runtime_error("cannot write cnf.INI");
+    if (setenv("WINDIR", path_.c_str(), 1) != 0) throw std::runtime_error("cannot set WINDIR");
+  }
+  ~TempWindowsDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempWindowsDirectory(const TempWindowsDirectory&) = delete;
+  TempWindowsDirectory& operator=(const TempWindowsDirectory&) = delete;
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct LibraryCloser {
+  void operator()(void* handle) const { dlclose(handle); }
+};
+using Library = std::unique_ptr<void, LibraryCloser>;
+
+// The driver object, destroyed through its own table.
+struct DriverCloser {
+  void operator()(Vu30Driver* driver) const { driver->table->Destroy(driver); }
+};
+using Driver = std::unique_ptr<Vu30Driver, DriverCloser>;
+
+// One host thread's work: the sales of one post.
+class PostRunner {
+ public:
+  PostRunner(Vu30Driver* driver, sim::Simulator& sim, const StationOptions& options, int post,
+             const std::function<void(const PostView&)>& onChange, std::mutex& resultMu,
+             StationResult& result)
+      : driver_(driver),
+        t_(*driver->table),
+        sim_(sim),
+        options_(options),
+        post_(post),
+        onChange_(onChange),
+        resultMu_(resultMu),
+        result_(result),
+        rng_(options.seed * 1000 + static_cast<uint64_t>(post)) {
+    view_.post = post;
+  }
+
+  void Run() {
+    try {
+      for (int s = 0; s < options_.sales; ++s) RunSale(s);
+      view_.note = "done";
+    } catch (const std::exception& e) {
+      view_.note = std::string("stopped: ") + e.what();
+      std::lock_guard lock(resultMu_);
+      result_.errors.push_back("post " + std::to_string(post_) + ": " + e.what());
+    }
+    view_.finished = true;
+    Show();
+  }
+
+ private:
+  void Show() { onChange_(view_); }
+
+  // Repeats op until it neither raises ESerialIO nor leaves the link failed.
+  template <typename Op>
+  void Retry(const char* what, Op op) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      try {
+        op();
+        if (t_.GetLinkStatus(driver_, static_cast<uint8_t>(post_)) == VU30_LINK_GOOD) return;
+      } catch (const ESerialIO&) {
+      }
+      ++retries_;
+      std::this_thread::sleep_for(20ms);
+    }
+    throw std::runtime_error(std::string(what) + " keeps failing");
+  }
+
+  // The post's state code; 0 when the dispenser could not be asked.
+  uint32_t State() {
+    try {
+      return t_.GetPumpState(driver_, static_cast<uint8_t>(post_), 0);
+    } catch (const ESerialIO&) {
+      ++retries_;
+      return 0;
+    }
+  }
+
+  template <typename Pred>
+  void WaitFor(const char* what, std::chrono::milliseconds timeout, Pred pred) {
+    const auto deadline = Clock::now() + timeout;
+    while (!pred()) {
+      if (Clock::now() > deadline) throw std::runtime_error(std::string("timed out ") + what);
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+
+  double ReadCounter(int nozzle) {
+    double counter = 0;
+    double second = 0;
+    Retry("ReadCounter",
+          [&] { t_.ReadCounter(driver_, post_, 0, nozzle, &counter, &second, 0, 0); });
+    return counter;
+  }
+
+  void RunSale(int index) {
+    const int nozzle = index % sim::PostConfig{}.nozzles + 1;
+    const int priceCents = 3000 + static_cast<int>(rng_() % 2000);
+    const double price = priceCents / 100.0;
+    Retry("SetPrice", [&] { t_.SetPrice(driver_, post_, 0, nozzle, 0, 0, price); });
+
+    for (int attempt = 0; attempt < kSaleAttempts; ++attempt) {
+      SaleCheck check;
+      check.post = post_;
+      check.nozzle = nozzle;
+      if ((index + post_) % 2 == 0) {
+        const double volume = static_cast<double>(500 + rng_() % 1500) / 100.0;
+        t_.PresetVolume(driver_, post_, 0, nozzle, 0, volume);
+        view_.dose = volume;
+        check.preset = Format("%.2f L", volume);
+      } else {
+        const double money = static_cast<double>(200 + rng_() % 600);
+        t_.PresetMoney(driver_, post_, 0, nozzle, 0, money);
+        view_.dose = std::nearbyint(money * 100.0 / price) / 100.0;
+        check.preset = Format("%.2f money", money);
+      }
+      view_.sale = index + 1;
+      view_.nozzle = nozzle;
+      view_.volume = 0;
+      view_.money = 0;
+      view_.note = attempt ? "sale repeated" : "";
+      Show();
+      if (RunOneSale(check)) return;
+      std::lock_guard lock(resultMu_);
+      ++result_.refusedByFaults;
+    }
+    throw std::runtime_error("sale " + std::to_string(index + 1) + " refused every time");
+  }
+
+  // False when the dose was refused (a fault cost the start); the sale was
+  // still checked and recorded.
+  bool RunOneSale(SaleCheck& check) {
+    const int nozzle = check.nozzle;
+    retries_ = 0;
+    const size_t salesBefore = sim_.SalesOf(post_).size();
+    check.counterBefore = ReadCounter(nozzle);
+
+    sim_.LiftNozzle(post_, nozzle);
+    view_.note = "nozzle lifted";
+    Show();
+    WaitFor("for the price answer", 10s,
+            [&] { return sim_.PhaseOf(post_) != sim::Phase::PriceRequested; });
+
+    Retry("StartPump", [&] { t_.StartPump(driver_, post_, 0, 0); });
+    const auto completed = [&] { return sim_.SalesOf(post_).size() > salesBefore; };
+    WaitFor("for the dose", 10s, [&] {
+      view_.state = State();
+      return view_.state == kDoseReleased + static_cast<uint32_t>(nozzle) || completed();
+    });
+    view_.note = "dispensing";
+    Show();
+
+    // Poll the running figures until the dispenser has reported the end.
+    for (;;) {
+      view_.state = State();
+      const bool over =
+          completed() && view_.state == kIdle && sim_.PhaseOf(post_) == sim::Phase::Idle;
+      if (over) break;
+      if (view_.state == kDoseReleased + static_cast<uint32_t>(nozzle)) {
+        try {
+          double money = 0;
+          const double volume = t_.PollDispense(driver_, post_, 1, &money);
+          if (t_.GetLinkStatus(driver_, static_cast<uint8_t>(post_)) == VU30_LINK_GOOD) {
+            view_.volume = volume;
+            view_.money = money;
+          }
+        } catch (const ESerialIO&) {
+          ++retries_;
+        }
+      }
+      Show();
+      std::this_thread::sleep_for(100ms);
+    }
+
+    Retry("ReadFinalDispense",
+          [&] { t_.ReadFinalDispense(driver_, post_, 0, &check.hostVolume, &check.hostMoney); });
+    check.counterAfter = ReadCounter(nozzle);
+    view_.volume = check.hostVolume;
+    view_.money = check.hostMoney;
+    view_.state = State();
+
+    const std::vector<sim::Sale> sales = sim_.SalesOf(post_);
+    if (sales.size() != salesBefore + 1) {
+      check.problem =
+          "the dispenser recorded " + std::to_string(sales.size() - salesBefore) + " sales";
+    } else {
+      check.dispensed = sales.back();
+      Verify(check);
+    }
+    check.retries = retries_;
+    view_.note =
+        check.problem.empty() ? (check.dispensed.refused ? "refused" : "sold") : "MISMATCH";
+    Show();
+    std::lock_guard lock(resultMu_);
+    result_.sales.push_back(check);
+    return !check.dispensed.refused || !check.problem.empty();
+  }
+
+  static void Verify(SaleCheck& c) {
+    const sim::Sale& d = c.dispensed;
+    auto hundredths = [](double x) { return std::llround(x * 100.0); };
+    if (hundredths(c.hostVolume) != d.volume) {
+      c.problem = "final volume differs from the dispensed volume";
+    } else if (hundredths(c.counterAfter - c.counterBefore) != d.volume) {
+      c.problem = "counter grew by another amount than the volume";
+    } else if (hundredths(c.counterAfter) != d.counterAfter) {
+      c.problem = "counter differs from the dispenser's";
+    } else if (std::fabs(c.hostMoney * 100.0 - static_cast<double>(d.money)) > 0.5 + 1e-6) {
+      c.problem = "money differs from volume x price";
+    }
+  }
+
+  Vu30Driver* driver_;
+  const Vu30DriverTable& t_;
+  sim::Simulator& sim_;
+  const StationOptions& options_;
+  int post_;
+  const std::function<void(const PostView&)>& onChange_;
+  std::mutex& resultMu_;
+  StationResult& result_;
+  std::mt19937_64 rng_;
+  PostView view_;
+  int retries_ = 0;
+};
+
+}  // namespace
+
+bool StationResult::Ok() const {
+  if (!errors.empty()) return false;
+  for (const SaleCheck& s : sales) {
+    if (!s.problem.empty()) return false;
+  }
+  return true;
+}
+
+Station::Station(StationOptions options) : options_(std::move(options)) {}
+
+sim::PostConfig Station::PostSetup(int post) {
+  sim::PostConfig c;
+  c.flowRate = 5.0;
+  if (post == 2) {
+    c.portType = 1;  // "FAS": running volume in impulses
+    c.impulsesPerLitre = 50;
+  } else if (post == 3) {
+    c.portType = 3;  // "ER112": impulses too
+    c.impulsesPerLitre = 20;
+  } else if (post == 4) {
+    c.portType = 2;  // "ER3/2"
+  }
+  return c;
+}
+
+StationResult Station::Run(const std::function<void(const PostView&)>& onChange) {
+  TempWindowsDirectory windows(options_.posts);
+
+  Library library(dlopen(options_.library.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!library) throw std::runtime_error(std::string("cannot load the driver: ") + dlerror());
+  void* entry = dlsym(library.get(), "GetVU30");
+  if (entry == nullptr) throw std::runtime_error("the library exports no GetVU30");
+  auto getVu30 = reinterpret_cast<Vu30GetVU30Fn>(entry);
+
+  sim::SimOptions simOptions;
+  simOptions.baud = options_.baud;
+  simOptions.faultRate = options_.faultRate;
+  simOptions.seed = options_.seed;
+  StationResult result;
+  {
+    sim::Simulator sim(simOptions);
+    for (int post = 1; post <= options_.posts; ++post) {
+      sim.ConfigurePost(post, PostSetup(post));
+      for (int nozzle = 1; nozzle <= sim::PostConfig{}.nozzles; ++nozzle) {
+        sim.SetCounter(post, nozzle, 100000000LL * post + 1000000LL * nozzle);
+      }
+    }
+    Driver driver(getVu30(0, nullptr, sim.Dispatcher()));
+    if (!driver) throw std::runtime_error("GetVU30 returned no driver");
+    for (int post = 1; post <= options_.posts; ++post) {
+      driver->table->OpenPost(driver.get(), post);
+    }
+
+    std::mutex resultMu;
+    std::vector<std::unique_ptr<PostRunner>> runners;
+    for (int post = 1; post <= options_.posts; ++post) {
+      runners.push_back(std::make_unique<PostRunner>(driver.get(), sim, options_, post, onChange,
+                                                     resultMu, result));
+    }
+    std::vector<std::thread> threads;
+    for (auto& runner : runners) threads.emplace_back([&runner] { runner->Run(); });
+    for (auto& thread : threads) thread.join();
+    // Like a host unloading a driver: no more calls into it, then destroy it
+    // (before the simulator it talks to, and before the library is unloaded).
+    sim.ForgetCallbacks();
+  }
+  return result;
+}
+
+}  // namespace vu30::demo

@@ -1,0 +1,101 @@
+#include "terminal_view.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vu30::demo {
+
+namespace {
+
+constexpr int kBarWidth = 20;
+
+std::string Bar(double part, double whole) {
+  const double share = whole > 0 ? std::clamp(part / whole, 0.0, 1.0) : 0.0;
+  const int filled = static_cast<int>(std::lround(share * kBarWidth));
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kBarWidth - filled), '.') + "]";
+}
+
+}  // namespace
+
+TerminalView::TerminalView(std::FILE* out, int posts, int salesPerPost)
+    : out_(out), live_(isatty(fileno(out)) != 0), salesPerPost_(salesPerPost) {
+  for (int post = 1; post <= posts; ++post) {
+    PostView v;
+    v.post = post;
+    rows_[post] = v;
+  }
+  std::fprintf(out_, "Post Nozzle Sale  State          Volume     Money  Progress\n");
+  if (live_) Redraw();
+}
+
+std::string TerminalView::StateName(uint32_t state) {
+  char text[32];
+  if (state == 0xC0) return "idle";
+  if (state == 0xC8) return "started";
+  if (state == 0xD8) return "stopped";
+  if (state > 0xD8 && state <= 0xE0) {
+    std::snprintf(text, sizeof text, "dose n%u", state - 0xD8);
+  } else if (state > 0xE0 && state <= 0xE8) {
+    std::snprintf(text, sizeof text, "lifted n%u", state - 0xE0);
+  } else if (state > 0xF0 && state <= 0xF8) {
+    std::snprintf(text, sizeof text, "refused n%u", state - 0xF0);
+  } else {
+    std::snprintf(text, sizeof text, "0x%02X", state);
+  }
+  return text;
+}
+
+std::string TerminalView::Row(const PostView& v) const {
+  char text[160];
+  std::snprintf(text, sizeof text, "%4d %6d %2d/%-2d %-12s %8.2f %9.2f  %s %s", v.post, v.nozzle,
+                v.sale, salesPerPost_, StateName(v.state).c_str(), v.volume, v.money,
+                Bar(v.volume, v.dose).c_str(), v.note.c_str());
+  return text;
+}
+
+void TerminalView::Update(const PostView& view) {
+  std::lock_guard lock(mu_);
+  rows_[view.post] = view;
+  if (live_) {
+    Redraw();
+    return;
+  }
+  // Plain output: a line whenever the post's note changes.
+  const std::string key = std::to_string(view.sale) + view.note;
+  if (lastLine_[view.post] == key || view.note.empty()) return;
+  lastLine_[view.post] = key;
+  std::fprintf(out_, "%s\n", Row(view).c_str());
+  std::fflush(out_);
+}
+
+void TerminalView::Redraw() {
+  if (drawn_) std::fprintf(out_, "\x1b[%zuA", rows_.size());
+  for (const auto& [post, view] : rows_) std::fprintf(out_, "\r\x1b[2K%s\n", Row(view).c_str());
+  drawn_ = true;
+  std::fflush(out_);
+}
+
+void TerminalView::PrintSummary(const StationResult& result) const {
+  std::fprintf(out_, "\nSales checked against the dispensers:\n");
+  std::fprintf(out_,
+               "Post Nozzle Preset           Volume     Money  Counter grew  Retries  Check\n");
+  int bad = 0;
+  for (const SaleCheck& s : result.sales) {
+    const char* verdict = !s.problem.empty()    ? s.problem.c_str()
+                          : s.dispensed.refused ? "ok (refused after a fault, repeated)"
+                                                : "ok";
+    if (!s.problem.empty()) ++bad;
+    std::fprintf(out_, "%4d %6d %-14s %8.2f %9.2f  %12.2f  %7d  %s\n", s.post, s.nozzle,
+                 s.preset.c_str(), s.hostVolume, s.hostMoney, s.counterAfter - s.counterBefore,
+                 s.retries, verdict);
+  }
+  for (const std::string& e : result.errors) std::fprintf(out_, "ERROR %s\n", e.c_str());
+  std::fprintf(out_, "\n%zu sales, %d mismatches, %zu posts stopped: %s\n", result.sales.size(),
+               bad, result.errors.size(), result.Ok() ? "ALL SALES AGREE" : "FAILED");
+  std::fflush(out_);
+}
+
+}  // namespace vu30::demo

@@ -1,0 +1,306 @@
+// vu30-qt-host: a reference station host on Qt. It loads libvu30.so, hands
+// GetVU30 its main window and the dispenser simulator's port dispatcher, opens
+// a few posts, and lets the driver add its entry under the "&ТРК" menu. The
+// window shows each post's type and factor as cnf.INI holds them and the
+// driver's state code, refreshed after the driver's dialog closes.
+//
+//   vu30-qt-host [--library PATH] [--windir DIR] [--posts N]
+//   vu30-qt-host --render-dialog FILE.png   (offscreen; renders the dialog)
+//   vu30-qt-host --render-window FILE.png   (offscreen; renders the main window)
+#include <dlfcn.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "dispenser_simulator.h"
+#include "platform/cp1251.h"
+#include "platform/ini_file.h"
+#include "qt_menu_items.h"
+#include "vu30.h"
+
+namespace {
+
+struct Options {
+  std::string library = VU30_DEFAULT_LIBRARY;
+  std::string windir;
+  std::string renderFile;
+  std::string windowFile;
+  int posts = 4;
+};
+
+std::optional<Options> ParseArguments(const QStringList& args) {
+  Options options;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == QLatin1String("--library") && hasValue) {
+      options.library = args[++i].toStdString();
+    } else if (arg == QLatin1String("--windir") && hasValue) {
+      options.windir = args[++i].toStdString();
+    } else if (arg == QLatin1String("--render-dialog") && hasValue) {
+      options.renderFile = args[++i].toStdString();
+    } else if (arg == QLatin1String("--render-window") && hasValue) {
+      options.windowFile = args[++i].toStdString();
+    } else if (arg == QLatin1String("--posts") && hasValue) {
+      bool ok = false;
+      options.posts = args[++i].toInt(&ok);
+      if (!ok || options.posts < 1 || options.posts > 30) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+std::string CnfIni() {
+  return QDir(qEnvironmentVariable("WINDIR")).filePath("cnf.INI").toStdString();
+}
+
+QString ErrorText(const std::exception& e) {
+  return QString::fromStdString(vu30::platform::Cp1251ToUtf8(e.what()));
+}
+
+// The library, loaded once and kept for the life of the process: the host's
+// menu keeps the driver's click handler, which lives in the library.
+class Library {
+ public:
+  explicit Library(const std::string& path) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
+    getVU30_ = reinterpret_cast<Vu30GetVU30Fn>(dlsym(handle_, "GetVU30"));
+    if (getVU30_ == nullptr) throw std::runtime_error(path + " does not export GetVU30");
+  }
+  Vu30GetVU30Fn GetVU30() const { return getVU30_; }
+
+ private:
+  void* handle_ = nullptr;
+  Vu30GetVU30Fn getVU30_ = nullptr;
+};
+
+// The driver object, destroyed through its slot 25.
+struct DriverDeleter {
+  void operator()(Vu30Driver* driver) const { driver->table->Destroy(driver); }
+};
+using DriverPtr = std::unique_ptr<Vu30Driver, DriverDeleter>;
+
+class HostWindow : public QMainWindow {
+ public:
+  HostWindow(const Options& options, vu30::sim::Simulator& sim) : options_(options), sim_(sim) {
+    setWindowTitle(QStringLiteral("vu30 — станция (эталонный хост)"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    file->addAction(QStringLiteral("В&ыход"), this, &QWidget::close);
+    trkMenu_ = menuBar()->addMenu(QStringLiteral("&ТРК"));
+    trkMenu_->addAction(QStringLiteral("&Обновить показания"), this, [this] { Refresh(); });
+    trkMenu_->addSeparator();
+    // Every choice in the dispenser menu may have changed the configuration.
+    connect(trkMenu_, &QMenu::triggered, this, [this] { SyncSimulator(), Refresh(); });
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    posts_ = new QTreeWidget(central);
+    posts_->setRootIsDecorated(false);
+    posts_->setHeaderLabels({QStringLiteral("Пост"), QStringLiteral("Тип ТРК (cnf.INI)"),
+                             QStringLiteral("Имп/л"), QStringLiteral("Состояние (GetPumpState)")});
+    layout->addWidget(posts_);
+    layout->addWidget(new QLabel(QStringLiteral("cnf.INI:"), central));
+    fileView_ = new QPlainTextEdit(central);
+    fileView_->setReadOnly(true);
+    layout->addWidget(fileView_);
+    auto* refresh = new QPushButton(QStringLiteral("Обновить"), central);
+    connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
+    layout->addWidget(refresh);
+    setCentralWidget(central);
+    resize(560, 480);
+  }
+
+  // Loads the driver with this window as owner, opens the posts and adds the
+  // driver's menu entry.
+  void Start(const Library& library) {
+    SyncSimulator();
+    driver_.reset(library.GetVU30()(0, this, sim_.Dispatcher()));
+    for (int post = 1; post <= options_.posts; ++post)
+      driver_->table->OpenPost(driver_.get(), post);
+    menuTree_ = std::make_unique<vu30::hostqt::QtMenuTree>(menuBar());
+    driver_->table->AddMenuEntry(driver_.get(), menuTree_->Root(),
+                                 vu30::hostqt::QtMenuTree::CreateItem);
+    statusBar()->showMessage(QStringLiteral("cnf.INI: ") + QString::fromStdString(CnfIni()));
+    Refresh();
+  }
+
+  // The action the driver added under "&ТРК" (the last one), if any.
+  QAction* DriverAction() const {
+    const QList<QAction*> actions = trkMenu_->actions();
+    return actions.size() > 2 ? actions.back() : nullptr;
+  }
+
+  void Stop() { driver_.reset(); }
+
+  // Shows the types in cnf.INI and the driver's state code of each post.
+  void Refresh() {
+    const vu30::platform::IniFile ini(CnfIni());
+    static const char* const kNames[] = {"ЕС-2000", "FAS", "ER3/2", "ER112"};
+    posts_->clear();
+    for (int post = 1; post <= options_.posts; ++post) {
+      const std::string n = std::to_string(post);
+      const auto type = ini.ReadInteger("COMTypeTRK", "COM_" + n + "_TYPE");
+      const auto impl = ini.ReadInteger("COMTypeTRK", "COM_" + n + "_IMPL");
+      QString state;
+      try {
+        const uint32_t code =
+            driver_ ? driver_->table->GetPumpState(driver_.get(), static_cast<uint8_t>(post), 0)
+                    : 0;
+        state = QStringLiteral("0x%1 (%2)").arg(code, 2, 16, QLatin1Char('0')).arg(code);
+      } catch (const std::exception& e) {
+        state = ErrorText(e);
+      }
+      auto* item = new QTreeWidgetItem(posts_);
+      item->setText(0, QString::number(post));
+      item->setText(1, !type                       ? QStringLiteral("—")
+                       : (*type >= 0 && *type < 4) ? QString::fromUtf8(kNames[*type])
+                                                   : QString::number(*type));
+      item->setText(2, impl ? QString::number(*impl) : QStringLiteral("—"));
+      item->setText(3, state);
+    }
+    QFile file(QString::fromStdString(CnfIni()));
+    fileView_->setPlainText(
+        file.open(QIODevice::ReadOnly)
+            ? QString::fromStdString(vu30::platform::Cp1251ToUtf8(file.readAll().toStdString()))
+            : QStringLiteral("(файла нет)"));
+  }
+
+ private:
+  // The simulated dispensers are of the types cnf.INI gives their ports.
+  void SyncSimulator() {
+    const vu30::platform::IniFile ini(CnfIni());
+    for (int post = 1; post <= options_.posts; ++post) {
+      vu30::sim::PostConfig config;
+      const std::string n = std::to_string(post);
+      config.portType =
+          static_cast<uint8_t>(ini.ReadInteger("COMTypeTRK", "COM_" + n + "_TYPE").value_or(0));
+      config.impulsesPerLitre =
+          static_cast<uint8_t>(ini.ReadInteger("COMTypeTRK", "COM_" + n + "_IMPL").value_or(100));
+      if (config.impulsesPerLitre == 0) config.impulsesPerLitre = 100;
+      sim_.ConfigurePost(post, config);
+    }
+  }
+
+  const Options& options_;
+  vu30::sim::Simulator& sim_;
+  QMenu* trkMenu_ = nullptr;
+  QTreeWidget* posts_ = nullptr;
+  QPlainTextEdit* fileView_ = nullptr;
+  std::unique_ptr<vu30::hostqt::QtMenuTree> menuTree_;
+  DriverPtr driver_;
+};
+
+// Opens the driver's dialog through its menu entry, photographs it and closes it.
+bool RenderDialog(HostWindow& window, const QString& file) {
+  QAction* entry = window.DriverAction();
+  if (entry == nullptr) {
+    std::fputs("vu30-qt-host: the driver added no menu entry\n", stderr);
+    return false;
+  }
+  bool saved = false;
+  QTimer::singleShot(200, [&] {
+    auto* dialog = QApplication::activeModalWidget();
+    if (dialog == nullptr) return;
+    if (auto* list = dialog->findChild<QTreeWidget*>(QStringLiteral("LV"))) {
+      if (list->topLevelItemCount() > 1) list->setCurrentItem(list->topLevelItem(1));
+    }
+    saved = dialog->grab().save(file);
+    dialog->close();
+  });
+  entry->trigger();  // returns when the dialog has closed
+  if (!saved) std::fprintf(stderr, "vu30-qt-host: could not render to %s\n", qPrintable(file));
+  return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool render = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    render = render || arg == "--render-dialog" || arg == "--render-window";
+  }
+  if (render && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const std::optional<Options> options = ParseArguments(QApplication::arguments());
+  if (!options) {
+    std::fputs(
+        "usage: vu30-qt-host [--library PATH] [--windir DIR] [--posts 1..30]\n"
+        "       vu30-qt-host --render-dialog FILE.png\n",
+        stderr);
+    return 2;
+  }
+
+  // The Windows directory, where cnf.INI lives: given, inherited, or our own.
+  QTemporaryDir scratch;
+  if (render) {
+    // A scratch configuration with one port of each type.
+    const QString ini = QDir(scratch.path()).filePath(QStringLiteral("cnf.INI"));
+    QFile file(ini);
+    if (!file.open(QIODevice::WriteOnly)) return 1;
+    file.write(
+        "[COMTypeTRK]\r\nCOM_1_TYPE=0\r\nCOM_1_IMPL=100\r\nCOM_2_TYPE=1\r\nCOM_2_IMPL=50\r\n"
+        "COM_3_TYPE=2\r\nCOM_3_IMPL=100\r\nCOM_4_TYPE=3\r\nCOM_4_IMPL=25\r\n");
+    file.close();
+    qputenv("WINDIR", scratch.path().toLocal8Bit());
+  } else if (!options->windir.empty()) {
+    qputenv("WINDIR", QByteArray::fromStdString(options->windir));
+  } else if (qEnvironmentVariableIsEmpty("WINDIR")) {
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(dir);
+    qputenv("WINDIR", dir.toLocal8Bit());
+  }
+
+  try {
+    const Library library(options->library);
+    vu30::sim::SimOptions simOptions;
+    simOptions.baud = 0;  // instant frames: the window stays responsive
+    vu30::sim::Simulator sim(simOptions);
+    HostWindow window(*options, sim);
+    window.Start(library);
+    int result = 0;
+    if (render) {
+      if (!options->renderFile.empty()) {
+        result = RenderDialog(window, QString::fromStdString(options->renderFile)) ? 0 : 1;
+      }
+      if (!options->windowFile.empty()) {
+        window.show();
+        window.Refresh();
+        if (!window.grab().save(QString::fromStdString(options->windowFile))) result = 1;
+      }
+    } else {
+      window.show();
+      result = QApplication::exec();
+    }
+    window.Stop();  // the driver goes before the simulator it talks to
+    return result;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vu30-qt-host: %s\n", qPrintable(ErrorText(e)));
+    if (!render) QMessageBox::critical(nullptr, QStringLiteral("vu30-qt-host"), ErrorText(e));
+    return 1;
+  }
+}

@@ -1,0 +1,185 @@
+// The driver as a host drives it: GetVU30, then every call through the
+// object's table, every frame through the host's dispatcher table.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "recording_dispatcher.h"
+#include "vu30.h"
+
+namespace vu30::test {
+namespace {
+
+class BoundaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vu30-boundary-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    windir_ = pattern;
+    setenv("WINDIR", windir_.c_str(), 1);
+    dispatcher_.SetDefaultReply(ScriptedReply::Ack());
+    driver_ = GetVU30(0, nullptr, dispatcher_.Host());
+    ASSERT_NE(driver_, nullptr);
+    t_ = driver_->table;
+  }
+  void TearDown() override {
+    if (driver_ != nullptr) t_->Destroy(driver_);
+    std::filesystem::remove_all(windir_);
+  }
+
+  // The request digits of the last Transact, decoded.
+  std::vector<uint8_t> LastDigits() {
+    const auto transacts = dispatcher_.Transacts();
+    std::vector<uint8_t> digits;
+    if (transacts.empty()) return digits;
+    for (uint8_t b : transacts.back().request) digits.push_back(DecodeByte(b));
+    return digits;
+  }
+
+  std::string windir_;
+  RecordingDispatcher dispatcher_;
+  Vu30Driver* driver_ = nullptr;
+  const Vu30DriverTable* t_ = nullptr;
+};
+
+TEST_F(BoundaryTest, IdentityAndLinkStatus) {
+  uint8_t info[VU30_DRIVER_INFO_SIZE + 1];
+  std::memset(info, 0xEE, sizeof info);
+  EXPECT_EQ(t_->GetDriverInfo(info, driver_), info);
+  EXPECT_EQ(info[0], 31);
+  EXPECT_EQ(std::memcmp(info + 1,
+                        "v2.41#\xCF\xF0\xEE\xF2\xEE\xEA\xEE\xEB \xEA \xD2\xD0\xCA Trovelheim", 31),
+            0);
+  EXPECT_EQ(info[32], 0xEE);  // exactly 32 bytes are written
+  for (uint8_t post = 1; post <= 30; ++post) EXPECT_EQ(t_->GetLinkStatus(driver_, post), 1);
+  t_->SetLinkStatus(driver_, 7, 3);
+  EXPECT_EQ(t_->GetLinkStatus(driver_, 7), 3);
+  EXPECT_EQ(t_->GetLinkStatus(driver_, 8), 1);
+  EXPECT_TRUE(dispatcher_.Calls().empty());  // nothing reaches the dispatcher
+}
+
+TEST_F(BoundaryTest, RefusalsAndTheAbstractSlotAreCatchableExceptions) {
+  EXPECT_THROW(t_->Abstract(driver_), EAbstractError);
+  try {
+    t_->Abstract(driver_);
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "Abstract error");
+  }
+  EXPECT_THROW(t_->GetLinkStatus(driver_, 31), EVu30Refused);
+  EXPECT_THROW(t_->StartPump(driver_, 0, 0, 0), std::invalid_argument);
+  EXPECT_THROW(t_->GetPumpState(driver_, 200, 0), EVu30Refused);
+  EXPECT_THROW(t_->PresetVolume(driver_, 1, 0, 1, 0, 10.0), EVu30Refused);  // not opened
+  EXPECT_THROW(t_->GetDriverInfo(nullptr, driver_), EVu30Refused);
+  EXPECT_THROW(t_->OpenPost(nullptr, 1), EVu30Refused);
+  EXPECT_THROW(GetVU30(0, nullptr, nullptr), EVu30Refused);
+  EXPECT_TRUE(dispatcher_.Transacts().empty());
+}
+
+TEST_F(BoundaryTest, AFailedExchangeRaisesESerialIOWithItsMessage) {
+  dispatcher_.SetDefaultReply(ScriptedReply::Failure(5));
+  try {
+    t_->StartPump(driver_, 3, 0, 0);
+    FAIL() << "no exception";
+  } catch (const ESerialIO& e) {
+    EXPECT_STREQ(e.what(), "Can't START POMP");
+  }
+  EXPECT_THROW(t_->StopPumpNow(driver_, 3), ESerialIO);
+  // An exception inside the dispatcher's exchange never reaches the host: the
+  // channel's error becomes the result.
+  dispatcher_.SetDefaultReply(ScriptedReply::Throw(0x42));
+  EXPECT_THROW(t_->StartPump(driver_, 3, 0, 0), ESerialIO);
+}
+
+TEST_F(BoundaryTest, ForwardingSlotsCallTheirTargets) {
+  t_->StartPumpAlias(driver_, 4, 1, 2, 3);
+  EXPECT_EQ(LastDigits(), std::vector<uint8_t>{0});
+  EXPECT_EQ(t_->GetPumpState(driver_, 4, 0), 0xC8u);
+  EXPECT_EQ(t_->StopPumpNow(driver_, 0x104), 0);  // the post's low byte counts
+  EXPECT_EQ(LastDigits(), std::vector<uint8_t>{5});
+  EXPECT_EQ(dispatcher_.Transacts().back().lineAddress, 4);
+  t_->StartPump(driver_, 4, 0, 0);
+  dispatcher_.ClearCalls();
+  EXPECT_EQ(t_->StopPumpEx(driver_, 4, 0, 0, 0x100), 0);  // flag 0: no frame
+  EXPECT_TRUE(dispatcher_.Transacts().empty());
+  EXPECT_EQ(t_->GetPumpState(driver_, 4, 0), 0xC0u);
+  t_->StopPumpEx(driver_, 4, 0, 0, 1);
+  t_->StopPumpAlt(driver_, 4, 0, 0, 0);
+  t_->StopPump(driver_, 4, 0, 1);
+  ASSERT_EQ(dispatcher_.Transacts().size(), 3u);
+  for (const auto& call : dispatcher_.Transacts()) {
+    ASSERT_EQ(call.request.size(), 1u);
+    EXPECT_EQ(DecodeByte(call.request[0]), 5);
+  }
+  t_->Nop8(driver_, 1, 2, 3, 4, 5, 6, 7);
+  t_->Nop12(driver_, 1, 2, 3);
+  t_->Nop17(driver_, 1, 2, 3);
+  t_->Nop18(driver_, 1, 2, 3, 4);
+  EXPECT_EQ(dispatcher_.Transacts().size(), 3u);
+}
+
+TEST_F(BoundaryTest, StatusRecordAndCapabilities) {
+  t_->OpenPost(driver_, 2);
+  // A dose request for nozzle 2 after a start: the worker releases it (0xDA).
+  t_->SetPrice(driver_, 2, 0, 2, 0, 0, 41.3);
+  t_->PresetVolume(driver_, 2, 0, 2, 0, 25.5);
+  t_->StartPump(driver_, 2, 0, 0);
+  dispatcher_.ClearCalls();
+  dispatcher_.DeliverMessage(2, {0x22, CodeDigit(8), CodeDigit(1), CodeDigit(0), 0});
+  ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 1));
+  uint8_t record[16];
+  std::memset(record, 0x77, sizeof record);
+  EXPECT_EQ(t_->GetStatusRecord(record, driver_, 2, 0, 0), record);
+  EXPECT_EQ(record[0], 0xDA);
+  EXPECT_EQ(record[1], 0);
+  EXPECT_EQ(record[14], 2);
+  EXPECT_EQ(record[15], 0);
+  for (int i = 2; i < 14; ++i) EXPECT_EQ(record[i], 0x77) << i;
+  int32_t value = -1;
+  EXPECT_TRUE(t_->GetCapability(driver_, 9, &value));
+  EXPECT_EQ(value, 99999);
+  EXPECT_FALSE(t_->GetCapability(driver_, -1, &value));
+  EXPECT_EQ(value, 99999);
+}
+
+TEST_F(BoundaryTest, OpeningRegistersWithTheDispatcherInOrder) {
+  t_->OpenPost(driver_, 17);
+  const auto ops = dispatcher_.Ops();
+  ASSERT_GE(ops.size(), 4u);
+  EXPECT_EQ(ops[0], DispatcherOp::SetPostInit);
+  EXPECT_EQ(ops[1], DispatcherOp::SetMessageHook);
+  EXPECT_EQ(ops[2], DispatcherOp::ConfigureChannel);
+  EXPECT_EQ(ops[3], DispatcherOp::SetReplyChecker);  // then the state request
+  const auto configure = dispatcher_.Calls(DispatcherOp::ConfigureChannel);
+  EXPECT_EQ(configure[0].channel, 17);
+  EXPECT_EQ(configure[0].value, 3);
+  EXPECT_EQ(configure[0].lineSettings, 0x030004B0u);
+  // The dispatcher may run the post's initialisation again on its own.
+  EXPECT_TRUE(dispatcher_.CallPostInit(17));
+  EXPECT_EQ(dispatcher_.Calls(DispatcherOp::ConfigureChannel).size(), 2u);
+}
+
+TEST_F(BoundaryTest, DriversAreIndependentAndDestroyedWithBusyWorkers) {
+  RecordingDispatcher second;
+  second.SetDefaultReply(ScriptedReply::Ack());
+  Vu30Driver* other = GetVU30(0, nullptr, second.Host());
+  ASSERT_NE(other, driver_);
+  other->table->OpenPost(other, 1);
+  t_->OpenPost(driver_, 1);
+  dispatcher_.ClearCalls();
+  second.ClearCalls();
+  // A message to the first driver's post is answered by the first driver only.
+  dispatcher_.DeliverMessage(1, {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0});
+  ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 1));
+  EXPECT_TRUE(second.Transacts().empty());
+  other->table->Destroy(other);
+  // The first driver still works after the second one is gone.
+  dispatcher_.DeliverMessage(1, {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0});
+  ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 2));
+  EXPECT_EQ(DecodeByte(dispatcher_.Transacts().back().request.at(0)), 9);
+}
+
+}  // namespace
+}  // namespace vu30::test
