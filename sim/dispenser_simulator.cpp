@@ -136,28 +136,26 @@ int32_t VU30_CALL Simulator::TransactEntry(Vu30Dispatcher* self, uint8_t channel
                              replyType);
 }
 
+void Simulator::Register(std::array<Vu30BoundMethod, kPostCount + 1> Simulator::*table,
+                         uint8_t channelOrPost, Vu30BoundMethod method) {
+  if (channelOrPost < 1 || channelOrPost > kPostCount) return;
+  std::lock_guard lock(mu_);
+  (this->*table)[channelOrPost] = method;
+}
+
 void VU30_CALL Simulator::SetReplyCheckerEntry(Vu30Dispatcher* self, uint8_t channel,
                                                Vu30BoundMethod method) {
-  Simulator& sim = From(self);
-  if (channel < 1 || channel > kPostCount) return;
-  std::lock_guard lock(sim.mu_);
-  sim.checkers_[channel] = method;
+  From(self).Register(&Simulator::checkers_, channel, method);
 }
 
 void VU30_CALL Simulator::SetMessageHookEntry(Vu30Dispatcher* self, uint8_t post,
                                               Vu30BoundMethod method) {
-  Simulator& sim = From(self);
-  if (post < 1 || post > kPostCount) return;
-  std::lock_guard lock(sim.mu_);
-  sim.hooks_[post] = method;
+  From(self).Register(&Simulator::hooks_, post, method);
 }
 
 void VU30_CALL Simulator::SetPostInitEntry(Vu30Dispatcher* self, uint8_t post,
                                            Vu30BoundMethod method) {
-  Simulator& sim = From(self);
-  if (post < 1 || post > kPostCount) return;
-  std::lock_guard lock(sim.mu_);
-  sim.postInits_[post] = method;
+  From(self).Register(&Simulator::postInits_, post, method);
 }
 
 // ---------------------------------------------------------------------------

@@ -228,6 +228,9 @@ class Simulator {
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;
   std::array<Post, kPostCount + 1> posts_{};  // [0] unused
+  // Keeps a callback the driver registers for a channel or post 1..30.
+  void Register(std::array<Vu30BoundMethod, kPostCount + 1> Simulator::*table,
+                uint8_t channelOrPost, Vu30BoundMethod method);
   std::array<Vu30BoundMethod, kPostCount + 1> checkers_{};
   std::array<Vu30BoundMethod, kPostCount + 1> hooks_{};
   std::array<Vu30BoundMethod, kPostCount + 1> postInits_{};

@@ -5,6 +5,7 @@
 #include "config/port_type_table.h"
 #include "driver/amounts.h"
 #include "driver/messages.h"
+#include "driver/protocol.h"
 #include "driver/trk_request.h"
 #include "driver/zud30.h"
 #include "vu30.h"
@@ -12,9 +13,7 @@
 namespace vu30::driver {
 
 namespace {
-constexpr uint8_t kCmdStart = 0;
-constexpr uint8_t kCmdSetPrice = 2;
-constexpr uint8_t kCmdStop = 5;
+using namespace protocol;
 
 void RefuseAmount(const char* what, double x, const char* range) {
   throw EVu30Refused(std::string("vu30: ") + what + " " + std::to_string(x) +

@@ -2,6 +2,7 @@
 // line set-up by the port's dispenser type.
 #include "config/port_type_table.h"
 #include "driver/messages.h"
+#include "driver/protocol.h"
 #include "driver/trk_request.h"
 #include "driver/zud30.h"
 #include "vu30.h"
@@ -9,10 +10,7 @@
 namespace vu30::driver {
 
 namespace {
-constexpr uint8_t kCmdState = 11;
-constexpr uint8_t kStateAtOpening = 1;
-constexpr uint8_t kStateReplyLength = 4;
-constexpr uint8_t kStateReplyType = 11;
+using namespace protocol;
 
 // The line settings word: 1200 in the low 16 bits, the top byte by type.
 constexpr uint32_t kLineSettingsDefault = 0x030004B0;

@@ -5,6 +5,7 @@
 #include "config/port_type_table.h"
 #include "driver/amounts.h"
 #include "driver/messages.h"
+#include "driver/protocol.h"
 #include "driver/trk_request.h"
 #include "driver/zud30.h"
 #include "platform/sleep.h"
@@ -13,25 +14,10 @@
 namespace vu30::driver {
 
 namespace {
-constexpr uint8_t kCmdCounter = 3;
-constexpr uint8_t kCmdFinal = 4;
-constexpr uint8_t kCmdRunning = 8;
-constexpr uint8_t kCmdState = 11;
-constexpr uint8_t kStateQuery = 2;
+using namespace protocol;
 
 constexpr int kVolumeDigits = 5;
 constexpr int kCounterDigits = 10;
-constexpr uint8_t kRunningReplyLength = 8;
-constexpr uint8_t kFinalReplyLength = 15;
-constexpr uint8_t kCounterReplyLength = 13;
-constexpr uint8_t kStateReplyLength = 4;
-// The kinds of reply each request awaits.
-constexpr uint8_t kRunningReplyType = 4;
-constexpr uint8_t kFinalReplyType = 1;
-constexpr uint8_t kCounterReplyType = 3;
-constexpr uint8_t kStateReplyType = 11;
-// Buffers hold the request and then the reply, closing zero included.
-constexpr int kBufferSize = 16;
 
 // Once this many polls in a row found the dose reached, every poll first
 // waits a second; past the second limit the post is forced idle.

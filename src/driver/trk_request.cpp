@@ -3,12 +3,14 @@
 #include <cstring>
 
 #include "driver/amounts.h"
+#include "driver/protocol.h"
 #include "driver/zud30.h"
 #include "platform/sleep.h"
 
 namespace vu30::driver {
 
 namespace {
+using namespace protocol;
 // Message codes of the dispenser.
 constexpr uint8_t kMsgPriceRequest = 0;      // price asked; the post becomes idle
 constexpr uint8_t kMsgReport = 1;            // end-of-dispense figures
@@ -16,9 +18,6 @@ constexpr uint8_t kMsgAskNine = 2;           // answered with the one digit 9
 constexpr uint8_t kMsgDoseRequest = 8;       // dose asked for a nozzle
 constexpr uint8_t kMsgPriceRequestKeep = 9;  // price asked; the state stays
 
-constexpr uint8_t kCmdAnswer = 1;
-constexpr uint8_t kCmdStop = 5;
-constexpr uint8_t kAnswerNine = 9;
 constexpr uint8_t kAnswerLength = 11;
 constexpr unsigned kRefusalPauseMs = 20;
 constexpr uint8_t kMaxNozzleIndex = kNozzles - 1;
@@ -96,7 +95,7 @@ void TTrkRequest::RunJob(const std::array<uint8_t, link::kMessageCapacity>& mess
       driver_.AcceptReport(address_);
       break;
     case kMsgAskNine: {
-      uint8_t request[1] = {kAnswerNine};
+      uint8_t request[1] = {kCmdAnswerNine};
       driver_.Link().SendRequest(address_, request, 1, 1, 0);
       break;
     }

@@ -98,6 +98,13 @@ int32_t RequestLink::SendRequest(uint8_t address, uint8_t* request, uint8_t requ
   // 4. ReplyType 0 stays 0.
   const uint8_t codedReplyType = replyType != 0 ? EncodeDigit(replyType) : uint8_t{0};
 
+  // The reply, when one is awaited, is checked in the caller's buffer: the
+  // buffer identifies this transaction's check among the channel's others.
+  const bool awaitsReply = request != nullptr && replyLength > 0;
+  if (awaitsReply) {
+    std::lock_guard lock(awaitedMutex_);
+    awaited_.push_back({request, Verdict::Awaited});
+  }
   int32_t result = 0;
   try {
     // 6. Synchronous requests (line address below 32) hold the lock of their
@@ -112,18 +119,40 @@ int32_t RequestLink::SendRequest(uint8_t address, uint8_t* request, uint8_t requ
       result = dispatcher_.Transact(channel, lineAddress, copy.data(), requestLength, request,
                                     replyLength, codedReplyType);
     }
-    // 9. The channel's status becomes the post's link status.
-    linkStatus_[channel].store(dispatcher_.GetChannelStatus(channel));
+    // 9. The channel's status becomes the post's link status, unless this
+    //    transaction's own reply check rejected the reply.
+    uint8_t status = dispatcher_.GetChannelStatus(channel);
+    if (awaitsReply && TakeVerdict(request) == Verdict::Rejected) status = kLinkFailed;
+    linkStatus_[channel].store(status);
   } catch (...) {
     // 10. The exception goes no further; LinkStatus keeps its former value.
+    if (awaitsReply) TakeVerdict(request);
     result = dispatcher_.GetChannelError(channel);
   }
   return result;
 }
 
+RequestLink::Verdict RequestLink::TakeVerdict(const uint8_t* buffer) {
+  std::lock_guard lock(awaitedMutex_);
+  for (auto it = awaited_.begin(); it != awaited_.end(); ++it) {
+    if (it->buffer == buffer) {
+      const Verdict verdict = it->verdict;
+      awaited_.erase(it);
+      return verdict;
+    }
+  }
+  return Verdict::Awaited;
+}
+
 bool RequestLink::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/, uint8_t& count,
                              uint8_t& expected) {
-  return CheckReplyFrame(&dispatcher_, channel, buffer, count, expected);
+  const bool accepted = CheckReplyFrame(&dispatcher_, channel, buffer, count, expected);
+  std::lock_guard lock(awaitedMutex_);
+  for (auto& awaited : awaited_) {
+    if (awaited.buffer == buffer)
+      awaited.verdict = accepted ? Verdict::Accepted : Verdict::Rejected;
+  }
+  return accepted;
 }
 
 uint8_t RequestLink::LinkStatus(int post) const {

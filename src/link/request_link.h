@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "link/port_dispatcher.h"
 
@@ -21,7 +22,9 @@ inline constexpr int kPostCount = 30;
 inline constexpr uint8_t kWorkerAddressOffset = 32;
 
 // Channel ((address - 1) mod 32) + 1: the post number for both kinds of request.
-constexpr uint8_t ChannelOf(uint8_t address) { return static_cast<uint8_t>((address - 1) % 32 + 1); }
+constexpr uint8_t ChannelOf(uint8_t address) {
+  return static_cast<uint8_t>((address - 1) % 32 + 1);
+}
 // Line address ((address - 1) mod 8) + 1 + 32 * ((address - 1) div 32).
 constexpr uint8_t LineAddressOf(uint8_t address) {
   return static_cast<uint8_t>((address - 1) % 8 + 1 + 32 * ((address - 1) / 32));
@@ -50,8 +53,8 @@ class RequestLink final : public ReplyChecker {
   // null only with requestLength 0; a non-null request must hold at least
   // max(requestLength, replyLength) bytes. An address outside 1..30 and
   // 33..62 throws std::out_of_range before anything is sent.
-  int32_t SendRequest(uint8_t address, uint8_t* request, uint8_t requestLength,
-                      uint8_t replyLength, uint8_t replyType);
+  int32_t SendRequest(uint8_t address, uint8_t* request, uint8_t requestLength, uint8_t replyLength,
+                      uint8_t replyType);
   // A request with no digits that awaits no reply.
   int32_t SendBareFrame(uint8_t address) { return SendRequest(address, nullptr, 0, 0, 0); }
 
@@ -69,6 +72,20 @@ class RequestLink final : public ReplyChecker {
   PortDispatcher& dispatcher_;
   std::array<std::atomic<uint8_t>, kPostCount + 1> linkStatus_{};  // [0] unused
   std::array<std::mutex, kPostCount / 2 + 1> portLocks_{};         // [0] unused
+
+  // The replies awaited by transactions in progress, by their buffers, with
+  // the verdict of their own reply check once the dispatcher has called it. A
+  // worker's exchange on the same channel can set the channel's status between
+  // a host request's check and its reading of the status; a reply this link
+  // itself rejected is then still recorded as failed.
+  enum class Verdict : uint8_t { Awaited, Accepted, Rejected };
+  struct AwaitedReply {
+    const uint8_t* buffer;
+    Verdict verdict;
+  };
+  Verdict TakeVerdict(const uint8_t* buffer);
+  std::mutex awaitedMutex_;
+  std::vector<AwaitedReply> awaited_;
 };
 
 }  // namespace vu30::link

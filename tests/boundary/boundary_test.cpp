@@ -1,13 +1,12 @@
 // The driver as a host drives it: GetVU30, then every call through the
 // object's table, every frame through the host's dispatcher table.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
-#include <string>
+#include <optional>
 
 #include "recording_dispatcher.h"
+#include "temp_windir.h"
 #include "vu30.h"
 
 namespace vu30::test {
@@ -16,10 +15,7 @@ namespace {
 class BoundaryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vu30-boundary-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    windir_ = pattern;
-    setenv("WINDIR", windir_.c_str(), 1);
+    windir_.emplace();
     dispatcher_.SetDefaultReply(ScriptedReply::Ack());
     driver_ = GetVU30(0, nullptr, dispatcher_.Host());
     ASSERT_NE(driver_, nullptr);
@@ -27,7 +23,7 @@ class BoundaryTest : public ::testing::Test {
   }
   void TearDown() override {
     if (driver_ != nullptr) t_->Destroy(driver_);
-    std::filesystem::remove_all(windir_);
+    windir_.reset();
   }
 
   // The request digits of the last Transact, decoded.
@@ -39,7 +35,7 @@ class BoundaryTest : public ::testing::Test {
     return digits;
   }
 
-  std::string windir_;
+  std::optional<TempWindir> windir_;
   RecordingDispatcher dispatcher_;
   Vu30Driver* driver_ = nullptr;
   const Vu30DriverTable* t_ = nullptr;

@@ -1,4 +1,4 @@
-// Part 3.1: the port type table, its file cnf.INI and its lookup.
+// The port type table, its file cnf.INI and its lookup.
 #include "config/port_type_table.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@ namespace vu30::config {
 namespace {
 
 using testing::FakeView;
-using testing::TempWindir;
+using vu30::test::TempWindir;
 
 class DialogTest : public ::testing::Test {
  protected:

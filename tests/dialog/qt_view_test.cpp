@@ -56,7 +56,7 @@ class QtViewTest : public ::testing::Test {
     return ran;
   }
 
-  testing::TempWindir windir;
+  vu30::test::TempWindir windir;
 };
 
 TEST_F(QtViewTest, MessageShowsTheFormModallyAsTheHostWindowsChild) {

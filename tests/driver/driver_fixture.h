@@ -2,26 +2,22 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <memory>
-#include <string>
+#include <optional>
 
 #include "config/port_type_table.h"
 #include "driver/trk_request.h"
 #include "driver/zud30.h"
 #include "scripted_dispenser.h"
+#include "temp_windir.h"
 
 namespace vu30::test {
 
 class DriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vu30-driver-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    windir_ = pattern;
-    setenv("WINDIR", windir_.c_str(), 1);
+    windir_.emplace();
     config::PortTypes().Reset();
     auto dispenser = std::make_unique<ScriptedDispenser>();
     dispenser_ = dispenser.get();
@@ -29,7 +25,7 @@ class DriverTest : public ::testing::Test {
   }
   void TearDown() override {
     driver_.reset();
-    std::filesystem::remove_all(windir_);
+    windir_.reset();
   }
 
   // Opens post with the given type and factor and forgets the frames of the opening.
@@ -45,7 +41,7 @@ class DriverTest : public ::testing::Test {
     dispenser_->SetAnswer([digits](const Frame&) { return Answer{digits}; });
   }
 
-  std::string windir_;
+  std::optional<TempWindir> windir_;
   ScriptedDispenser* dispenser_ = nullptr;
   std::unique_ptr<driver::ZUD30> driver_;
 };

@@ -177,6 +177,16 @@ TEST_F(DriverTest, FinalReadOnABusyFasPostWaitsAndARejectedOneStaysPending) {
   driver_->ReadFinalDispense(3, &volume, &money);
   EXPECT_EQ(volume, 0.0);
   EXPECT_TRUE(driver_->PricePending(3));
+  // A worker's good exchange on the same channel sets the channel's status
+  // before the host reads it: the reply the host's check rejected still fails.
+  dispenser_->SetAnswer([](const Frame&) {
+    Answer rejected{{1}};
+    rejected.statusAfter = 1;
+    return rejected;
+  });
+  driver_->ReadFinalDispense(3, &volume, &money);
+  EXPECT_EQ(driver_->GetLinkStatus(3), 3);
+  EXPECT_TRUE(driver_->PricePending(3));
 }
 
 TEST_F(DriverTest, CounterOfANozzle) {

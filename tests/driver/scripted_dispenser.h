@@ -32,6 +32,8 @@ struct Answer {
   int32_t result = 0;           // Transact's result
   bool corrupt = false;         // send a malformed byte instead of the first digit
   bool raise = false;           // throw from Transact
+  uint8_t statusAfter = 0;      // when set, the channel's status after the check, as
+                                // another exchange on the channel would leave it
 };
 
 class ScriptedDispenser final : public link::PortDispatcher {
@@ -94,6 +96,7 @@ class ScriptedDispenser final : public link::PortDispatcher {
       }
       if (checker != nullptr) checker->CheckReply(channel, reply, 0, count, replyLength);
     }
+    if (a.statusAfter != 0) SetChannelStatus(channel, a.statusAfter);
     return 0;
   }
   void SetReplyChecker(uint8_t channel, link::ReplyChecker& checker) override {

@@ -1,4 +1,4 @@
-// Part 2.2: the reply check, its acceptances and rejections, and its reports
+// The reply check, its acceptances and rejections, and its reports
 // to the dispatcher (made through HostDispatcher over the recording host).
 #include <gtest/gtest.h>
 

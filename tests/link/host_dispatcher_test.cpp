@@ -1,4 +1,4 @@
-// Part 2.4: the adapter from the link layer's PortDispatcher to the host's
+// The adapter from the link layer's PortDispatcher to the host's
 // C-style dispatcher table, and its bound-method thunks.
 #include "link/host_dispatcher.h"
 

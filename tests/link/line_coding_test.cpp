@@ -1,4 +1,4 @@
-// Part 2.1: the line byte code over all 256 byte values.
+// The line byte code over all 256 byte values.
 #include "link/line_coding.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 namespace vu30::link {
 namespace {
 
-// The complete code of the spec, digit -> line byte.
+// The complete line code, digit -> line byte.
 constexpr std::array<uint8_t, 16> kCode{0xAA, 0x6A, 0x9A, 0x5A, 0xA6, 0x66, 0x96, 0x56,
                                         0xA9, 0x69, 0x99, 0x59, 0xA5, 0x65, 0x95, 0x55};
 

@@ -1,4 +1,4 @@
-// Part 2.3: routing of the dispenser's own messages to the post workers.
+// Routing of the dispenser's own messages to the post workers.
 #include "link/message_router.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 2.2: the request transaction, through HostDispatcher over the recording
+// The request transaction, through HostDispatcher over the recording
 // host dispatcher (a C-style Vu30Dispatcher, as a host provides it).
 #include "link/request_link.h"
 
@@ -56,7 +56,7 @@ class Rendezvous {
 
 // ---- Addresses, channels, line addresses and locks ---------------------------
 
-TEST(RequestLinkAddressing, ChannelLineAddressAndLockFollowTheSpec) {
+TEST(RequestLinkAddressing, ChannelLineAddressAndLockFollowTheAddress) {
   EXPECT_EQ(ChannelOf(1), 1);
   EXPECT_EQ(LineAddressOf(1), 1);
   EXPECT_EQ(LockOf(ChannelOf(1)), 1);
@@ -109,7 +109,7 @@ TEST_F(RequestLinkTest, EveryAddressReachesItsChannelAndLineAddress) {
   }
 }
 
-TEST_F(RequestLinkTest, SpecExamplesOfAddresses) {
+TEST_F(RequestLinkTest, ExamplesOfAddresses) {
   struct Case {
     uint8_t address, channel, line;
   };

@@ -10,12 +10,12 @@
 #include <sstream>
 #include <string>
 
-namespace vu30::config::testing {
+namespace vu30::test {
 
 class TempWindir {
  public:
   TempWindir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vu30-dialog-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "vu30-windir-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
     if (const char* old = std::getenv("WINDIR")) old_ = old, hadOld_ = true;
@@ -49,4 +49,4 @@ class TempWindir {
   bool hadOld_ = false;
 };
 
-}  // namespace vu30::config::testing
+}  // namespace vu30::test
