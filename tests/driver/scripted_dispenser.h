@@ -88,7 +88,9 @@ class ScriptedDispenser final : public link::PortDispatcher {
       if (a.corrupt && !bytes.empty()) bytes[0] = 0x6B;
       bytes.push_back(0);
       auto count = static_cast<uint8_t>(bytes.size());
-      for (size_t i = 0; i < bytes.size(); ++i) reply[i] = bytes[i];
+      // Like a real dispatcher, never more than the awaited length lands in the
+      // buffer; a longer reply shows only in its count.
+      for (size_t i = 0; i < bytes.size() && i < replyLength; ++i) reply[i] = bytes[i];
       link::ReplyChecker* checker = nullptr;
       {
         std::lock_guard lock(mutex_);
