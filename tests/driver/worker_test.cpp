@@ -22,6 +22,14 @@ class WorkerTest : public DriverTest {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // no further frame follows
     return dispenser_->Frames();
   }
+  // The post's state once the worker has moved it to expected, or after two
+  // seconds: a refusal moves the state only after its stop request's pause.
+  uint8_t StateOnceSettled(int post, uint8_t expected) {
+    for (int i = 0; i < 400 && driver_->PumpState(post) != expected; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return driver_->PumpState(post);
+  }
 };
 
 TEST_F(WorkerTest, OpeningRegistersAWorkerAndConfiguresTheLineByType) {
@@ -101,13 +109,14 @@ TEST_F(WorkerTest, ADoseRequestIsRefusedWithoutAPresetOrOnAnIdlePost) {
   EXPECT_EQ(frames[0].replyLength, 0);
   EXPECT_EQ(frames[1].digits, (Digits{5}));
   EXPECT_EQ(frames[1].lineAddress, 2);
-  EXPECT_EQ(driver_->PumpState(2), 0xF4);
+  EXPECT_EQ(StateOnceSettled(2, 0xF4), 0xF4);
   EXPECT_FALSE(driver_->PricePending(2));
 
   driver_->PresetVolume(2, 4, 10);
   driver_->SetPumpState(2, 0xC0);
   frames = Exchange(2, {8, 3, 0}, 2);  // the preset nozzle, but the post is idle
   EXPECT_EQ(frames[1].digits, (Digits{5}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // past the stop's pause
   EXPECT_EQ(driver_->PumpState(2), 0xC0);
 }
 
