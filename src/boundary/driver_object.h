@@ -25,4 +25,7 @@ const Vu30DriverTable& DriverTable();
 driver::ZUD30& DriverOf(Vu30Driver* self);
 DriverObject& ObjectOf(Vu30Driver* self);
 
+// Clears the library-wide driver reference when it names self.
+void ForgetDriver(Vu30Driver* self);
+
 }  // namespace vu30::boundary

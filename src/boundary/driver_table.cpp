@@ -9,8 +9,6 @@
 
 namespace vu30::boundary {
 
-void ForgetDriver(Vu30Driver* self);
-
 DriverObject& ObjectOf(Vu30Driver* self) {
   if (self == nullptr || self->table != &DriverTable()) {
     throw EVu30Refused("vu30: not a driver object of this library");

@@ -48,11 +48,6 @@ void TTrkRequest::Deliver(const uint8_t* message, int32_t length) {
   wakeEvent_.Signal();
 }
 
-int32_t TTrkRequest::MessageLength() const {
-  std::lock_guard lock(messageMutex_);
-  return messageLength_;
-}
-
 void TTrkRequest::Execute() {
   while (!thread_.Terminated()) {
     // Whatever a pass raises is dropped; the worker waits for the next message.

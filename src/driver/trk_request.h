@@ -44,8 +44,6 @@ class TTrkRequest final : public link::MessageSlot {
     doseNozzle_.store(nozzle, std::memory_order_relaxed);
   }
 
-  int32_t MessageLength() const;
-
  private:
   void Execute();
   void RunJob(const std::array<uint8_t, link::kMessageCapacity>& message);
