@@ -32,7 +32,7 @@ void PortTypeTable::Load(const std::string& path) {
                         kRelaxed);
     entry.impl.store(LowByte(file.ReadInteger(kSection, ImplKey(port)).value_or(kDefaultImpl)),
                      kRelaxed);
-    entry.inUse.store(0, kRelaxed);
+    entry.inUse.store(entry.holders.load(kRelaxed) > 0 ? 1 : 0, kRelaxed);
   }
 }
 
@@ -61,6 +61,13 @@ uint8_t PortTypeTable::GetPortType(uint8_t port) const {
 }
 
 void PortTypeTable::MarkInUse(int port) { At(port).inUse.store(1, kRelaxed); }
+void PortTypeTable::Hold(int port) { At(port).holders.fetch_add(1, kRelaxed); }
+void PortTypeTable::Release(int port) {
+  PortEntry& entry = At(port);
+  int held = entry.holders.load(kRelaxed);
+  while (held > 0 && !entry.holders.compare_exchange_weak(held, held - 1, kRelaxed)) {
+  }
+}
 bool PortTypeTable::InUse(int port) const { return At(port).inUse.load(kRelaxed) != 0; }
 uint8_t PortTypeTable::TrkType(int port) const { return At(port).trkType.load(kRelaxed); }
 uint8_t PortTypeTable::Impl(int port) const { return At(port).impl.load(kRelaxed); }
@@ -72,6 +79,7 @@ void PortTypeTable::Reset() {
     entry.trkType.store(0, kRelaxed);
     entry.impl.store(0, kRelaxed);
     entry.inUse.store(0, kRelaxed);
+    entry.holders.store(0, kRelaxed);
   }
 }
 

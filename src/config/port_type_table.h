@@ -31,6 +31,9 @@ struct PortEntry {
   std::atomic<uint8_t> trkType{0};
   std::atomic<uint8_t> impl{0};
   std::atomic<uint8_t> inUse{0};
+  // Live driver objects that have opened this post. A reload keeps the mark
+  // of an entry that a live driver holds.
+  std::atomic<int> holders{0};
 };
 
 class PortTypeTable {
@@ -40,7 +43,8 @@ class PortTypeTable {
 
   // Loads types and factors of entries 0..30 from the file (missing file,
   // key or non-integer value: type 0, factor 100; values keep their low 8
-  // bits) and clears their in-use marks.
+  // bits) and clears their in-use marks, except the marks of posts that a
+  // live driver object holds (Hold).
   void Load();
   void Load(const std::string& path);
   // Writes COM_<n>_TYPE and COM_<n>_IMPL of every entry in use; other keys
@@ -54,6 +58,12 @@ class PortTypeTable {
 
   // Marks an entry in use (post opening). port must be 0..30.
   void MarkInUse(int port);
+  // A driver object holds the mark of a post it has opened (once per post,
+  // when it gives the post its worker) until it is destroyed (Release); a
+  // second driver's reload then does not clear it. A released mark stays
+  // until the next load clears it.
+  void Hold(int port);
+  void Release(int port);
   bool InUse(int port) const;
   uint8_t TrkType(int port) const;
   uint8_t Impl(int port) const;

@@ -45,6 +45,7 @@ void ZUD30::PreparePost(uint8_t post) {
       workerOwners_[p] = std::make_unique<TTrkRequest>(
           *this, static_cast<uint8_t>(p + link::kWorkerAddressOffset));
       workers_[p].store(workerOwners_[p].get(), std::memory_order_release);
+      config::PortTypes().Hold(p);  // released when this driver object goes
     }
   }
   dispatcher_->SetMessageHook(post, router_);

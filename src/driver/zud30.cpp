@@ -35,6 +35,7 @@ ZUD30::~ZUD30() {
   }
   for (int post = 1; post <= kPosts; ++post) {
     workers_[post].store(nullptr, std::memory_order_release);
+    if (workerOwners_[post]) config::PortTypes().Release(post);
     workerOwners_[post].reset();
   }
 }
