@@ -27,10 +27,19 @@
 #define VU30_CALL
 #endif
 
+/* VU30_EXPORT marks GetVU30 for export while the library itself is built
+ * (VU30_BUILDING_LIBRARY is defined by its build only); a host including this
+ * header imports it. */
+#if defined(VU30_BUILDING_LIBRARY)
 #if defined(_WIN32)
 #define VU30_EXPORT __declspec(dllexport)
 #else
 #define VU30_EXPORT __attribute__((visibility("default")))
+#endif
+#elif defined(_WIN32)
+#define VU30_EXPORT __declspec(dllimport)
+#else
+#define VU30_EXPORT
 #endif
 
 #ifdef __cplusplus
