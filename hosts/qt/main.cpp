@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -33,8 +34,6 @@
 #include <string>
 
 #include "dispenser_simulator.h"
-#include "platform/cp1251.h"
-#include "platform/ini_file.h"
 #include "qt_menu_items.h"
 #include "vu30.h"
 
@@ -76,9 +75,42 @@ std::string CnfIni() {
   return QDir(qEnvironmentVariable("WINDIR")).filePath("cnf.INI").toStdString();
 }
 
-QString ErrorText(const std::exception& e) {
-  return QString::fromStdString(vu30::platform::Cp1251ToUtf8(e.what()));
+// The integer keys of cnf.INI's [COMTypeTRK] section, by upper-case name,
+// read the way the driver reads them: a whole decimal number or nothing.
+QHash<QString, int> PortTypeKeys() {
+  QHash<QString, int> keys;
+  QFile file(QString::fromStdString(CnfIni()));
+  if (!file.open(QIODevice::ReadOnly)) return keys;
+  bool inSection = false;
+  bool seen = false;
+  while (!file.atEnd()) {
+    const QString line = QString::fromLatin1(file.readLine()).trimmed();
+    if (line.startsWith(QLatin1Char('[')) && line.contains(QLatin1Char(']'))) {
+      if (seen) break;  // only the first section of the name counts
+      inSection = line.mid(1, line.indexOf(QLatin1Char(']')) - 1)
+                      .trimmed()
+                      .compare(QLatin1String("COMTypeTRK"), Qt::CaseInsensitive) == 0;
+      seen = inSection;
+    } else if (inSection && !line.startsWith(QLatin1Char(';'))) {
+      const qsizetype equals = line.indexOf(QLatin1Char('='));
+      if (equals <= 0) continue;
+      bool ok = false;
+      const int value = line.mid(equals + 1).trimmed().toInt(&ok);
+      const QString name = line.left(equals).trimmed().toUpper();
+      if (ok && !keys.contains(name)) keys.insert(name, value);
+    }
+  }
+  return keys;
 }
+
+std::optional<int> PortTypeKey(const QHash<QString, int>& keys, int post, const char* suffix) {
+  const QString name = QStringLiteral("COM_%1_%2").arg(post).arg(QLatin1String(suffix));
+  const auto it = keys.find(name);
+  if (it == keys.end()) return std::nullopt;
+  return *it;
+}
+
+QString ErrorText(const std::exception& e) { return FromCp1251(e.what()); }
 
 // The library, loaded once and kept for the life of the process: the host's
 // menu keeps the driver's click handler, which lives in the library.
@@ -157,13 +189,12 @@ class HostWindow : public QMainWindow {
 
   // Shows the types in cnf.INI and the driver's state code of each post.
   void Refresh() {
-    const vu30::platform::IniFile ini(CnfIni());
+    const QHash<QString, int> ini = PortTypeKeys();
     static const char* const kNames[] = {"ЕС-2000", "FAS", "ER3/2", "ER112"};
     posts_->clear();
     for (int post = 1; post <= options_.posts; ++post) {
-      const std::string n = std::to_string(post);
-      const auto type = ini.ReadInteger("COMTypeTRK", "COM_" + n + "_TYPE");
-      const auto impl = ini.ReadInteger("COMTypeTRK", "COM_" + n + "_IMPL");
+      const auto type = PortTypeKey(ini, post, "TYPE");
+      const auto impl = PortTypeKey(ini, post, "IMPL");
       QString state;
       try {
         const uint32_t code =
@@ -182,23 +213,18 @@ class HostWindow : public QMainWindow {
       item->setText(3, state);
     }
     QFile file(QString::fromStdString(CnfIni()));
-    fileView_->setPlainText(
-        file.open(QIODevice::ReadOnly)
-            ? QString::fromStdString(vu30::platform::Cp1251ToUtf8(file.readAll().toStdString()))
-            : QStringLiteral("(файла нет)"));
+    fileView_->setPlainText(file.open(QIODevice::ReadOnly) ? FromCp1251(file.readAll().constData())
+                                                           : QStringLiteral("(файла нет)"));
   }
 
  private:
   // The simulated dispensers are of the types cnf.INI gives their ports.
   void SyncSimulator() {
-    const vu30::platform::IniFile ini(CnfIni());
+    const QHash<QString, int> ini = PortTypeKeys();
     for (int post = 1; post <= options_.posts; ++post) {
       vu30::sim::PostConfig config;
-      const std::string n = std::to_string(post);
-      config.portType =
-          static_cast<uint8_t>(ini.ReadInteger("COMTypeTRK", "COM_" + n + "_TYPE").value_or(0));
-      config.impulsesPerLitre =
-          static_cast<uint8_t>(ini.ReadInteger("COMTypeTRK", "COM_" + n + "_IMPL").value_or(100));
+      config.portType = static_cast<uint8_t>(PortTypeKey(ini, post, "TYPE").value_or(0));
+      config.impulsesPerLitre = static_cast<uint8_t>(PortTypeKey(ini, post, "IMPL").value_or(100));
       if (config.impulsesPerLitre == 0) config.impulsesPerLitre = 100;
       sim_.ConfigurePost(post, config);
     }

@@ -4,11 +4,11 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QVariant>
 #include <QWidget>
 #include <stdexcept>
-
-#include "platform/cp1251.h"
 
 namespace vu30::hostqt {
 
@@ -27,9 +27,9 @@ const Vu30MenuItemTable QtMenuTree::kTable = {Count,   Child,          Caption, 
 
 namespace {
 
-QString FromCp1251(const char* text) {
+QString MenuText(const char* text) {
   if (text == nullptr) throw std::invalid_argument("menu item: null text");
-  return QString::fromStdString(platform::Cp1251ToUtf8(text));
+  return ::FromCp1251(text);
 }
 
 }  // namespace
@@ -97,7 +97,7 @@ const char* VU30_CALL QtMenuTree::Caption(Vu30MenuItem* self) {
     if (item.action.isNull()) throw std::runtime_error("QtMenuTree: the menu item is gone");
     text = item.action->isSeparator() ? QStringLiteral("-") : item.action->text();
   }
-  item.caption = platform::Utf8ToCp1251(text.toStdString());
+  item.caption = ToCp1251(text);
   return item.caption.c_str();
 }
 
@@ -111,13 +111,13 @@ QAction& ActionOrThrow(QPointer<QAction>& action) {
 }  // namespace
 
 void VU30_CALL QtMenuTree::SetCaption(Vu30MenuItem* self, const char* caption) {
-  ActionOrThrow(Of(self).action).setText(FromCp1251(caption));
+  ActionOrThrow(Of(self).action).setText(MenuText(caption));
 }
 
 void VU30_CALL QtMenuTree::SetHint(Vu30MenuItem* self, const char* hint) {
   QAction& action = ActionOrThrow(Of(self).action);
-  action.setStatusTip(FromCp1251(hint));
-  action.setToolTip(FromCp1251(hint));
+  action.setStatusTip(MenuText(hint));
+  action.setToolTip(MenuText(hint));
 }
 
 void VU30_CALL QtMenuTree::SetHelpContext(Vu30MenuItem* self, int32_t context) {
@@ -168,8 +168,7 @@ void VU30_CALL QtMenuTree::SetOnClick(Vu30MenuItem* self, Vu30BoundMethod handle
     try {
       code(data, sender);
     } catch (const std::exception& e) {
-      QMessageBox::critical(nullptr, QStringLiteral("vu30"),
-                            QString::fromStdString(platform::Cp1251ToUtf8(e.what())));
+      QMessageBox::critical(nullptr, QStringLiteral("vu30"), ::FromCp1251(e.what()));
     }
   });
 }
@@ -189,3 +188,13 @@ Vu30MenuItem* VU30_CALL QtMenuTree::CreateItem(Vu30MenuItem* parent, int32_t ind
 }
 
 }  // namespace vu30::hostqt
+
+QString FromCp1251(const char* text) {
+  QStringDecoder decoder("windows-1251");
+  return decoder(QByteArrayView(text));
+}
+
+std::string ToCp1251(const QString& text) {
+  QStringEncoder encoder("windows-1251");
+  return QByteArray(encoder(text)).toStdString();
+}

@@ -19,6 +19,12 @@
 
 #include "vu30.h"
 
+class QString;
+
+// Texts cross the driver boundary in code page 1251; Qt converts them.
+QString FromCp1251(const char* text);
+std::string ToCp1251(const QString& text);
+
 class QAction;
 class QWidget;
 

@@ -3,8 +3,6 @@
 #include <charconv>
 #include <utility>
 
-#include "platform/ini_file.h"
-
 namespace vu30::config {
 
 TCOMTypeTRKForm COMTypeTRKForm(PortTypes());
@@ -43,8 +41,9 @@ TCOMTypeTRKForm::TCOMTypeTRKForm(PortTypeTable& table) : table_(table) {}
 TCOMTypeTRKForm::~TCOMTypeTRKForm() = default;
 
 void TCOMTypeTRKForm::SetViewFactory(TCOMTypeTRKViewFactory factory) {
+  std::lock_guard lock(factoryMutex_);
   factory_ = std::move(factory);
-  ReleaseView();
+  factoryChanged_ = true;
 }
 
 void TCOMTypeTRKForm::ReleaseView() {
@@ -52,7 +51,18 @@ void TCOMTypeTRKForm::ReleaseView() {
 }
 
 TCOMTypeTRKView* TCOMTypeTRKForm::View() {
-  if (!view_ && factory_) view_ = factory_(*this);
+  TCOMTypeTRKViewFactory factory;
+  {
+    std::lock_guard lock(factoryMutex_);
+    // A view made for an earlier host window is replaced, but never while
+    // the dialog is up.
+    if (factoryChanged_ && !showing_) {
+      view_.reset();
+      factoryChanged_ = false;
+    }
+    if (!view_) factory = factory_;
+  }
+  if (!view_ && factory) view_ = factory(*this);
   return view_.get();
 }
 
@@ -168,12 +178,7 @@ void TCOMTypeTRKForm::LVChange() {
 }
 
 bool TCOMTypeTRKForm::BitBtn4Click() {
-  struct Change {
-    int port;
-    uint8_t type;
-    uint8_t impl;
-  };
-  std::vector<Change> changes;
+  std::vector<PortSetting> changes;
   std::string refusal;
   // Every row is checked before anything changes: the table and the file
   // take all rows or none.
@@ -187,7 +192,7 @@ bool TCOMTypeTRKForm::BitBtn4Click() {
     }
     // A name that is not among the combo's items is stored as 255.
     const int index = TypeIndex(r.type);
-    Change change{*port, static_cast<uint8_t>(index < 0 ? 255 : index), kDefaultImpl};
+    PortSetting change{*port, static_cast<uint8_t>(index < 0 ? 255 : index), kDefaultImpl};
     if (!r.impulses.empty()) {
       const std::optional<int> impl = ParseWholeNumber(r.impulses);
       if (!impl) {
@@ -204,43 +209,15 @@ bool TCOMTypeTRKForm::BitBtn4Click() {
     if (view != nullptr) view->ShowMessage(refusal + " Ничего не сохранено.");
     return false;
   }
-  for (const Change& c : changes) {
-    table_.SetTrkType(c.port, c.type);
-    table_.SetImpl(c.port, c.impl);
-  }
-  if (!table_.Save() && view != nullptr) {
-    view->ShowMessage("Файл " + PortTypeTable::FileName() +
-                      " не записан. Новые типы ТРК действуют, пока драйвер загружен, "
-                      "но после перезапуска будут прочитаны прежние.");
+  // The file first, then the table: a file that cannot be written changes
+  // nothing, and the dialog stays open with the operator's rows.
+  if (!table_.Save(changes)) {
+    if (view != nullptr) {
+      view->ShowMessage("Файл " + PortTypeTable::FileName() + " не записан. Ничего не сохранено.");
+    }
+    return false;
   }
   return true;
-}
-
-TFormPlacement::TFormPlacement(std::string section) : section_(std::move(section)) {}
-
-std::optional<Placement> TFormPlacement::Restore(const std::string& path) const {
-  const platform::IniFile file(path);
-  const auto read = [&](const char* key, long long low, long long high) -> std::optional<int> {
-    const std::optional<std::string> text = file.Read(section_, key);
-    if (!text) return std::nullopt;
-    const std::optional<int> value = ParseWholeNumber(*text);
-    if (!value || *value < low || *value > high) return std::nullopt;
-    return value;
-  };
-  const auto left = read("Left", -100000, 100000);
-  const auto top = read("Top", -100000, 100000);
-  const auto width = read("Width", 1, 10000);
-  const auto height = read("Height", 1, 10000);
-  if (!left || !top || !width || !height) return std::nullopt;
-  return Placement{*left, *top, *width, *height};
-}
-
-bool TFormPlacement::Save(const std::string& path, const Placement& placement) const {
-  platform::IniFile file(path);
-  return file.Write(section_, "Left", Decimal(placement.left)) &&
-         file.Write(section_, "Top", Decimal(placement.top)) &&
-         file.Write(section_, "Width", Decimal(placement.width)) &&
-         file.Write(section_, "Height", Decimal(placement.height));
 }
 
 }  // namespace vu30::config

@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,9 +94,12 @@ class TCOMTypeTRKForm {
   TCOMTypeTRKForm& operator=(const TCOMTypeTRKForm&) = delete;
 
   // How the view is made once it is first needed; set when the host window is
-  // adopted. A view made earlier is released, unless the dialog is showing.
+  // adopted, which GetVU30 may do on any thread. No widget is made, touched
+  // or released here: a view made earlier is replaced the next time the
+  // dialog is needed, on the toolkit's thread, unless it is showing then.
   void SetViewFactory(TCOMTypeTRKViewFactory factory);
   // Releases the view (made again when next needed), unless it is showing.
+  // Toolkit's thread only.
   void ReleaseView();
   bool HasView() const { return view_ != nullptr; }
 
@@ -126,7 +130,10 @@ class TCOMTypeTRKForm {
   bool ValidRow(int row) const { return row >= 0 && static_cast<std::size_t>(row) < rows_.size(); }
 
   PortTypeTable& table_;
+  // Set from any thread, taken on the toolkit's thread.
+  std::mutex factoryMutex_;
   TCOMTypeTRKViewFactory factory_;
+  bool factoryChanged_ = false;
   std::unique_ptr<TCOMTypeTRKView> view_;
   bool showing_ = false;
   std::vector<PortTypeRow> rows_;
@@ -141,29 +148,5 @@ int TypeIndex(std::string_view name);
 // A whole decimal number as a cell holds it: blanks around, an optional sign,
 // digits, within 32 bits. nullopt for anything else.
 std::optional<int> ParseWholeNumber(std::string_view text);
-
-// The window placement keeper: the dialog's position and size, kept in
-// cnf.INI in a section of its own.
-struct Placement {
-  int left = 0;
-  int top = 0;
-  int width = 0;
-  int height = 0;
-};
-
-class TFormPlacement {
- public:
-  explicit TFormPlacement(std::string section);
-  // The stored placement; nullopt when none is stored or a value is
-  // implausible (missing, not a number, a size outside 1..10000 or a
-  // position outside -100000..100000).
-  std::optional<Placement> Restore(const std::string& path) const;
-  bool Save(const std::string& path, const Placement& placement) const;
-
- private:
-  std::string section_;
-};
-
-inline constexpr const char* kPlacementSection = "vu30.COMTypeTRKForm";
 
 }  // namespace vu30::config

@@ -25,31 +25,41 @@ std::string PortTypeTable::FileName() {
 void PortTypeTable::Load() { Load(FileName()); }
 
 void PortTypeTable::Load(const std::string& path) {
-  const platform::IniFile file(path);  // a missing file reads as empty
+  // A missing file reads as empty; the section is parsed once.
+  const platform::IniSection section = platform::IniFile(path).ReadSection(kSection);
   for (int port = kFirstPort; port <= kLastPort; ++port) {
     PortEntry& entry = At(port);
-    entry.trkType.store(LowByte(file.ReadInteger(kSection, TypeKey(port)).value_or(kTypeEC2000)),
-                        kRelaxed);
-    entry.impl.store(LowByte(file.ReadInteger(kSection, ImplKey(port)).value_or(kDefaultImpl)),
-                     kRelaxed);
+    entry.trkType.store(LowByte(section.Integer(TypeKey(port)).value_or(kTypeEC2000)), kRelaxed);
+    entry.impl.store(LowByte(section.Integer(ImplKey(port)).value_or(kDefaultImpl)), kRelaxed);
     entry.inUse.store(entry.holders.load(kRelaxed) > 0 ? 1 : 0, kRelaxed);
   }
 }
 
-bool PortTypeTable::Save() { return Save(FileName()); }
+bool PortTypeTable::Save(const std::vector<PortSetting>& changes) {
+  return Save(FileName(), changes);
+}
 
-bool PortTypeTable::Save(const std::string& path) {
-  platform::IniFile file(path);
+bool PortTypeTable::Save(const std::string& path, const std::vector<PortSetting>& changes) {
+  for (const PortSetting& change : changes) (void)At(change.port);  // refuses a port without entry
+  // The entries as they will be once the changes are made.
+  std::array<PortSetting, kLastPort + 1> next{};
   for (int port = kFirstPort; port <= kLastPort; ++port) {
-    const PortEntry& entry = At(port);
-    if (entry.inUse.load(kRelaxed) == 0) continue;  // neither written nor removed
-    // Each write reaches the file at once; the first failure ends the save.
-    if (!file.Write(kSection, TypeKey(port), std::to_string(entry.trkType.load(kRelaxed)))) {
-      return false;
-    }
-    if (!file.Write(kSection, ImplKey(port), std::to_string(entry.impl.load(kRelaxed)))) {
-      return false;
-    }
+    next[static_cast<std::size_t>(port)] = {port, TrkType(port), Impl(port)};
+  }
+  for (const PortSetting& change : changes) next[static_cast<std::size_t>(change.port)] = change;
+
+  // Entries not in use are neither written nor removed.
+  platform::IniFile::Entries keys;
+  for (const PortSetting& entry : next) {
+    if (!InUse(entry.port)) continue;
+    keys.emplace_back(TypeKey(entry.port), std::to_string(entry.trkType));
+    keys.emplace_back(ImplKey(entry.port), std::to_string(entry.impl));
+  }
+  if (!keys.empty() && !platform::IniFile(path).Write(kSection, keys)) return false;
+
+  for (const PortSetting& change : changes) {
+    SetTrkType(change.port, change.trkType);
+    SetImpl(change.port, change.impl);
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vu30::config {
 
@@ -36,6 +37,13 @@ struct PortEntry {
   std::atomic<int> holders{0};
 };
 
+// A new type and factor for a port, as the dialog's Save hands them over.
+struct PortSetting {
+  int port = 0;
+  uint8_t trkType = 0;
+  uint8_t impl = 0;
+};
+
 class PortTypeTable {
  public:
   // Full path of cnf.INI in the Windows directory.
@@ -47,10 +55,13 @@ class PortTypeTable {
   // live driver object holds (Hold).
   void Load();
   void Load(const std::string& path);
-  // Writes COM_<n>_TYPE and COM_<n>_IMPL of every entry in use; other keys
-  // are kept. Returns false when the file could not be written.
-  bool Save();
-  bool Save(const std::string& path);
+  // Writes COM_<n>_TYPE and COM_<n>_IMPL of every entry in use, as they are
+  // after changes, to the file in one write (other keys are kept); only once
+  // the file is written are the changes made to the table. Returns false,
+  // with the table and the file unchanged, when the file could not be
+  // written. Every port of changes must be 0..30.
+  bool Save(const std::vector<PortSetting>& changes = {});
+  bool Save(const std::string& path, const std::vector<PortSetting>& changes = {});
 
   // The stored type of an entry in use, kPortNotInUse for an entry not in
   // use, kPortLookupFailed for a number with no entry. Never throws.

@@ -239,82 +239,133 @@ bool HasOuterBlanks(std::string_view s) {
   return !s.empty() && (IsBlank(s.front()) || IsBlank(s.back()));
 }
 
-}  // namespace
-
-IniFile::IniFile(std::string path) : path_(std::move(path)) {
-  if (ReadWholeFile(path_, text_) != ReadResult::Ok) text_.clear();
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& ch : out) ch = AsciiLower(ch);
+  return out;
 }
 
-std::optional<std::string> IniFile::Read(const std::string& section, const std::string& key) const {
-  const std::vector<Line> lines = Scan(text_);
-  const Place place = Locate(lines, section, key);
-  if (place.key == kNone) return std::nullopt;
-  const Line& line = lines[place.key];
-  std::string value = text_.substr(line.valueBegin, line.valueEnd - line.valueBegin);
-  // As Windows does, one pair of matching quotes around the value is removed.
+// As Windows does, one pair of matching quotes around a value is removed.
+std::string Unquoted(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return value;
+  return std::string(value);
 }
 
-std::optional<long long> IniFile::ReadInteger(const std::string& section,
-                                              const std::string& key) const {
-  const std::optional<std::string> value = Read(section, key);
-  if (!value) return std::nullopt;
-  const std::string& text = *value;
+// A whole decimal number within 32 bits: an optional sign, then digits, and
+// nothing else. Anything else is no integer, so the caller's default applies.
+std::optional<long long> WholeNumber(std::string_view text) {
   std::size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
     ++i;
   }
-  if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
-  // Accumulated modulo 2^32 like the platform's 32-bit conversion.
-  std::uint32_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10u + static_cast<std::uint32_t>(text[i] - '0');
+  if (i == text.size()) return std::nullopt;
+  long long magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > 2147483648LL) return std::nullopt;
   }
-  if (negative) magnitude = 0u - magnitude;
-  return static_cast<long long>(static_cast<std::int32_t>(magnitude));
+  const long long value = negative ? -magnitude : magnitude;
+  if (value > 2147483647LL) return std::nullopt;
+  return value;
 }
 
-bool IniFile::Write(const std::string& section, const std::string& key, const std::string& value) {
-  // Names and values that could not be read back as written are refused.
-  if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-      HasLineBreak(value) || HasOuterBlanks(section) || HasOuterBlanks(key) ||
-      section.find(']') != std::string::npos || key.find('=') != std::string::npos ||
-      key.front() == ';' || key.front() == '[') {
-    return false;
+// Names and values that could not be read back as written.
+bool Refused(const std::string& section, const std::string& key, const std::string& value) {
+  return section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
+         HasLineBreak(value) || HasOuterBlanks(section) || HasOuterBlanks(key) ||
+         section.find(']') != std::string::npos || key.find('=') != std::string::npos ||
+         key.front() == ';' || key.front() == '[';
+}
+
+// text with key of section set to value, in the file's own style.
+std::string WithKey(const std::string& text, const std::string& section, const std::string& key,
+                    const std::string& value) {
+  const std::vector<Line> lines = Scan(text);
+  const Place place = Locate(lines, section, key);
+  const std::string eol = LineEnding(text);
+  if (place.key != kNone) {
+    // Only the value changes; the name, the blanks and the line ending stay.
+    const Line& line = lines[place.key];
+    return text.substr(0, line.valueBegin) + value + text.substr(line.valueEnd);
+  }
+  if (place.section != kNone) {
+    // A new key after the section's last key (or its header).
+    const Line& after = lines[place.lastKey != kNone ? place.lastKey : place.section];
+    std::string updated = text.substr(0, after.next);
+    if (!after.terminated) updated += eol;
+    updated += key + "=" + value + eol;
+    updated += text.substr(after.next);
+    return updated;
+  }
+  // A new section at the end of the file, after a blank line.
+  std::string updated = text;
+  if (!updated.empty() && updated.back() != '\n') updated += eol;
+  if (!lines.empty() && !lines.back().blank) updated += eol;
+  updated += "[" + section + "]" + eol + key + "=" + value + eol;
+  return updated;
+}
+
+}  // namespace
+
+std::optional<std::string> IniSection::Value(const std::string& key) const {
+  const auto it = values_.find(LowerAscii(key));
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<long long> IniSection::Integer(const std::string& key) const {
+  const std::optional<std::string> value = Value(key);
+  if (!value) return std::nullopt;
+  return WholeNumber(*value);
+}
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {
+  if (ReadWholeFile(path_, text_) != ReadResult::Ok) text_.clear();
+}
+
+IniSection IniFile::ReadSection(const std::string& section) const {
+  IniSection result;
+  bool inSection = false;
+  for (const Line& line : Scan(text_)) {
+    if (line.kind == Line::Kind::Section) {
+      if (inSection) break;  // only the first section of the name counts
+      inSection = EqualsIgnoreCase(line.name, section);
+    } else if (inSection && line.kind == Line::Kind::Key) {
+      // The first key of a name wins.
+      result.values_.try_emplace(LowerAscii(line.name),
+                                 Unquoted(std::string_view(text_).substr(
+                                     line.valueBegin, line.valueEnd - line.valueBegin)));
+    }
+  }
+  return result;
+}
+
+std::optional<std::string> IniFile::Read(const std::string& section, const std::string& key) const {
+  return ReadSection(section).Value(key);
+}
+
+std::optional<long long> IniFile::ReadInteger(const std::string& section,
+                                              const std::string& key) const {
+  return ReadSection(section).Integer(key);
+}
+
+bool IniFile::Write(const std::string& section, const Entries& entries) {
+  for (const auto& [key, value] : entries) {
+    if (Refused(section, key, value)) return false;
   }
 
   // The file as it is now: another program may have changed it since.
   std::string current;
   if (ReadWholeFile(path_, current) == ReadResult::Failed) return false;
 
-  const std::vector<Line> lines = Scan(current);
-  const Place place = Locate(lines, section, key);
-  const std::string eol = LineEnding(current);
-  std::string updated;
-  if (place.key != kNone) {
-    // Only the value changes; the name, the blanks and the line ending stay.
-    const Line& line = lines[place.key];
-    updated = current.substr(0, line.valueBegin) + value + current.substr(line.valueEnd);
-  } else if (place.section != kNone) {
-    // A new key after the section's last key (or its header).
-    const Line& after = lines[place.lastKey != kNone ? place.lastKey : place.section];
-    updated = current.substr(0, after.next);
-    if (!after.terminated) updated += eol;
-    updated += key + "=" + value + eol;
-    updated += current.substr(after.next);
-  } else {
-    // A new section at the end of the file, after a blank line.
-    updated = current;
-    if (!updated.empty() && updated.back() != '\n') updated += eol;
-    if (!lines.empty() && !lines.back().blank) updated += eol;
-    updated += "[" + section + "]" + eol + key + "=" + value + eol;
-  }
+  std::string updated = current;
+  for (const auto& [key, value] : entries) updated = WithKey(updated, section, key, value);
 
   if (!ReplaceFile(path_, updated)) {
     text_ = std::move(current);

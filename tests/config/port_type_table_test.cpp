@@ -78,7 +78,8 @@ TEST_F(PortTypeTableTest, ValuesKeepTheirLowEightBits) {
              "COM_3_TYPE=abc\nCOM_3_IMPL=abc\n"
              "COM_4_TYPE=7\nCOM_4_IMPL=0\n"
              "COM_5_TYPE=\nCOM_5_IMPL=\n"
-             "COM_6_TYPE=4294967298\nCOM_6_IMPL=+255\n");
+             "COM_6_TYPE=4294967298\nCOM_6_IMPL=+255\n"
+             "COM_7_TYPE=12abc\nCOM_7_IMPL=1 ; note\n");
   table_.Load(Path());
   EXPECT_EQ(table_.TrkType(0), 44);
   EXPECT_EQ(table_.Impl(0), 44);
@@ -92,8 +93,10 @@ TEST_F(PortTypeTableTest, ValuesKeepTheirLowEightBits) {
   EXPECT_EQ(table_.Impl(4), 0);     // 0 loads as 0
   EXPECT_EQ(table_.TrkType(5), 0);
   EXPECT_EQ(table_.Impl(5), 100);
-  EXPECT_EQ(table_.TrkType(6), 2);  // wraps at 32 bits, then the low byte
+  EXPECT_EQ(table_.TrkType(6), 0);  // beyond 32 bits: not an integer
   EXPECT_EQ(table_.Impl(6), 255);
+  EXPECT_EQ(table_.TrkType(7), 0);  // leading digits are not an integer either
+  EXPECT_EQ(table_.Impl(7), 100);
   table_.MarkInUse(4);
   EXPECT_EQ(table_.GetPortType(4), 7);
   table_.MarkInUse(1);
@@ -126,10 +129,15 @@ TEST_F(PortTypeTableTest, PortThirtyIsLoadedSavedAndLookedUpLikeTheOthers) {
   EXPECT_EQ(ReadBytes(Path()), "[COMTypeTRK]\nCOM_30_TYPE=3\nCOM_30_IMPL=90\n");
 }
 
-TEST_F(PortTypeTableTest, LoadClearsEveryInUseMark) {
+TEST_F(PortTypeTableTest, LoadClearsEveryInUseMarkButThoseLiveDriversHold) {
   for (int port = 0; port <= 30; ++port) table_.MarkInUse(port);
+  table_.Hold(3);  // a live driver object opened post 3
   table_.Load(Path());
-  for (int port = 0; port <= 30; ++port) EXPECT_FALSE(table_.InUse(port)) << port;
+  for (int port = 0; port <= 30; ++port) EXPECT_EQ(table_.InUse(port), port == 3) << port;
+  table_.Release(3);  // that driver is gone: its mark goes at the next load
+  EXPECT_TRUE(table_.InUse(3));
+  table_.Load(Path());
+  EXPECT_FALSE(table_.InUse(3));
 }
 
 TEST_F(PortTypeTableTest, SaveWritesOnlyTheEntriesInUseAndKeepsEverythingElse) {
@@ -194,17 +202,21 @@ TEST_F(PortTypeTableTest, SaveWithNothingInUseWritesNothing) {
   EXPECT_FALSE(fs::exists(Path()));
 }
 
-TEST_F(PortTypeTableTest, FailedSaveReturnsFalseAndKeepsTheTable) {
+TEST_F(PortTypeTableTest, ChangesReachTheTableOnlyWithTheFileInOneWrite) {
   const std::string path = dir_.File("missing-dir/cnf.INI");
   table_.Load(path);
   table_.MarkInUse(2);
-  table_.SetTrkType(2, 1);
-  table_.SetImpl(2, 60);
-  EXPECT_FALSE(table_.Save(path));
-  EXPECT_TRUE(table_.InUse(2));
-  EXPECT_EQ(table_.TrkType(2), 1);
-  EXPECT_EQ(table_.Impl(2), 60);
+  table_.MarkInUse(4);
+  EXPECT_FALSE(table_.Save(path, {{2, 1, 60}, {4, 3, 20}}));
+  EXPECT_EQ(table_.TrkType(2), 0);  // nothing changed
+  EXPECT_EQ(table_.Impl(4), 100);
   EXPECT_FALSE(fs::exists(dir_.Path() / "missing-dir"));
+
+  ASSERT_TRUE(table_.Save(Path(), {{2, 1, 60}, {4, 3, 20}}));
+  EXPECT_EQ(table_.TrkType(2), 1);
+  EXPECT_EQ(table_.Impl(4), 20);
+  EXPECT_EQ(ReadBytes(Path()),
+            "[COMTypeTRK]\nCOM_2_TYPE=1\nCOM_2_IMPL=60\nCOM_4_TYPE=3\nCOM_4_IMPL=20\n");
 }
 
 TEST_F(PortTypeTableTest, SavedTableLoadsBack) {

@@ -229,21 +229,23 @@ TEST_F(DialogTest, SaveRefusesARowWithoutWholeNumbersAndChangesNothing) {
   EXPECT_EQ(windir.ReadIni(), before);
 }
 
-TEST_F(DialogTest, SaveReportsAFileThatCannotBeWritten) {
+TEST_F(DialogTest, AFileThatCannotBeWrittenChangesNothingAndKeepsTheDialogOpen) {
   Open(4, kTypeEC2000, 100);
+  Open(7, kTypeFAS, 60);
   setenv("WINDIR", (windir.Dir() + "/missing/dir").c_str(), 1);
-  bool closed = false;
+  bool closed = true;
   Show([&](FakeView& v) {
     v.selected = 0;
     v.comboText = "FAS";
     form.cbTypeChange();
     closed = form.BitBtn4Click();
-    return ModalResult::kOk;
+    return ModalResult::kCancel;
   });
-  EXPECT_TRUE(closed);
+  EXPECT_FALSE(closed);
   ASSERT_EQ(view->messages.size(), 1u);
   EXPECT_NE(view->messages[0].find("не записан"), std::string::npos);
-  EXPECT_EQ(table.TrkType(4), kTypeFAS);  // in memory the values hold
+  EXPECT_EQ(table.TrkType(4), kTypeEC2000);  // neither the table nor the file changed
+  EXPECT_EQ(table.Impl(7), 60);
 }
 
 TEST_F(DialogTest, CancelLeavesTableAndFileAndTheNextShowingStartsAfresh) {
@@ -288,28 +290,6 @@ TEST(WholeNumber, AcceptsOnlyDecimalIntegers) {
   }
   EXPECT_EQ(TypeIndex("ER112"), 3);
   EXPECT_EQ(TypeIndex("ec-2000"), -1);
-}
-
-TEST(FormPlacementTest, RoundTripsAndRejectsImplausibleValues) {
-  TempWindir windir;
-  windir.WriteIni("[COMTypeTRK]\nCOM_1_TYPE=1\n");
-  const TFormPlacement keeper(kPlacementSection);
-  EXPECT_EQ(keeper.Restore(windir.Ini()), std::nullopt);
-  ASSERT_TRUE(keeper.Save(windir.Ini(), {-20, 40, 264, 322}));
-  const auto placement = keeper.Restore(windir.Ini());
-  ASSERT_TRUE(placement);
-  EXPECT_EQ(placement->left, -20);
-  EXPECT_EQ(placement->top, 40);
-  EXPECT_EQ(placement->width, 264);
-  EXPECT_EQ(placement->height, 322);
-  EXPECT_EQ(platform::IniFile(windir.Ini()).Read("COMTypeTRK", "COM_1_TYPE"), "1");
-
-  platform::IniFile file(windir.Ini());
-  ASSERT_TRUE(file.Write(kPlacementSection, "Width", "0"));
-  EXPECT_EQ(keeper.Restore(windir.Ini()), std::nullopt);
-  ASSERT_TRUE(file.Write(kPlacementSection, "Width", "300"));
-  ASSERT_TRUE(file.Write(kPlacementSection, "Top", "abc"));
-  EXPECT_EQ(keeper.Restore(windir.Ini()), std::nullopt);
 }
 
 }  // namespace

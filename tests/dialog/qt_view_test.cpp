@@ -9,11 +9,14 @@
 #include <QKeyEvent>
 #include <QMainWindow>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeWidget>
 #include <functional>
+#include <thread>
 
 #include "config/host_window.h"
 #include "config/port_type_dialog.h"
@@ -110,8 +113,22 @@ TEST_F(QtViewTest, MessageShowsTheFormModallyAsTheHostWindowsChild) {
   });
   EXPECT_TRUE(ran);
   EXPECT_FALSE(COMTypeTRKForm.Showing());
-  // The placement keeper wrote its own section.
-  EXPECT_TRUE(platform::IniFile(windir.Ini()).Read(kPlacementSection, "Left").has_value());
+}
+
+TEST_F(QtViewTest, CancelLeavesTheStationFileByteForByte) {
+  const std::string before = "[Other]\r\nKey=1\r\n\r\n[COMTypeTRK]\r\nCOM_2_TYPE=0\r\n";
+  windir.WriteIni(before);
+  AdoptHostWindow(nullptr);
+  for (int showing = 0; showing < 2; ++showing) {  // the second restores the placement
+    EXPECT_TRUE(ShowAndRun([&](ComTypeTrkDialog& d) {
+      d.LV->setCurrentItem(d.LV->topLevelItem(0));
+      d.cbType->show();
+      d.cbType->setCurrentIndex(kTypeFAS);
+      d.BitBtn3->click();
+    }));
+  }
+  EXPECT_EQ(windir.ReadIni(), before);
+  EXPECT_EQ(PortTypes().TrkType(2), kTypeEC2000);
 }
 
 TEST_F(QtViewTest, EditAndSaveThroughTheWidgets) {
@@ -157,12 +174,31 @@ TEST_F(QtViewTest, AForeignHostWindowPointerIsNotTrusted) {
   EXPECT_TRUE(ran);
 }
 
+// A host may call GetVU30 again, or off the toolkit's thread: the dialog made
+// for the first host window is not touched there; the next showing, on the
+// toolkit's thread, replaces it with one owned by the new window.
+TEST_F(QtViewTest, AdoptingAWindowOffTheGuiThreadTouchesNoWidget) {
+  QMainWindow first;
+  QMainWindow second;
+  AdoptHostWindow(&first);
+  QPointer<ComTypeTrkDialog> shown;
+  EXPECT_TRUE(ShowAndRun([&](ComTypeTrkDialog& d) { shown = &d; }));
+  ASSERT_FALSE(shown.isNull());
+  std::thread([&] { AdoptHostWindow(&second); }).join();
+  EXPECT_FALSE(shown.isNull());  // still there: nothing was deleted off the GUI thread
+  EXPECT_TRUE(ShowAndRun([&](ComTypeTrkDialog& d) { EXPECT_EQ(d.parentWidget(), &second); }));
+  EXPECT_TRUE(shown.isNull());  // replaced on the GUI thread
+}
+
 }  // namespace
 }  // namespace vu30::config
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  // The dialog's placement goes to per-user settings: keep it out of the
+  // user's own while testing.
+  QStandardPaths::setTestModeEnabled(true);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

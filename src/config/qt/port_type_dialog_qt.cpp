@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyle>
@@ -257,21 +258,19 @@ void QtComTypeTrkView::SendShowMessage() {
 
 ModalResult QtComTypeTrkView::ShowModal() {
   ComTypeTrkDialog* dialog = Dialog();
-  const TFormPlacement keeper(kPlacementSection);
-  const std::string file = PortTypeTable::FileName();
-  const std::optional<Placement> placement = keeper.Restore(file);
+  // The placement is the operator's own: kept in the toolkit's per-user
+  // settings, never in the station's shared cnf.INI, which only Save writes.
+  QSettings settings(QStringLiteral("vu30"), QStringLiteral("COMTypeTRKForm"));
+  const QPoint position = settings.value(QStringLiteral("position")).toPoint();
+  const bool stored = settings.contains(QStringLiteral("position"));
   // A stored position off every screen (a monitor since removed) is ignored.
-  if (placement && QGuiApplication::screenAt(QPoint(placement->left, placement->top)) != nullptr) {
-    dialog->move(placement->left, placement->top);
-    dialog->resize(placement->width, placement->height);
-  } else if (!placement) {
+  if (stored && QGuiApplication::screenAt(position) != nullptr) {
+    dialog->move(position);
+  } else {
     dialog->move(0, 0);
   }
   const int result = dialog->exec();
-  if (dialog_) {
-    const QRect frame = dialog_->frameGeometry();
-    keeper.Save(file, {frame.x(), frame.y(), dialog_->width(), dialog_->height()});
-  }
+  if (dialog_) settings.setValue(QStringLiteral("position"), dialog_->frameGeometry().topLeft());
   return result == QDialog::Accepted ? ModalResult::kOk : ModalResult::kCancel;
 }
 
