@@ -189,6 +189,11 @@ class Win32ViewTest : public ::testing::Test {
     RegDeleteKeyW(HKEY_CURRENT_USER, win32::kPlacementKey);
     AdoptHostWindow(host_.Get());
   }
+  void SetUp() override {
+    ASSERT_NE(host_.Get(), nullptr)
+        << "no window could be made: run under a display (e.g. xvfb-run), with a wineserver "
+           "started under that display";
+  }
   ~Win32ViewTest() override {
     COMTypeTRKForm.SetViewFactory(nullptr);
     PortTypes().Reset();
