@@ -6,6 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?usage: $0 BUILD_DIR [OUT.png]}
+need=()
+for p in xvfb imagemagick wine64; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done
+if [ ${#need[@]} -gt 0 ]; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${need[@]}" >/dev/null
+fi
 out=${2:-docs/port-type-dialog-win32.png}
 build=$(cd "$build" && pwd)
 exe=$build/tests/dialog/vu30_dialog_win32_shot.exe

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -252,6 +253,18 @@ TEST_F(Win32ViewTest, MessageShowsTheFormModallyOwnedByTheHostWindow) {
   EXPECT_EQ(host_.ShowAndRun(steps), steps.size());
   EXPECT_FALSE(IsWindowVisible(Dialog()));  // hidden, kept for the next showing
   EXPECT_TRUE(IsWindowEnabled(host_.Get()));
+}
+
+TEST_F(Win32ViewTest, AHostHandleThatIsNoWindowGetsADialogWithoutOwner) {
+  // Not a window handle of this process: the dialog must still be shown.
+  AdoptHostWindow(reinterpret_cast<void*>(static_cast<uintptr_t>(0x7ffe1234)));
+  const std::vector<Step> steps = {[] {
+    ASSERT_TRUE(IsWindowVisible(Dialog()));
+    EXPECT_EQ(GetWindow(Dialog(), GW_OWNER), nullptr);
+    Key(List(), VK_ESCAPE);
+  }};
+  EXPECT_EQ(host_.ShowAndRun(steps), steps.size());
+  EXPECT_FALSE(IsWindowVisible(Dialog()));
 }
 
 TEST_F(Win32ViewTest, EditorsEditTheRowsAndEnterInTheSpinEditorSaves) {
