@@ -129,6 +129,43 @@ TEST_F(DriverTest, PresetsWriteTheDoseRecordOfAnOpenedPost) {
   EXPECT_DOUBLE_EQ(driver_->Dose(3).amount, 12.11);
 }
 
+// The volume a money preset buys is money * 100 / price, rounded with halves
+// to the even neighbour, / 100, in that order: the dispenser is told its
+// five digits in the dose answer.
+TEST_F(DriverTest, MoneyPresetsRoundTheHundredthsOfTheVolumeHalvesToEven) {
+  Open(3);
+  struct Case {
+    double money, price;
+    Digits dose;
+  };
+  for (const Case& c : {Case{349.95, 10.0, {0, 3, 5, 0, 0}},  // 3499.5 -> 3500
+                        Case{0.15, 2.0, {0, 0, 0, 0, 8}},       // 7.5 -> 8
+                        Case{0.25, 2.0, {0, 0, 0, 1, 2}},       // 12.5 -> 12
+                        Case{500, 41.3, {0, 1, 2, 1, 1}}}) {    // 1210.65... -> 1211
+    driver_->SetPrice(3, 1, c.price);
+    driver_->PresetMoney(3, 1, c.money);
+    driver_->StartPump(3);
+    dispenser_->ClearFrames();
+    dispenser_->SendMessage(3, {8, 0, 0});
+    ASSERT_TRUE(dispenser_->WaitForFrames(1));
+    const Digits answer = dispenser_->Frames()[0].digits;
+    ASSERT_EQ(answer.size(), 11u);
+    EXPECT_EQ(Digits(answer.begin() + 2, answer.begin() + 7), c.dose) << c.money;
+  }
+}
+
+// The price kept is the one the dispenser received: the money figures use it.
+TEST_F(DriverTest, SetPriceKeepsThePriceItsDigitsCarry) {
+  Open(2);
+  driver_->SetPrice(2, 1, 41.305);  // sent as 4130
+  EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{2, 0, 4, 1, 3, 0}));
+  driver_->PresetVolume(2, 1, 10);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{{0, 0, 0, 1, 0, 0, 0}}; });
+  double money = 0;
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(2, 1, &money), 1.0);
+  EXPECT_DOUBLE_EQ(money, 41.30);
+}
+
 TEST_F(DriverTest, PresetsThatCannotBeSentLeaveTheDoseRecordAlone) {
   Open(3);
   driver_->PresetVolume(3, 2, 25.5);
