@@ -1,9 +1,11 @@
 // The driver table: one function per slot, each forwarding to the driver
 // object behind the host's pointer. Exceptions pass to the host as they are.
+// Each slot is a plain function, so that a platform can wrap the table.
 #include <memory>
 
 #include "boundary/driver_object.h"
 #include "config/menu_entry.h"
+#include "driver/messages.h"
 #include "driver/zud30.h"
 #include "vu30.h"
 
@@ -21,7 +23,7 @@ driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }
 
 namespace {
 
-void VU30_CALL Abstract(Vu30Driver* /*self*/) { throw EAbstractError("Abstract error"); }
+void VU30_CALL Abstract(Vu30Driver* /*self*/) { throw EAbstractError(driver::messages::kAbstract); }
 
 uint8_t* VU30_CALL GetDriverInfo(uint8_t* result, Vu30Driver* self) {
   (void)DriverOf(self);

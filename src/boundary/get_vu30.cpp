@@ -9,9 +9,9 @@
 
 namespace vu30::boundary {
 namespace {
-// The library-wide driver reference: the most recently created driver object.
-// Workers never use it (each acts on the driver that owns it); it is kept for
-// the host's diagnostics and cleared when that object is destroyed.
+// The library-wide driver reference of the driver's design: the most recently
+// created driver object, cleared when it is destroyed. Nothing reads it: each
+// worker acts on its own post.
 std::atomic<Vu30Driver*> gDriverReference{nullptr};
 
 void CheckDispatcher(const Vu30Dispatcher* dispatcher) {

@@ -42,7 +42,6 @@ inline constexpr Request kAnswer{11, kAckLength, 0};  // command, 0, 5 dose digi
 inline constexpr Request kAnswerNine{1, kAckLength, 0};
 
 // Positions of the fields in requests and replies.
-inline constexpr int kNozzleAt = 1;           // SetPrice, counter request
 inline constexpr int kPriceAt = 2;            // SetPrice
 inline constexpr int kAnswerDoseAt = 2;       // a worker's answer
 inline constexpr int kAnswerPriceAt = 7;      // a worker's answer

@@ -52,17 +52,9 @@ class ZUD30 final : private link::PostInitHandler {
   void OpenPost(int32_t post);
   void PreparePost(uint8_t post) override;
 
-  // The post's state as operations and worker leave it. Posts 1..30.
-  uint8_t PumpState(int post) const { return PostAt(post).State(); }
-  void SetPumpState(int post, uint8_t code) { PostAt(post).SetState(code); }
-  double Price(int post, int nozzle) const { return PostAt(post).Price(CheckedNozzle(nozzle)); }
+  // The post's count of polls in a row that found the dose reached; the host
+  // sees it only as the pause before a poll. Posts 1..30.
   int32_t OverDoseCount(int post) const { return PostAt(post).overDoseCount.load(Post::relaxed); }
-  double LastVolume(int post) const { return PostAt(post).lastVolume.load(Post::relaxed); }
-  bool PricePending(int post) const { return PostAt(post).pricePending.load(Post::relaxed); }
-  DoseRecord::Value Dose(int post) const { return PostAt(post).dose.Get(); }
-  bool Opened(int post) const {
-    return PostAt(post).worker.load(std::memory_order_acquire) != nullptr;
-  }
 
  private:
   // The record of post 1..30; anything else is refused with EVu30Refused.

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "config/port_type_table.h"
@@ -121,6 +123,78 @@ class DriverTest : public ::testing::Test {
     config::PortTypes().SetImpl(post, impl);
     driver_->OpenPost(post);
     dispenser_->ClearFrames();
+  }
+
+  // The post's state code as the host reads it; on a post that is not FAS
+  // no exchange is made (and the link status becomes good).
+  uint8_t State(int post) { return driver_->GetPumpState(static_cast<uint8_t>(post)); }
+
+  // Waits until the worker has moved the post to code (a refusal moves it
+  // only after its stop request and pause); the code reached, or the last.
+  uint8_t StateOnceSettled(int post, uint8_t code) {
+    for (int i = 0; i < 400 && State(post) != code; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return State(post);
+  }
+
+  // Brings an opened post that is not FAS to a state code the way a station
+  // does: idle, started, a dose released for nozzle n (0xD8 + n), a dose
+  // refused for nozzle n (0xF0 + n), or restarted after it (0xE8 + n). A
+  // release or refusal presets a dose of 1 litre for it. Forgets the frames.
+  void Reach(int post, uint8_t code) {
+    const auto p = static_cast<uint8_t>(post);
+    driver_->StopPump(post, 0);
+    if (code != 0xC0) driver_->StartPump(post);
+    if (code > 0xD8 && code <= 0xE0) {
+      const int n = code - 0xD8;
+      driver_->PresetVolume(post, n, 1);
+      dispenser_->SendMessage(p, {8, static_cast<uint8_t>(n - 1), 0});
+    } else if (code > 0xE8) {
+      const int n8 = code > 0xF0 ? code - 0xF0 : code - 0xE8;
+      driver_->PresetVolume(post, n8 == 1 ? 2 : 1, 1);
+      dispenser_->SendMessage(p, {8, static_cast<uint8_t>(n8 - 1), 0});
+      StateOnceSettled(post, static_cast<uint8_t>(0xF0 + n8));
+      if (code <= 0xF0) driver_->StartPump(post);
+    }
+    EXPECT_EQ(StateOnceSettled(post, code), code) << "could not reach " << int{code};
+    dispenser_->ClearFrames();
+  }
+
+  // The price the worker gives the dispenser for a nozzle (a price request
+  // that keeps the state), as a number of hundredths.
+  int PriceAnswered(int post, int nozzle) {
+    dispenser_->ClearFrames();
+    dispenser_->SendMessage(static_cast<uint8_t>(post), {9, static_cast<uint8_t>(nozzle - 1), 0});
+    EXPECT_TRUE(dispenser_->WaitForFrames(1));
+    const std::vector<uint8_t> digits = dispenser_->Frames()[0].digits;
+    dispenser_->ClearFrames();
+    if (digits.size() != 11) return -1;
+    return digits[7] * 1000 + digits[8] * 100 + digits[9] * 10 + digits[10];
+  }
+
+  // The worker's answer to a dose request for the nozzle on the started post.
+  std::vector<uint8_t> DoseAnswered(int post, int nozzle) {
+    driver_->StartPump(post);
+    dispenser_->ClearFrames();
+    dispenser_->SendMessage(static_cast<uint8_t>(post), {8, static_cast<uint8_t>(nozzle - 1), 0});
+    EXPECT_TRUE(dispenser_->WaitForFrames(1));
+    const std::vector<uint8_t> digits = dispenser_->Frames()[0].digits;
+    dispenser_->ClearFrames();
+    return digits;
+  }
+
+  // Whether a sale is pending on a post that is not FAS: a final reading then
+  // asks the dispenser (whose acknowledgement is rejected, so the sale stays
+  // pending); without one it asks nothing and makes the post idle.
+  bool SalePending(int post) {
+    dispenser_->SetAnswer([](const Frame&) { return Answer{}; });
+    dispenser_->ClearFrames();
+    double volume = 0, money = 0;
+    driver_->ReadFinalDispense(post, &volume, &money);
+    const bool asked = !dispenser_->Frames().empty();
+    dispenser_->ClearFrames();
+    return asked;
   }
 
   // Answers every request with the given reply digits.

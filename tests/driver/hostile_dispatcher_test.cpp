@@ -26,15 +26,18 @@ TEST_F(DriverTest, OverlongAcknowledgementsAreRejectedAndChangeNothing) {
   Open(1);
   for (std::size_t count : {2u, 16u, 255u}) {
     recorder_.SetDefaultReply(Overlong(count));
+    dispenser_->SetAnswer([](const Frame&) { return Answer{}; });
+    Reach(1, 0xC0);
     recorder_.SetResponder(nullptr);  // every exchange gets the overlong reply
-    driver_->StopPump(1, 0);          // idle
     driver_->StartPump(1);
-    EXPECT_EQ(driver_->PumpState(1), 0xC0) << count;
     EXPECT_EQ(driver_->GetLinkStatus(1), 3) << count;
     EXPECT_EQ(recorder_.Error(1), VU30_ERR_REPLY_LENGTH) << count;
-    driver_->SetPumpState(1, 0xC8);
+    EXPECT_EQ(State(1), 0xC0) << count;
+    dispenser_->SetAnswer([](const Frame&) { return Answer{}; });
+    Reach(1, 0xC8);
+    recorder_.SetResponder(nullptr);
     driver_->StopPump(1, 1);
-    EXPECT_EQ(driver_->PumpState(1), 0xC8) << count;
+    EXPECT_EQ(State(1), 0xC8) << count;
     driver_->SetPrice(1, 1, 12.5);
     EXPECT_EQ(driver_->GetLinkStatus(1), 3) << count;
     // The worker's answers await one byte too.
@@ -52,7 +55,7 @@ TEST_F(DriverTest, EachRequestDecidesOnTheVerdictOfItsOwnReply) {
   Open(1, config::kTypeFAS, 50);
   driver_->SetPrice(1, 1, 2.0);
   driver_->PresetVolume(1, 1, 10.0);
-  dispenser_->SendMessage(1, {0, 0, 0});  // a price answered: a sale is pending
+  dispenser_->SendMessage(1, {9, 0, 0});  // a price answered: a sale is pending
   ASSERT_TRUE(dispenser_->WaitForFrames(1));
   dispenser_->SetAnswer([](const Frame& frame) {
     Answer rejected{Digits(frame.replyLength, 1)};  // one byte too many
@@ -63,18 +66,27 @@ TEST_F(DriverTest, EachRequestDecidesOnTheVerdictOfItsOwnReply) {
   EXPECT_EQ(driver_->PollDispense(1, 1, &money), 0.0);
   EXPECT_EQ(money, 0.0);
   EXPECT_EQ(driver_->PollDispense(1, 2, &money), 0.0);
-  EXPECT_EQ(driver_->OverDoseCount(1), 0);
   driver_->ReadCounter(1, 1, &volume, &second);
   EXPECT_EQ(volume, 0.0);
   EXPECT_EQ(driver_->GetPumpState(1), 0);  // an idle FAS post asks the dispenser
   driver_->ReadFinalDispense(1, &volume, &money);
   EXPECT_EQ(volume, 0.0);
-  EXPECT_TRUE(driver_->PricePending(1));
   EXPECT_EQ(driver_->GetLinkStatus(1), 3);
-  driver_->SetPumpState(1, 0xF3);
+  EXPECT_TRUE(SalePending(1));
+}
+
+TEST_F(DriverTest, CommandsDecideOnTheVerdictOfTheirOwnReply) {
+  Open(1);
+  Reach(1, 0xF3);
+  dispenser_->SetAnswer([](const Frame& frame) {
+    Answer rejected{Digits(frame.replyLength, 1)};  // one byte too many
+    rejected.statusAfter = 1;
+    return rejected;
+  });
   driver_->StartPump(1);
   driver_->StopPump(1, 1);
-  EXPECT_EQ(driver_->PumpState(1), 0xF3);
+  EXPECT_EQ(driver_->GetLinkStatus(1), 3);
+  EXPECT_EQ(State(1), 0xF3);
 }
 
 // The dispatcher goes on calling the registered reply check and message hook
