@@ -35,6 +35,29 @@ class PauseOnExit {
   ~PauseOnExit() { platform::SleepFor(kPauseAfterRequest); }
 };
 
+// Marks a transaction's frame as awaiting its reply check on the channel for
+// as long as the exchange lasts; no slot when no reply is awaited.
+class AwaitReply {
+ public:
+  AwaitReply(Channel::Awaited* slot, const uint8_t* frame) : slot_(slot) {
+    if (slot_ == nullptr) return;
+    slot_->verdict.store(Channel::kAwaited, std::memory_order_relaxed);
+    slot_->frame.store(frame, std::memory_order_release);
+  }
+  ~AwaitReply() {
+    if (slot_ != nullptr) slot_->frame.store(nullptr, std::memory_order_relaxed);
+  }
+  AwaitReply(const AwaitReply&) = delete;
+  AwaitReply& operator=(const AwaitReply&) = delete;
+  bool Rejected() const {
+    return slot_ != nullptr &&
+           slot_->verdict.load(std::memory_order_acquire) == Channel::kRejected;
+  }
+
+ private:
+  Channel::Awaited* slot_;
+};
+
 }  // namespace
 
 bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer, uint8_t& count,
@@ -104,39 +127,36 @@ Exchange RequestLink::SendRequest(Channel& channel, Origin origin, Frame* reques
   uint8_t* reply = request != nullptr ? request->data() : nullptr;
 
   // The reply, when one is awaited, is checked in this transaction's frame:
-  // the frame's address tells this transaction's check from the channel's others.
-  Channel::Awaited& awaited = channel.awaited_[static_cast<std::size_t>(origin)];
-  const bool awaitsReply = reply != nullptr && replyLength > 0;
-  if (awaitsReply) {
-    awaited.verdict.store(Channel::kAwaited, std::memory_order_relaxed);
-    awaited.frame.store(reply, std::memory_order_release);
-  }
+  // the frame's address tells this transaction's check from the channel's
+  // others. A host request's slot is taken under the channel-pair lock.
+  Channel::Awaited* const slot =
+      reply != nullptr && replyLength > 0 ? &channel.awaited_[static_cast<std::size_t>(origin)]
+                                          : nullptr;
   Exchange exchange;
+  bool rejected = false;
   try {
     if (host) {
       std::lock_guard lock(pairLocks_[static_cast<std::size_t>(LockOf(number))].mutex);
       const PauseOnExit pause;  // destroyed before the lock: the pause lies inside it
+      const AwaitReply await(slot, reply);
       exchange.result = dispatcher_.Transact(number, lineAddress, copy.data(), requestLength, reply,
                                              replyLength, codedReplyType);
+      rejected = await.Rejected();
     } else {
+      const AwaitReply await(slot, reply);
       exchange.result = dispatcher_.Transact(number, lineAddress, copy.data(), requestLength, reply,
                                              replyLength, codedReplyType);
+      rejected = await.Rejected();
     }
     // The channel's status becomes the post's link status, unless this
     // transaction's own reply check rejected the reply.
-    exchange.status = dispatcher_.GetChannelStatus(number);
-    if (awaitsReply) {
-      awaited.frame.store(nullptr, std::memory_order_relaxed);
-      if (awaited.verdict.load(std::memory_order_acquire) == Channel::kRejected) {
-        exchange.status = kLinkFailed;
-      }
-    }
+    const uint8_t channelStatus = dispatcher_.GetChannelStatus(number);
+    exchange.status = rejected ? kLinkFailed : channelStatus;
     channel.SetLinkStatus(exchange.status);
   } catch (...) {
     // The exception goes no further and the post's link status keeps its
     // value; no reply of this exchange was accepted, so the caller is told
     // it failed.
-    if (awaitsReply) awaited.frame.store(nullptr, std::memory_order_relaxed);
     exchange.status = kLinkFailed;
     exchange.result = dispatcher_.GetChannelError(number);
   }

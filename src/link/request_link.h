@@ -48,12 +48,17 @@ class alignas(64) Channel final : public ReplyChecker {
 
  private:
   friend class RequestLink;
+
+ public:
+  // A transaction's slot: its frame while it awaits the check of its reply,
+  // and the check's verdict.
   enum Verdict : uint8_t { kAwaited, kAccepted, kRejected };
   struct Awaited {
     std::atomic<const uint8_t*> frame{nullptr};
     std::atomic<uint8_t> verdict{kAwaited};
   };
 
+ private:
   PortDispatcher* dispatcher_ = nullptr;
   ReplyChecker* registration_ = nullptr;
   uint8_t number_ = 0;
