@@ -89,8 +89,9 @@ TEST_F(DriverTest, CommandsDecideOnTheVerdictOfTheirOwnReply) {
   EXPECT_EQ(State(1), 0xF3);
 }
 
-// The dispatcher goes on calling the registered reply check and message hook
-// from its own threads while the driver object is destroyed, and after.
+// The dispatcher goes on calling the registered reply check, message hook and
+// post initialisation from its own threads while the driver object is
+// destroyed, and after.
 TEST(DriverDestruction, CallbacksDuringAndAfterDestructionAreHarmless) {
   TempWindir windir;
   for (int round = 0; round < 20; ++round) {
@@ -110,6 +111,7 @@ TEST(DriverDestruction, CallbacksDuringAndAfterDestructionAreHarmless) {
         while (!stop.load()) {
           recorder.DeliverMessage(post, {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0});
           recorder.DeliverMessage(post, {CodeDigit(0), CodeDigit(0), CodeDigit(0), 0});
+          recorder.CallPostInit(post);
         }
       });
       storm.emplace_back([&recorder, &stop, post] {
@@ -135,8 +137,9 @@ TEST(DriverDestruction, CallbacksDuringAndAfterDestructionAreHarmless) {
     for (auto& thread : storm) thread.join();
     recorder.ClearCalls();
     recorder.DeliverMessage(1, {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0});
+    recorder.CallPostInit(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(recorder.Transacts().empty());
+    EXPECT_TRUE(recorder.Calls().empty());
   }
 }
 
