@@ -68,9 +68,11 @@ BENCHMARK(BM_CheckFinalFiguresReply);
 void BM_WorkerTransaction(benchmark::State& state) {
   InstantDispatcher dispatcher;
   RequestLink link(dispatcher);
+  Channel channel;
+  channel.Attach(dispatcher, 1, channel);
   for (auto _ : state) {
-    uint8_t request[16] = {1, 0, 0, 2, 5, 5, 0, 4, 1, 3, 0};
-    benchmark::DoNotOptimize(link.SendRequest(33, request, 11, 1, 0));
+    Frame request{1, 0, 0, 2, 5, 5, 0, 4, 1, 3, 0};
+    benchmark::DoNotOptimize(link.SendRequest(channel, Origin::Worker, &request, 11, 1, 0));
   }
 }
 BENCHMARK(BM_WorkerTransaction);

@@ -2,6 +2,7 @@
 // table) followed by the driver it stands for.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <type_traits>
 
@@ -10,12 +11,14 @@
 
 namespace vu30::boundary {
 
-struct DriverObject {
-  Vu30Driver abi;  // first: the host reads the table from the object's first word
+// The host holds a pointer to the Vu30Driver part and reads the table from
+// its first word; the library gets back from that pointer to the whole object
+// by a cast from base to derived.
+struct DriverObject : Vu30Driver {
   std::unique_ptr<driver::ZUD30> driver;
 };
-static_assert(std::is_standard_layout_v<DriverObject>,
-              "the host's pointer to the object is a pointer to its first member");
+static_assert(std::is_standard_layout_v<Vu30Driver> && offsetof(Vu30Driver, table) == 0,
+              "the host reads the driver table from the first word of the object it holds");
 
 // The table every driver object points to.
 const Vu30DriverTable& DriverTable();

@@ -1,9 +1,11 @@
 // The driver table: one function per slot, each forwarding to the driver
 // object behind the host's pointer. Exceptions pass to the host as they are.
+// Each slot is a plain function, so that a platform can wrap the table.
 #include <memory>
 
 #include "boundary/driver_object.h"
 #include "config/menu_entry.h"
+#include "driver/messages.h"
 #include "driver/zud30.h"
 #include "vu30.h"
 
@@ -13,15 +15,15 @@ DriverObject& ObjectOf(Vu30Driver* self) {
   if (self == nullptr || self->table != &DriverTable()) {
     throw EVu30Refused("vu30: not a driver object of this library");
   }
-  // The object's first member is the boundary header (standard layout).
-  return *reinterpret_cast<DriverObject*>(self);
+  // Every object whose table is ours was made by GetVU30 as a DriverObject.
+  return *static_cast<DriverObject*>(self);
 }
 
 driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }
 
 namespace {
 
-void VU30_CALL Abstract(Vu30Driver* /*self*/) { throw EAbstractError("Abstract error"); }
+void VU30_CALL Abstract(Vu30Driver* /*self*/) { throw EAbstractError(driver::messages::kAbstract); }
 
 uint8_t* VU30_CALL GetDriverInfo(uint8_t* result, Vu30Driver* self) {
   (void)DriverOf(self);
@@ -114,9 +116,10 @@ uint8_t* VU30_CALL GetStatusRecord(uint8_t* record, Vu30Driver* self, uint8_t po
                                    uint8_t passedOn, int32_t /*reserved*/) {
   (void)DriverOf(self);
   if (record == nullptr) throw EVu30Refused("vu30: no status record to fill");
-  record[1] = 0;
+  // The state code first: a refused post leaves the host's record untouched.
   const auto code = static_cast<uint8_t>(self->table->GetPumpState(self, post, passedOn));
   record[0] = code;
+  record[1] = 0;
   record[14] = static_cast<uint8_t>(code & 7);
   record[15] = 0;
   return record;

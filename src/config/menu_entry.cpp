@@ -22,8 +22,12 @@ static_assert(kTrkCaption.view() == std::string_view("\x26\xD2\xD0\xCA"));
 // closed, or at once when there is no screen to show it on.
 void VU30_CALL MenuParamsClick(void* /*data*/, void* /*sender*/) { COMTypeTRKForm.ShowDialog(); }
 
-const Vu30MenuItemTable& TableOf(Vu30MenuItem* item, const char* what) {
-  if (item == nullptr || item->table == nullptr) {
+// The table of a host's menu item, refused like a missing item when an entry
+// that will be called is missing.
+template <typename... Entries>
+const Vu30MenuItemTable& TableOf(Vu30MenuItem* item, const char* what,
+                                 Entries Vu30MenuItemTable::*... called) {
+  if (item == nullptr || item->table == nullptr || ((item->table->*called == nullptr) || ...)) {
     throw EVu30Refused(std::string("AddMenuEntry: ") + what + " is not a menu item");
   }
   return *item->table;
@@ -31,7 +35,10 @@ const Vu30MenuItemTable& TableOf(Vu30MenuItem* item, const char* what) {
 
 Vu30MenuItem* CreateMenuItem(Vu30MenuItem* parent, Vu30CreateItemFn createItem, void* clickData) {
   Vu30MenuItem* item = createItem(parent, -1);
-  const Vu30MenuItemTable& table = TableOf(item, "the item made by CreateItem");
+  const Vu30MenuItemTable& table =
+      TableOf(item, "the item made by CreateItem", &Vu30MenuItemTable::SetCaption,
+              &Vu30MenuItemTable::SetHint, &Vu30MenuItemTable::SetHelpContext,
+              &Vu30MenuItemTable::SetShortCut, &Vu30MenuItemTable::SetOnClick);
   table.SetCaption(item, kEntryCaption.c_str());
   table.SetHint(item, kEntryCaption.c_str());
   table.SetHelpContext(item, 0);
@@ -47,12 +54,14 @@ Vu30MenuItem* CreateMenuItem(Vu30MenuItem* parent, Vu30CreateItemFn createItem, 
 
 void AddMenuEntry(Vu30MenuItem* parentItem, Vu30CreateItemFn createItem, void* clickData) {
   if (MenuPending.load(std::memory_order_relaxed)) {
-    const Vu30MenuItemTable& parent = TableOf(parentItem, "the parent item");
+    const Vu30MenuItemTable& parent =
+        TableOf(parentItem, "the parent item", &Vu30MenuItemTable::Count, &Vu30MenuItemTable::Item);
     if (createItem == nullptr) throw EVu30Refused("AddMenuEntry: no item-creation function");
     const int32_t count = parent.Count(parentItem);
     for (int32_t i = 0; i < count; ++i) {
       Vu30MenuItem* child = parent.Item(parentItem, i);
-      const char* caption = TableOf(child, "a child of the parent item").Caption(child);
+      const char* caption =
+          TableOf(child, "a child of the parent item", &Vu30MenuItemTable::Caption).Caption(child);
       if (caption != nullptr && std::string_view(caption) == kTrkCaption.view()) {
         CreateMenuItem(child, createItem, clickData);
         break;

@@ -16,6 +16,10 @@ inline constexpr uint8_t kTypeEC2000 = 0;  // "ЕС-2000", the default
 inline constexpr uint8_t kTypeFAS = 1;     // "FAS": readings in impulses
 inline constexpr uint8_t kTypeER32 = 2;    // "ER3/2"
 inline constexpr uint8_t kTypeER112 = 3;   // "ER112": readings in impulses
+// The types whose running volume the dispenser counts in impulses, turned
+// into litres by the port's impulses factor (and whose line runs with the
+// impulse-counting settings).
+constexpr bool CountsImpulses(uint8_t type) { return type == kTypeFAS || type == kTypeER112; }
 // Lookup results of their own.
 inline constexpr uint8_t kPortNotInUse = 254;
 inline constexpr uint8_t kPortLookupFailed = 255;

@@ -27,7 +27,7 @@ bool FitsDigits(double x, int k) {
 }
 
 void WriteDigits(double x, int k, uint8_t* out) {
-  auto n = static_cast<uint64_t>(RoundHalfEven(x * 100));
+  uint64_t n = HundredthsOf(x);
   for (int i = k - 1; i >= 0; --i) {
     out[i] = static_cast<uint8_t>(n % 10);
     n /= 10;
@@ -41,5 +41,9 @@ double NumberFromDigits(const uint8_t* digits, int k) {
 }
 
 double RoundToHundredths(double x) { return RoundHalfEven(x * 100) / 100; }
+
+uint64_t HundredthsOf(double x) { return static_cast<uint64_t>(RoundHalfEven(x * 100)); }
+
+double VolumeForMoney(double money, double price) { return RoundHalfEven(money * 100 / price) / 100; }
 
 }  // namespace vu30::driver

@@ -17,7 +17,14 @@ void WriteDigits(double x, int k, uint8_t* out);
 // The number N built from k digits as N := N * 10 + digit, in 64-bit floating
 // point; digits above 9 enter the sum as they are.
 double NumberFromDigits(const uint8_t* digits, int k);
-// x * 100 rounded to the nearest integer, halves to even, then / 100.
+// x * 100 rounded to the nearest integer, halves to even, then / 100: the
+// value of x's digit form.
 double RoundToHundredths(double x);
+// x * 100 rounded to the nearest integer, halves to even. x must fit
+// (FitsDigits with any k).
+uint64_t HundredthsOf(double x);
+// The volume money buys at price, in whole hundredths: money * 100 / price,
+// rounded (halves to even), / 100, in that order. price must not be 0.
+double VolumeForMoney(double money, double price);
 
 }  // namespace vu30::driver

@@ -6,7 +6,6 @@
 #include "driver/amounts.h"
 #include "driver/messages.h"
 #include "driver/protocol.h"
-#include "driver/trk_request.h"
 #include "driver/zud30.h"
 #include "vu30.h"
 
@@ -15,82 +14,75 @@ namespace vu30::driver {
 namespace {
 using namespace protocol;
 
-void RefuseAmount(const char* what, double x, const char* range) {
+[[noreturn]] void RefuseAmount(const char* what, double x, const char* range) {
   throw EVu30Refused(std::string("vu30: ") + what + " " + std::to_string(x) +
                      " does not fit the line (" + range + ")");
 }
 }  // namespace
 
 void ZUD30::SetPrice(int32_t post, int32_t nozzle, double price) {
-  const int p = CheckedPost(post);
+  Post& record = PostAt(post);
   const int n = CheckedNozzle(nozzle);
   // A price whose hundredths do not fit four digits would reach the
   // dispenser with its leading digits lost; it is refused before it is stored.
   if (!FitsDigits(price, kPriceDigits)) RefuseAmount("price", price, "0..99.99");
-  prices_[p][n].store(price, relaxed);
-  uint8_t request[6] = {kCmdSetPrice, static_cast<uint8_t>(n - 1)};
-  WriteDigits(price, kPriceDigits, request + 2);
-  link_.SetLinkStatus(p, link::kLinkGood);
-  if (link_.SendRequest(static_cast<uint8_t>(p), request, 6, 1, 0) != 0) {
-    throw ESerialIO(messages::kSetPriceFailed);
-  }
+  // The price kept is the one the dispenser receives, so that money figures
+  // use the dispenser's price.
+  record.prices[static_cast<std::size_t>(n)].store(RoundToHundredths(price), Post::relaxed);
+  link::Frame frame{kCmdSetPrice, static_cast<uint8_t>(n - 1)};
+  WriteDigits(price, kPriceDigits, frame.data() + kPriceAt);
+  record.channel.SetLinkStatus(link::kLinkGood);
+  HostExchange(record, frame, kSetPrice, messages::kSetPriceFailed);
 }
 
 void ZUD30::PresetVolume(int32_t post, int32_t nozzle, double volume) {
-  const int p = CheckedPost(post);
+  Post& record = PostAt(post);
   // The nozzle's low byte is what the dose record keeps.
   const int n = CheckedNozzle(static_cast<uint8_t>(nozzle));
-  TTrkRequest& worker = OpenedWorker(p);
+  OpenedPost(post);
   if (!FitsDigits(volume, kDoseDigits)) RefuseAmount("dose", volume, "0..999.99 litres");
-  worker.SetDose(static_cast<uint8_t>(n), volume);
+  record.dose.Set(static_cast<uint8_t>(n), volume);
 }
 
 void ZUD30::PresetMoney(int32_t post, int32_t nozzle, double money) {
-  const int p = CheckedPost(post);
+  Post& record = PostAt(post);
   const int n = CheckedNozzle(nozzle);
-  TTrkRequest& worker = OpenedWorker(p);
-  const double price = prices_[p][n].load(relaxed);
+  OpenedPost(post);
+  const double price = record.Price(n);
   if (price == 0) {
-    throw EVu30Refused("vu30: nozzle " + std::to_string(n) + " of post " + std::to_string(p) +
+    throw EVu30Refused("vu30: nozzle " + std::to_string(n) + " of post " + std::to_string(post) +
                        " has no price; a money preset needs one");
   }
   if (!std::isfinite(money) || money < 0) RefuseAmount("money", money, "a finite amount >= 0");
-  // The volume the money buys at the nozzle's price, in whole hundredths.
-  const double volume = RoundToHundredths(money / price);
+  const double volume = VolumeForMoney(money, price);
   if (!FitsDigits(volume, kDoseDigits)) RefuseAmount("dose", volume, "0..999.99 litres");
-  worker.SetDose(static_cast<uint8_t>(n), volume);
+  record.dose.Set(static_cast<uint8_t>(n), volume);
 }
 
 void ZUD30::StartPump(int32_t post) {
-  const int p = CheckedPost(post);
-  uint8_t request[1] = {kCmdStart};
-  if (link_.SendRequest(static_cast<uint8_t>(p), request, 1, 1, 0) != 0) {
-    throw ESerialIO(messages::kStartFailed);
-  }
-  if (link_.LinkStatus(p) != link::kLinkGood) return;
-  const uint8_t state = pumpState_[p].load(relaxed);
+  Post& record = PostAt(post);
+  link::Frame frame{kCmdStart};
+  if (!HostExchange(record, frame, kStart, messages::kStartFailed).Good()) return;
+  const uint8_t state = record.State();
   if (state >= kStateRefused + 1 && state <= kStateRefused + 7) {
-    pumpState_[p].store(static_cast<uint8_t>(state - 8), relaxed);  // 0xF0+n -> 0xE8+n
+    record.SetState(static_cast<uint8_t>(state - (kStateRefused - kStateRestarted)));
   } else if (state >= kStateStoppedFas + 1 && state <= kStateStoppedFas + 7) {
     // a released dose stays released
   } else {
-    pumpState_[p].store(kStateStarted, relaxed);
+    record.SetState(kStateStarted);
   }
 }
 
 uint8_t ZUD30::StopPump(int32_t post, int32_t exchange) {
-  const int p = CheckedPost(post);
+  Post& record = PostAt(post);
   if (static_cast<uint8_t>(exchange) == 0) {
-    pumpState_[p].store(kStateIdle, relaxed);
+    record.SetState(kStateIdle);
     return 0;
   }
-  uint8_t request[1] = {kCmdStop};
-  if (link_.SendRequest(static_cast<uint8_t>(p), request, 1, 1, 0) != 0) {
-    throw ESerialIO(messages::kStopFailed);
-  }
-  if (link_.LinkStatus(p) == link::kLinkGood) {
-    const bool fas = config::PortTypes().GetPortType(static_cast<uint8_t>(p)) == config::kTypeFAS;
-    pumpState_[p].store(fas ? kStateStoppedFas : kStateIdle, relaxed);
+  link::Frame frame{kCmdStop};
+  if (HostExchange(record, frame, kStop, messages::kStopFailed).Good()) {
+    const bool fas = config::PortTypes().GetPortType(record.Number()) == config::kTypeFAS;
+    record.SetState(fas ? kStateStoppedFas : kStateIdle);
   }
   return 0;
 }

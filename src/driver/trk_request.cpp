@@ -3,29 +3,25 @@
 #include <cstring>
 
 #include "driver/amounts.h"
+#include "driver/post.h"
 #include "driver/protocol.h"
-#include "driver/zud30.h"
 #include "platform/sleep.h"
 
 namespace vu30::driver {
 
 namespace {
 using namespace protocol;
-// Message codes of the dispenser.
-constexpr uint8_t kMsgPriceRequest = 0;      // price asked; the post becomes idle
-constexpr uint8_t kMsgReport = 1;            // end-of-dispense figures
-constexpr uint8_t kMsgAskNine = 2;           // answered with the one digit 9
-constexpr uint8_t kMsgDoseRequest = 8;       // dose asked for a nozzle
-constexpr uint8_t kMsgPriceRequestKeep = 9;  // price asked; the state stays
+using link::Origin;
 
-constexpr uint8_t kAnswerLength = 11;
+// The pause between refusing a dose on the worker address and stopping the
+// pump on the post's own address.
 constexpr unsigned kRefusalPauseMs = 20;
 constexpr uint8_t kMaxNozzleIndex = kNozzles - 1;
 }  // namespace
 
-TTrkRequest::TTrkRequest(ZUD30& driver, uint8_t address)
-    : driver_(driver),
-      address_(address),
+TTrkRequest::TTrkRequest(Post& post, link::RequestLink& link)
+    : post_(post),
+      link_(link),
       thread_(platform::ThreadPriority::TimeCritical, [this] { Execute(); }) {}
 
 TTrkRequest::~TTrkRequest() {
@@ -42,7 +38,6 @@ void TTrkRequest::Deliver(const uint8_t* message, int32_t length) {
   if (length < 0 || length > link::kMessageCapacity) return;
   {
     std::lock_guard lock(messageMutex_);
-    messageLength_ = length;
     std::memcpy(message_.data(), message, static_cast<size_t>(length));
   }
   wakeEvent_.Signal();
@@ -53,7 +48,7 @@ void TTrkRequest::Execute() {
     // Whatever a pass raises is dropped; the worker waits for the next message.
     try {
       if (!wakeEvent_.Wait() || thread_.Terminated()) continue;
-      std::array<uint8_t, link::kMessageCapacity> message;
+      Message message;
       {
         std::lock_guard lock(messageMutex_);
         message = message_;
@@ -64,75 +59,75 @@ void TTrkRequest::Execute() {
   }
 }
 
-void TTrkRequest::RunJob(const std::array<uint8_t, link::kMessageCapacity>& message) {
+void TTrkRequest::RunJob(const Message& message) {
   const uint8_t code = message[0];
   const bool namesNozzle =
       code == kMsgPriceRequest || code == kMsgPriceRequestKeep || code == kMsgDoseRequest;
-  if (namesNozzle && message[1] > kMaxNozzleIndex) {
+  if (namesNozzle && message[kMsgNozzleAt] > kMaxNozzleIndex) {
     // No such nozzle: acknowledged, nothing changes.
-    driver_.Link().SendBareFrame(address_);
+    link_.SendBareFrame(post_.channel, Origin::Worker);
     return;
   }
-  const auto nozzle = static_cast<uint8_t>(message[1] + 1);
+  const auto nozzle = static_cast<uint8_t>(message[kMsgNozzleAt] + 1);
   switch (code) {
     case kMsgPriceRequest:
-      driver_.AnswerPriceRequest(address_, nozzle, false);
+      AnswerPriceRequest(nozzle, false);
       break;
     case kMsgPriceRequestKeep:
-      driver_.AnswerPriceRequest(address_, nozzle, true);
+      AnswerPriceRequest(nozzle, true);
       break;
-    case kMsgDoseRequest: {
-      const uint8_t doseNozzle = DoseNozzle();
-      driver_.AnswerDoseRequest(address_, nozzle, doseNozzle, DoseAmount());
+    case kMsgDoseRequest:
+      AnswerDoseRequest(nozzle);
       break;
-    }
     case kMsgReport:
-      driver_.AcceptReport(address_);
+      AcceptReport();
       break;
     case kMsgAskNine: {
-      uint8_t request[1] = {kCmdAnswerNine};
-      driver_.Link().SendRequest(address_, request, 1, 1, 0);
+      link::Frame frame{kCmdAnswerNine};
+      link_.SendRequest(post_.channel, Origin::Worker, &frame, kAnswerNine.length,
+                        kAnswerNine.replyLength, kAnswerNine.replyType);
       break;
     }
     default:
-      driver_.Link().SendBareFrame(address_);
+      link_.SendBareFrame(post_.channel, Origin::Worker);
       break;
   }
 }
 
-void ZUD30::AnswerPriceRequest(uint8_t a, uint8_t nozzle, bool keepState) {
-  const int p = CheckedPost(a - link::kWorkerAddressOffset);
-  uint8_t request[kAnswerLength] = {kCmdAnswer, 0, 0, 0, 0, 0, 0};
-  WriteDigits(Price(p, nozzle), kPriceDigits, request + 7);
-  pricePending_[p].store(true, relaxed);
-  if (!keepState) pumpState_[p].store(kStateIdle, relaxed);
-  link_.SendRequest(a, request, kAnswerLength, 1, 0);
+void TTrkRequest::AnswerPriceRequest(uint8_t nozzle, bool keepState) {
+  link::Frame frame{kCmdAnswer};
+  WriteDigits(post_.Price(nozzle), kPriceDigits, frame.data() + kAnswerPriceAt);
+  post_.pricePending.store(true, Post::relaxed);
+  if (!keepState) post_.SetState(kStateIdle);
+  link_.SendRequest(post_.channel, Origin::Worker, &frame, kAnswer.length, kAnswer.replyLength,
+                    kAnswer.replyType);
 }
 
-void ZUD30::AnswerDoseRequest(uint8_t a, uint8_t nozzle, uint8_t doseNozzle, double doseAmount) {
-  const int p = CheckedPost(a - link::kWorkerAddressOffset);
-  if (doseNozzle == nozzle && pumpState_[p].load(relaxed) != kStateIdle) {
-    uint8_t request[kAnswerLength] = {kCmdAnswer, 0};
-    WriteDigits(doseAmount, kDoseDigits, request + 2);
-    WriteDigits(Price(p, nozzle), kPriceDigits, request + 7);
-    pricePending_[p].store(true, relaxed);
-    pumpState_[p].store(static_cast<uint8_t>(kStateStoppedFas + nozzle), relaxed);
-    link_.SendRequest(a, request, kAnswerLength, 1, 0);
+void TTrkRequest::AnswerDoseRequest(uint8_t nozzle) {
+  const DoseRecord::Value dose = post_.dose.Get();
+  if (dose.nozzle == nozzle && post_.State() != kStateIdle) {
+    link::Frame frame{kCmdAnswer};
+    WriteDigits(dose.amount, kDoseDigits, frame.data() + kAnswerDoseAt);
+    WriteDigits(post_.Price(nozzle), kPriceDigits, frame.data() + kAnswerPriceAt);
+    post_.pricePending.store(true, Post::relaxed);
+    post_.SetState(static_cast<uint8_t>(kStateStoppedFas + nozzle));
+    link_.SendRequest(post_.channel, Origin::Worker, &frame, kAnswer.length, kAnswer.replyLength,
+                      kAnswer.replyType);
     return;
   }
-  link_.SendBareFrame(a);
+  // Refused: acknowledged on the worker address, then the pump is stopped
+  // through the post's own address, like the host's stop command.
+  link_.SendBareFrame(post_.channel, Origin::Worker);
   platform::SleepMs(kRefusalPauseMs);
-  uint8_t stop[1] = {kCmdStop};
-  link_.SendRequest(static_cast<uint8_t>(p), stop, 1, 1, 0);
-  if (pumpState_[p].load(relaxed) != kStateIdle) {
-    pumpState_[p].store(static_cast<uint8_t>(kStateRefused + nozzle), relaxed);
-  }
+  link::Frame stop{kCmdStop};
+  link_.SendRequest(post_.channel, Origin::Host, &stop, kStop.length, kStop.replyLength,
+                    kStop.replyType);
+  if (post_.State() != kStateIdle) post_.SetState(static_cast<uint8_t>(kStateRefused + nozzle));
 }
 
-void ZUD30::AcceptReport(uint8_t a) {
-  const int p = CheckedPost(a - link::kWorkerAddressOffset);
-  pumpState_[p].store(kStateIdle, relaxed);
-  link_.SendBareFrame(a);
+void TTrkRequest::AcceptReport() {
+  post_.SetState(kStateIdle);
+  link_.SendBareFrame(post_.channel, Origin::Worker);
 }
 
 }  // namespace vu30::driver

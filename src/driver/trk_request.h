@@ -1,29 +1,31 @@
 // The post worker: a thread that answers the messages the dispenser sends on
 // its own (price requests, dose requests, end-of-dispense reports) at once,
-// from the prices and doses the host has set.
+// from the prices and the dose the host has set for its post.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 
 #include "link/message_router.h"
+#include "link/request_link.h"
 #include "platform/auto_reset_event.h"
 #include "platform/thread.h"
 
 namespace vu30::driver {
 
-class ZUD30;
+struct Post;
 
 class TTrkRequest final : public link::MessageSlot {
  public:
-  // Starts the worker's thread for the post whose worker address is address
-  // (post + 32). The wake-up event exists before the thread starts, so no
-  // message routed right after opening is lost.
-  TTrkRequest(ZUD30& driver, uint8_t address);
+  // Starts the worker's thread for post, answering through link. The wake-up
+  // event exists before the thread starts, so no message routed right after
+  // opening is lost. post and link must outlive the worker.
+  TTrkRequest(Post& post, link::RequestLink& link);
   // Terminates, wakes and waits for the thread.
   ~TTrkRequest();
+  TTrkRequest(const TTrkRequest&) = delete;
+  TTrkRequest& operator=(const TTrkRequest&) = delete;
 
   // Asks the thread to end and wakes it; the destructor then waits for it.
   void RequestTermination();
@@ -33,31 +35,21 @@ class TTrkRequest final : public link::MessageSlot {
   // at most link::kMessageCapacity (the router ensures it).
   void Deliver(const uint8_t* message, int32_t length) override;
 
-  uint8_t Address() const { return address_; }
-
-  // The post's dose record. The presets write it from the host's threads
-  // while the worker reads it; each field is atomic, relaxed.
-  uint8_t DoseNozzle() const { return doseNozzle_.load(std::memory_order_relaxed); }
-  double DoseAmount() const { return doseAmount_.load(std::memory_order_relaxed); }
-  void SetDose(uint8_t nozzle, double amount) {
-    doseAmount_.store(amount, std::memory_order_relaxed);
-    doseNozzle_.store(nozzle, std::memory_order_relaxed);
-  }
-
  private:
+  using Message = std::array<uint8_t, link::kMessageCapacity>;
   void Execute();
-  void RunJob(const std::array<uint8_t, link::kMessageCapacity>& message);
+  void RunJob(const Message& message);
+  void AnswerPriceRequest(uint8_t nozzle, bool keepState);
+  void AnswerDoseRequest(uint8_t nozzle);
+  void AcceptReport();
 
-  ZUD30& driver_;
-  const uint8_t address_;
-  std::atomic<uint8_t> doseNozzle_{0};
-  std::atomic<double> doseAmount_{0};
+  Post& post_;
+  link::RequestLink& link_;
 
-  // The last delivered message; the mutex keeps the worker from reading a
-  // message half written by the router.
-  mutable std::mutex messageMutex_;
-  int32_t messageLength_ = 0;
-  std::array<uint8_t, link::kMessageCapacity> message_{};
+  // The last delivered message; the lock (the worker's own) keeps the worker
+  // from reading a message half written by the router.
+  std::mutex messageMutex_;
+  Message message_{};
 
   platform::AutoResetEvent wakeEvent_;
   platform::Thread thread_;  // last: starts after every other field exists

@@ -14,37 +14,48 @@ ZUD30::ZUD30(std::unique_ptr<link::PortDispatcher> dispatcher)
     : dispatcher_(std::move(dispatcher)),
       link_(*dispatcher_),
       router_([this](uint8_t post) -> link::MessageSlot* {
-        return post >= 1 && post <= kPosts ? workers_[post].load(std::memory_order_acquire)
+        return post >= 1 && post <= kPosts ? posts_[post].worker.load(std::memory_order_acquire)
                                            : nullptr;
-      }) {
-  for (int post = 1; post <= kPosts; ++post) {
-    link_.SetLinkStatus(post, link::kLinkGood);
-    pumpState_[post].store(kStateIdle, relaxed);
-    overDoseCount_[post].store(0, relaxed);
-    pricePending_[post].store(false, relaxed);
-  }
+      }),
+      gates_(link::CallbackGate::KeepNewGates()) {
   config::PortTypes().Load();
+  for (int p = 1; p <= kPosts; ++p) {
+    Post& post = posts_[static_cast<std::size_t>(p)];
+    link::CallbackGate& gate = gates_[static_cast<std::size_t>(p)];
+    post.channel.Attach(*dispatcher_, static_cast<uint8_t>(p), gate);
+    post.channel.SetLinkStatus(link::kLinkGood);
+    gate.Open(post.channel, router_, *this);
+  }
 }
 
 ZUD30::~ZUD30() {
+  // The dispatcher may go on calling the registered methods: from now on
+  // they find their gates closed, and the calls already inside have ended.
+  for (link::CallbackGate& gate : gates_) gate.Close();
   // Every worker is told to end and woken first, then each is waited for; a
   // worker may be inside a transaction, so the link and its locks are
   // released only after the last worker has finished.
-  for (auto& worker : workerOwners_) {
-    if (worker) worker->RequestTermination();
+  for (Post& post : posts_) {
+    if (post.workerOwner) post.workerOwner->RequestTermination();
   }
-  for (int post = 1; post <= kPosts; ++post) {
-    workers_[post].store(nullptr, std::memory_order_release);
-    if (workerOwners_[post]) config::PortTypes().Release(post);
-    workerOwners_[post].reset();
+  for (int p = 1; p <= kPosts; ++p) {
+    Post& post = posts_[static_cast<std::size_t>(p)];
+    if (!post.workerOwner) continue;
+    post.worker.store(nullptr, std::memory_order_release);
+    post.workerOwner.reset();
+    config::PortTypes().Release(p);
   }
 }
 
-int ZUD30::CheckedPost(int64_t post) {
+Post& ZUD30::PostAt(int64_t post) {
   if (post < 1 || post > kPosts) {
     throw EVu30Refused("vu30: post " + std::to_string(post) + " is outside 1..30");
   }
-  return static_cast<int>(post);
+  return posts_[static_cast<std::size_t>(post)];
+}
+
+const Post& ZUD30::PostAt(int64_t post) const {
+  return const_cast<ZUD30*>(this)->PostAt(post);
 }
 
 int ZUD30::CheckedNozzle(int64_t nozzle) {
@@ -54,20 +65,21 @@ int ZUD30::CheckedNozzle(int64_t nozzle) {
   return static_cast<int>(nozzle);
 }
 
-TTrkRequest* ZUD30::Worker(int post) const {
-  return workers_[CheckedPost(post)].load(std::memory_order_acquire);
-}
-
-TTrkRequest& ZUD30::OpenedWorker(int post) const {
-  TTrkRequest* worker = Worker(post);
-  if (worker == nullptr) {
+Post& ZUD30::OpenedPost(int64_t post) {
+  Post& record = PostAt(post);
+  if (record.worker.load(std::memory_order_acquire) == nullptr) {
     throw EVu30Refused("vu30: post " + std::to_string(post) + " has not been opened");
   }
-  return *worker;
+  return record;
 }
 
-double ZUD30::Price(int post, int nozzle) const {
-  return prices_[CheckedPost(post)][CheckedNozzle(nozzle)].load(relaxed);
+link::Exchange ZUD30::HostExchange(Post& post, link::Frame& frame, protocol::Request request,
+                                   const char* failure) {
+  const link::Exchange exchange =
+      link_.SendRequest(post.channel, link::Origin::Host, &frame, request.length,
+                        request.replyLength, request.replyType);
+  if (exchange.result != 0) throw ESerialIO(failure);
+  return exchange;
 }
 
 void ZUD30::GetDriverInfo(uint8_t* result) {
@@ -75,11 +87,9 @@ void ZUD30::GetDriverInfo(uint8_t* result) {
   std::memcpy(result, messages::kDriverInfo, VU30_DRIVER_INFO_SIZE);
 }
 
-void ZUD30::SetLinkStatus(int post, uint8_t value) {
-  link_.SetLinkStatus(CheckedPost(post), value);
-}
+void ZUD30::SetLinkStatus(int post, uint8_t value) { PostAt(post).channel.SetLinkStatus(value); }
 
-uint8_t ZUD30::GetLinkStatus(int post) const { return link_.LinkStatus(CheckedPost(post)); }
+uint8_t ZUD30::GetLinkStatus(int post) const { return PostAt(post).channel.LinkStatus(); }
 
 bool ZUD30::GetCapability(int32_t number, int32_t* value) {
   struct Capability {

@@ -4,36 +4,27 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 
+#include "driver/post.h"
+#include "driver/protocol.h"
+#include "link/callback_gate.h"
 #include "link/message_router.h"
 #include "link/port_dispatcher.h"
 #include "link/request_link.h"
 
 namespace vu30::driver {
 
-class TTrkRequest;
-
-inline constexpr int kPosts = 30;
-inline constexpr int kNozzles = 8;
-
-// State codes (PumpState).
-inline constexpr uint8_t kStateIdle = 0xC0;        // idle; dose requests refused
-inline constexpr uint8_t kStateStarted = 0xC8;     // started, no dose released yet
-inline constexpr uint8_t kStateStoppedFas = 0xD8;  // stopped on a FAS port; + n: dose released
-inline constexpr uint8_t kStateRestarted = 0xE8;   // + n: started after a refusal
-inline constexpr uint8_t kStateRefused = 0xF0;     // + n: dose refused, pump stopped
-inline constexpr uint8_t kStateReported = 0xE0;    // + n: a FAS dispenser reports nozzle n
-
 class ZUD30 final : private link::PostInitHandler {
  public:
   // Initialises all 30 posts (link status 1, state idle) and loads the port
   // type table.
   explicit ZUD30(std::unique_ptr<link::PortDispatcher> dispatcher);
-  // Stops and waits for every worker before anything else is released.
+  // Shuts the dispatcher's callbacks out, then stops and waits for every
+  // worker, before anything else is released.
   ~ZUD30();
   ZUD30(const ZUD30&) = delete;
   ZUD30& operator=(const ZUD30&) = delete;
@@ -61,50 +52,35 @@ class ZUD30 final : private link::PostInitHandler {
   void OpenPost(int32_t post);
   void PreparePost(uint8_t post) override;
 
-  // The worker's jobs, on worker address a (post + 32).
-  void AnswerPriceRequest(uint8_t a, uint8_t nozzle, bool keepState);
-  void AnswerDoseRequest(uint8_t a, uint8_t nozzle, uint8_t doseNozzle, double doseAmount);
-  void AcceptReport(uint8_t a);
-  link::RequestLink& Link() { return link_; }
-
-  // State readable by tests and the boundary.
-  uint8_t PumpState(int post) const { return pumpState_[CheckedPost(post)].load(relaxed); }
-  void SetPumpState(int post, uint8_t code) { pumpState_[CheckedPost(post)].store(code, relaxed); }
-  double Price(int post, int nozzle) const;
-  int32_t OverDoseCount(int post) const { return overDoseCount_[CheckedPost(post)].load(relaxed); }
-  double LastVolume(int post) const { return lastVolume_[CheckedPost(post)].load(relaxed); }
-  bool PricePending(int post) const { return pricePending_[CheckedPost(post)].load(relaxed); }
-  // The post's worker, or null while the post has not been opened.
-  TTrkRequest* Worker(int post) const;
+  // The post's count of polls in a row that found the dose reached; the host
+  // sees it only as the pause before a poll. Posts 1..30.
+  int32_t OverDoseCount(int post) const { return PostAt(post).overDoseCount.load(Post::relaxed); }
 
  private:
-  static constexpr auto relaxed = std::memory_order_relaxed;
-  // post as a checked index 1..30; anything else is refused with EVu30Refused.
-  static int CheckedPost(int64_t post);
+  // The record of post 1..30; anything else is refused with EVu30Refused.
+  Post& PostAt(int64_t post);
+  const Post& PostAt(int64_t post) const;
   static int CheckedNozzle(int64_t nozzle);
-  TTrkRequest& OpenedWorker(int post) const;
-  double GuardVolume(int post, double volume, double doseAmount) const;
-  void CountOverDose(int post, double volume, double doseAmount);
-  double DoseNozzlePrice(int post, const TTrkRequest& worker) const;
+  // The record of an opened post, with its worker; refused when not opened.
+  Post& OpenedPost(int64_t post);
+  // One exchange on the host's behalf: the request in frame, ESerialIO with
+  // the operation's message when the dispatcher reports a failure, and the
+  // exchange's own verdict for the caller to decide on.
+  link::Exchange HostExchange(Post& post, link::Frame& frame, protocol::Request request,
+                              const char* failure);
+  static double GuardVolume(const Post& post, double volume, double doseAmount);
+  static void CountOverDose(Post& post, double volume, double doseAmount);
+  static double DoseNozzlePrice(const Post& post, const DoseRecord::Value& dose);
 
   std::unique_ptr<link::PortDispatcher> dispatcher_;
   link::RequestLink link_;
   link::MessageRouter router_;
-
-  std::array<std::array<std::atomic<double>, kNozzles + 1>, kPosts + 1> prices_{};
-  std::array<std::atomic<uint8_t>, kPosts + 1> pumpState_{};
-  std::array<std::atomic<int32_t>, kPosts + 1> overDoseCount_{};
-  std::array<std::atomic<double>, kPosts + 1> lastVolume_{};
-  // Kept per post, so that the final read of one post cannot wipe out the
-  // pending sale of another.
-  std::array<std::atomic<bool>, kPosts + 1> pricePending_{};
-
-  // Workers are created once per post and live until destruction. The owner
-  // array changes only under workersMutex_; the router and the operations
-  // read the published pointers without a lock.
+  std::array<Post, kPosts + 1> posts_;  // [0] unused
+  // What the dispatcher holds of this driver: one gate per post, never freed.
+  std::span<link::CallbackGate, kPosts + 1> gates_;
+  // Serialises the creation of workers (OpenPost on the host's threads,
+  // PreparePost on the dispatcher's).
   std::mutex workersMutex_;
-  std::array<std::unique_ptr<TTrkRequest>, kPosts + 1> workerOwners_;
-  std::array<std::atomic<TTrkRequest*>, kPosts + 1> workers_{};
 };
 
 }  // namespace vu30::driver

@@ -11,8 +11,15 @@ namespace {
 
 bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer, int32_t reserved,
                                uint8_t* count, uint8_t* expected) {
-  if (data == nullptr || count == nullptr || expected == nullptr) return false;
-  return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count, *expected);
+  try {
+    if (data == nullptr || count == nullptr || expected == nullptr) return false;
+    return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count,
+                                                        *expected);
+  } catch (...) {
+    // Called on the dispatcher's own thread: nothing may escape; a check
+    // that could not be made accepts nothing.
+    return false;
+  }
 }
 
 void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,

@@ -1,5 +1,6 @@
 #include "link/message_router.h"
 
+#include "link/frame.h"
 #include "link/request_link.h"
 
 namespace vu30::link {
@@ -17,8 +18,8 @@ constexpr uint8_t kShortestIgnored = 3;
 void MessageRouter::RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t /*reserved*/,
                                  uint8_t length) {
   try {
-    // 1. The worker of post WorkerAddress - 32; an address that names no
-    //    opened post is ignored.
+    // The worker of post WorkerAddress - 32; an address that names no opened
+    // post is ignored.
     if (workerAddress <= kWorkerAddressOffset ||
         workerAddress > kWorkerAddressOffset + kPostCount || buffer == nullptr) {
       return;
@@ -26,16 +27,16 @@ void MessageRouter::RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t
     const auto post = static_cast<uint8_t>(workerAddress - kWorkerAddressOffset);
     MessageSlot* const slot = findSlot_ ? findSlot_(post) : nullptr;
     if (slot == nullptr) return;
-    // 2. Too short.
+    // Too short.
     if (length <= kShortestIgnored) return;
-    // 3, 4. Test and decode in place, reporting nothing (channel 0).
+    // Test and decode in place, reporting nothing (channel 0).
     const uint8_t expected = length;
     if (!CheckReplyFrame(nullptr, 0, buffer, length, expected)) return;
     // The worker's slot holds kMessageCapacity bytes: a longer message is dropped.
     if (length > kMessageCapacity) return;
-    // 5. Codes 0, 8 and 9 only with three digits.
+    // Codes 0, 8 and 9 only with three digits.
     if (NeedsThreeDigits(buffer[0]) && length != kThreeDigitLength) return;
-    // 6. Copy and wake the worker.
+    // Copy and wake the worker.
     slot->Deliver(buffer, length);
   } catch (...) {
     // The dispatcher's thread must not see an exception; the message is lost.

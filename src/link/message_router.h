@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "link/frame.h"
 #include "link/port_dispatcher.h"
 
 namespace vu30::link {

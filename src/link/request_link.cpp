@@ -12,10 +12,7 @@ namespace {
 
 // The pause after a synchronous exchange, taken while the lock is held, so
 // that two frames on one channel pair are at least this far apart.
-constexpr unsigned kPauseAfterRequestMs = 30;
-
-// Size of the private request copy.
-constexpr std::size_t kRequestCopySize = 255;
+constexpr auto kPauseAfterRequest = std::chrono::milliseconds(30);
 
 // Fails a reply check with code: reports status 3 and then the code to the
 // dispatcher, unless there is nothing to report to.
@@ -27,46 +24,63 @@ bool Fail(PortDispatcher* report, uint8_t channel, int32_t code) {
   return false;
 }
 
-// Sleeps when destroyed: declared after the lock it keeps the pause inside the
-// lock, on return as well as when an exception leaves the exchange.
+// Pauses when destroyed, counted from the end of the exchange: declared after
+// the lock it keeps the pause inside the lock, on return as well as when an
+// exception leaves the exchange.
 class PauseOnExit {
  public:
   PauseOnExit() = default;
   PauseOnExit(const PauseOnExit&) = delete;
   PauseOnExit& operator=(const PauseOnExit&) = delete;
-  ~PauseOnExit() { platform::SleepMs(kPauseAfterRequestMs); }
+  ~PauseOnExit() { platform::SleepFor(kPauseAfterRequest); }
 };
 
-void CheckPost(int post) {
-  if (post < 1 || post > kPostCount) {
-    throw std::out_of_range("vu30: post " + std::to_string(post) + " is outside 1..30");
+// Marks a transaction's frame as awaiting its reply check on the channel for
+// as long as the exchange lasts; no slot when no reply is awaited.
+class AwaitReply {
+ public:
+  AwaitReply(Channel::Awaited* slot, const uint8_t* frame) : slot_(slot) {
+    if (slot_ == nullptr) return;
+    slot_->verdict.store(Channel::kAwaited, std::memory_order_relaxed);
+    slot_->frame.store(frame, std::memory_order_release);
   }
-}
+  ~AwaitReply() {
+    if (slot_ != nullptr) slot_->frame.store(nullptr, std::memory_order_relaxed);
+  }
+  AwaitReply(const AwaitReply&) = delete;
+  AwaitReply& operator=(const AwaitReply&) = delete;
+  bool Rejected() const {
+    return slot_ != nullptr &&
+           slot_->verdict.load(std::memory_order_acquire) == Channel::kRejected;
+  }
+
+ private:
+  Channel::Awaited* slot_;
+};
 
 }  // namespace
 
 bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer, uint8_t& count,
                      uint8_t expected) {
-  // 1. The received count must be the expected one. A count of 0 has no last
-  //    byte to test and is rejected as a length error too.
+  // The received count must be the expected one. A count of 0 has no last
+  // byte to test and is rejected as a length error too.
   if (count != expected || count == 0 || buffer == nullptr) {
     return Fail(report, channel, kErrReplyLength);
   }
-  // 2. The reply must be closed by a zero byte; nothing is decoded otherwise.
+  // The reply must be closed by a zero byte; nothing is decoded otherwise.
   if (buffer[count - 1] != 0) return Fail(report, channel, kErrReplyFormat);
-  // 3. A malformed leading byte (the line address the dispenser puts first) is
-  //    removed: the remaining bytes, the closing zero included, move down by one.
+  // A malformed leading byte (the line address the dispenser puts first) is
+  // removed: the remaining bytes, the closing zero included, move down by one.
   if (!IsValidLineByte(buffer[0])) {
     count = static_cast<uint8_t>(count - 1);
     std::memmove(buffer, buffer + 1, count);
   }
-  // 4. Every byte but the closing zero is decoded in place, in order; the first
-  //    malformed one stops the check (earlier bytes stay decoded).
+  // Every byte but the closing zero is decoded in place, in order; the first
+  // malformed one stops the check (earlier bytes stay decoded).
   for (int i = 0; i < static_cast<int>(count) - 1; ++i) {
     if (!IsValidLineByte(buffer[i])) return Fail(report, channel, kErrReplyFormat);
     buffer[i] = DecodeLineByte(buffer[i]);
   }
-  // 5. Accepted.
   if (report != nullptr && channel != 0) {
     report->SetChannelStatus(channel, kLinkGood);
     report->SetChannelError(channel, 0);
@@ -74,95 +88,79 @@ bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer, u
   return true;
 }
 
-RequestLink::RequestLink(PortDispatcher& dispatcher) : dispatcher_(dispatcher) {}
-
-int32_t RequestLink::SendRequest(uint8_t address, uint8_t* request, uint8_t requestLength,
-                                 uint8_t replyLength, uint8_t replyType) {
-  if (!IsValidAddress(address)) {
-    throw std::out_of_range("vu30: request address " + std::to_string(address) +
-                            " is outside 1..30 and 33..62");
-  }
-  if (request == nullptr && requestLength > 0) {
-    throw std::invalid_argument("vu30: a request of " + std::to_string(requestLength) +
-                                " digits without a buffer");
-  }
-
-  // 1. The digits are coded on a private copy; the caller's bytes stay as they are.
-  std::array<uint8_t, kRequestCopySize> copy{};
-  if (request != nullptr) {
-    for (std::size_t i = 0; i < requestLength; ++i) copy[i] = EncodeDigit(request[i]);
-  }
-  // 2, 3. The channel, and the reply check registered for it before any lock.
-  const uint8_t channel = ChannelOf(address);
-  dispatcher_.SetReplyChecker(channel, *this);
-  // 4. ReplyType 0 stays 0.
-  const uint8_t codedReplyType = replyType != 0 ? EncodeDigit(replyType) : uint8_t{0};
-
-  // The reply, when one is awaited, is checked in the caller's buffer: the
-  // buffer identifies this transaction's check among the channel's others.
-  const bool awaitsReply = request != nullptr && replyLength > 0;
-  if (awaitsReply) {
-    std::lock_guard lock(awaitedMutex_);
-    awaited_.push_back({request, Verdict::Awaited});
-  }
-  int32_t result = 0;
-  try {
-    // 6. Synchronous requests (line address below 32) hold the lock of their
-    //    channel pair across the exchange and the pause after it.
-    const uint8_t lineAddress = LineAddressOf(address);
-    if (lineAddress < 32) {
-      std::lock_guard lock(portLocks_[static_cast<std::size_t>(LockOf(channel))]);
-      PauseOnExit pause;  // destroyed before the lock: the pause lies inside it
-      result = dispatcher_.Transact(channel, lineAddress, copy.data(), requestLength, request,
-                                    replyLength, codedReplyType);
-    } else {
-      result = dispatcher_.Transact(channel, lineAddress, copy.data(), requestLength, request,
-                                    replyLength, codedReplyType);
-    }
-    // 9. The channel's status becomes the post's link status, unless this
-    //    transaction's own reply check rejected the reply.
-    uint8_t status = dispatcher_.GetChannelStatus(channel);
-    if (awaitsReply && TakeVerdict(request) == Verdict::Rejected) status = kLinkFailed;
-    linkStatus_[channel].store(status);
-  } catch (...) {
-    // 10. The exception goes no further; LinkStatus keeps its former value.
-    if (awaitsReply) TakeVerdict(request);
-    result = dispatcher_.GetChannelError(channel);
-  }
-  return result;
+void Channel::Attach(PortDispatcher& dispatcher, uint8_t number, ReplyChecker& registration) {
+  dispatcher_ = &dispatcher;
+  number_ = number;
+  registration_ = &registration;
 }
 
-RequestLink::Verdict RequestLink::TakeVerdict(const uint8_t* buffer) {
-  std::lock_guard lock(awaitedMutex_);
-  for (auto it = awaited_.begin(); it != awaited_.end(); ++it) {
-    if (it->buffer == buffer) {
-      const Verdict verdict = it->verdict;
-      awaited_.erase(it);
-      return verdict;
+bool Channel::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/, uint8_t& count,
+                         uint8_t& expected) {
+  const bool accepted = CheckReplyFrame(dispatcher_, channel, buffer, count, expected);
+  for (Awaited& awaited : awaited_) {
+    if (buffer != nullptr && awaited.frame.load(std::memory_order_acquire) == buffer) {
+      awaited.verdict.store(accepted ? kAccepted : kRejected, std::memory_order_release);
     }
-  }
-  return Verdict::Awaited;
-}
-
-bool RequestLink::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/, uint8_t& count,
-                             uint8_t& expected) {
-  const bool accepted = CheckReplyFrame(&dispatcher_, channel, buffer, count, expected);
-  std::lock_guard lock(awaitedMutex_);
-  for (auto& awaited : awaited_) {
-    if (awaited.buffer == buffer)
-      awaited.verdict = accepted ? Verdict::Accepted : Verdict::Rejected;
   }
   return accepted;
 }
 
-uint8_t RequestLink::LinkStatus(int post) const {
-  CheckPost(post);
-  return linkStatus_[static_cast<std::size_t>(post)].load();
-}
+Exchange RequestLink::SendRequest(Channel& channel, Origin origin, Frame* request,
+                                  uint8_t requestLength, uint8_t replyLength, uint8_t replyType) {
+  if (request == nullptr && requestLength > 0) {
+    throw std::invalid_argument("vu30: a request of " + std::to_string(requestLength) +
+                                " digits without a frame");
+  }
+  // The digits are coded on a private copy; the caller's bytes stay as they are.
+  Frame copy{};
+  if (request != nullptr) {
+    for (std::size_t i = 0; i < requestLength; ++i) copy[i] = EncodeDigit((*request)[i]);
+  }
+  const uint8_t number = channel.Number();
+  // The reply check is registered for the channel before any lock.
+  dispatcher_.SetReplyChecker(number, *channel.registration_);
+  const uint8_t codedReplyType = replyType != 0 ? EncodeDigit(replyType) : uint8_t{0};
+  const bool host = origin == Origin::Host;
+  const auto address =
+      static_cast<uint8_t>(host ? number : number + static_cast<int>(kWorkerAddressOffset));
+  const uint8_t lineAddress = LineAddressOf(address);
+  uint8_t* reply = request != nullptr ? request->data() : nullptr;
 
-void RequestLink::SetLinkStatus(int post, uint8_t value) {
-  CheckPost(post);
-  linkStatus_[static_cast<std::size_t>(post)].store(value);
+  // The reply, when one is awaited, is checked in this transaction's frame:
+  // the frame's address tells this transaction's check from the channel's
+  // others. A host request's slot is taken under the channel-pair lock.
+  Channel::Awaited* const slot =
+      reply != nullptr && replyLength > 0 ? &channel.awaited_[static_cast<std::size_t>(origin)]
+                                          : nullptr;
+  Exchange exchange;
+  bool rejected = false;
+  try {
+    if (host) {
+      std::lock_guard lock(pairLocks_[static_cast<std::size_t>(LockOf(number))].mutex);
+      const PauseOnExit pause;  // destroyed before the lock: the pause lies inside it
+      const AwaitReply await(slot, reply);
+      exchange.result = dispatcher_.Transact(number, lineAddress, copy.data(), requestLength, reply,
+                                             replyLength, codedReplyType);
+      rejected = await.Rejected();
+    } else {
+      const AwaitReply await(slot, reply);
+      exchange.result = dispatcher_.Transact(number, lineAddress, copy.data(), requestLength, reply,
+                                             replyLength, codedReplyType);
+      rejected = await.Rejected();
+    }
+    // The channel's status becomes the post's link status, unless this
+    // transaction's own reply check rejected the reply.
+    const uint8_t channelStatus = dispatcher_.GetChannelStatus(number);
+    exchange.status = rejected ? kLinkFailed : channelStatus;
+    channel.SetLinkStatus(exchange.status);
+  } catch (...) {
+    // The exception goes no further and the post's link status keeps its
+    // value; no reply of this exchange was accepted, so the caller is told
+    // it failed.
+    exchange.status = kLinkFailed;
+    exchange.result = dispatcher_.GetChannelError(number);
+  }
+  return exchange;
 }
 
 }  // namespace vu30::link

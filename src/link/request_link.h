@@ -1,41 +1,17 @@
 // The request transaction: one request frame to one post through the port
 // dispatcher and at most one reply, checked and decoded in the caller's
-// buffer; and the reply check that the dispatcher calls for every reply.
+// frame; and the reply check that the dispatcher calls for every reply.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
+#include "link/frame.h"
 #include "link/port_dispatcher.h"
 
 namespace vu30::link {
-
-inline constexpr uint8_t kLinkGood = 1;
-inline constexpr uint8_t kLinkFailed = 3;
-inline constexpr int32_t kErrReplyLength = 0xDB;
-inline constexpr int32_t kErrReplyFormat = 0xDE;
-inline constexpr int kPostCount = 30;
-// A worker's address is its post number plus this.
-inline constexpr uint8_t kWorkerAddressOffset = 32;
-
-// Channel ((address - 1) mod 32) + 1: the post number for both kinds of request.
-constexpr uint8_t ChannelOf(uint8_t address) {
-  return static_cast<uint8_t>((address - 1) % 32 + 1);
-}
-// Line address ((address - 1) mod 8) + 1 + 32 * ((address - 1) div 32).
-constexpr uint8_t LineAddressOf(uint8_t address) {
-  return static_cast<uint8_t>((address - 1) % 8 + 1 + 32 * ((address - 1) / 32));
-}
-// The channel-pair lock of a channel: (channel + 1) div 2, 1..15.
-constexpr int LockOf(uint8_t channel) { return (channel + 1) / 2; }
-// True for addresses SendRequest accepts: posts 1..30 and workers 33..62.
-constexpr bool IsValidAddress(uint8_t address) {
-  return (address >= 1 && address <= kPostCount) ||
-         (address >= 1 + kWorkerAddressOffset && address <= kPostCount + kWorkerAddressOffset);
-}
 
 // Tests a received frame and decodes it in place. report may be null, and a
 // channel of 0 reports nothing either; otherwise the channel's status and
@@ -43,49 +19,85 @@ constexpr bool IsValidAddress(uint8_t address) {
 bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer, uint8_t& count,
                      uint8_t expected);
 
-class RequestLink final : public ReplyChecker {
+// Who makes a request: the host (on the post's own address, under the
+// channel-pair lock, with the pause after it) or the post's worker (on the
+// worker address, without lock or pause).
+enum class Origin : uint8_t { Host, Worker };
+
+// The link state of one post's channel: its link status and the verdicts of
+// the reply checks of the transactions in progress on it. At most one host
+// request (they hold the channel-pair lock) and one worker request (a post
+// has one worker) are in progress on a channel at a time; each has its own
+// slot, so a transaction learns the verdict of its own reply, whatever
+// another exchange on the channel reports meanwhile, and nothing in it is
+// shared with another post.
+class alignas(64) Channel final : public ReplyChecker {
  public:
-  explicit RequestLink(PortDispatcher& dispatcher);
+  // Binds the channel to its number (1..kPostCount) and to the object
+  // registered as its reply checker (which passes checks on to this one).
+  void Attach(PortDispatcher& dispatcher, uint8_t number, ReplyChecker& registration);
 
-  // Sends RequestLength digits of request (coded on a private copy) to
-  // address and lets the dispatcher put the reply into request itself.
-  // Returns 0 on success, else the dispatcher's failure code. request may be
-  // null only with requestLength 0; a non-null request must hold at least
-  // max(requestLength, replyLength) bytes. An address outside 1..30 and
-  // 33..62 throws std::out_of_range before anything is sent.
-  int32_t SendRequest(uint8_t address, uint8_t* request, uint8_t requestLength, uint8_t replyLength,
-                      uint8_t replyType);
-  // A request with no digits that awaits no reply.
-  int32_t SendBareFrame(uint8_t address) { return SendRequest(address, nullptr, 0, 0, 0); }
+  uint8_t Number() const { return number_; }
+  uint8_t LinkStatus() const { return linkStatus_.load(std::memory_order_relaxed); }
+  void SetLinkStatus(uint8_t value) { linkStatus_.store(value, std::memory_order_relaxed); }
 
+  // Checks a reply on behalf of the dispatcher, reporting on channel, and
+  // records the verdict for the transaction whose frame buffer is.
   bool CheckReply(uint8_t channel, uint8_t* buffer, int32_t reserved, uint8_t& count,
                   uint8_t& expected) override;
 
-  // The post's link status (1 good, 3 failed). Posts 1..30; others throw
-  // std::out_of_range.
-  uint8_t LinkStatus(int post) const;
-  void SetLinkStatus(int post, uint8_t value);
+ private:
+  friend class RequestLink;
 
-  PortDispatcher& Dispatcher() { return dispatcher_; }
+ public:
+  // A transaction's slot: its frame while it awaits the check of its reply,
+  // and the check's verdict.
+  enum Verdict : uint8_t { kAwaited, kAccepted, kRejected };
+  struct Awaited {
+    std::atomic<const uint8_t*> frame{nullptr};
+    std::atomic<uint8_t> verdict{kAwaited};
+  };
 
  private:
-  PortDispatcher& dispatcher_;
-  std::array<std::atomic<uint8_t>, kPostCount + 1> linkStatus_{};  // [0] unused
-  std::array<std::mutex, kPostCount / 2 + 1> portLocks_{};         // [0] unused
+  PortDispatcher* dispatcher_ = nullptr;
+  ReplyChecker* registration_ = nullptr;
+  uint8_t number_ = 0;
+  std::atomic<uint8_t> linkStatus_{0};
+  std::array<Awaited, 2> awaited_{};  // by Origin
+};
 
-  // The replies awaited by transactions in progress, by their buffers, with
-  // the verdict of their own reply check once the dispatcher has called it. A
-  // worker's exchange on the same channel can set the channel's status between
-  // a host request's check and its reading of the status; a reply this link
-  // itself rejected is then still recorded as failed.
-  enum class Verdict : uint8_t { Awaited, Accepted, Rejected };
-  struct AwaitedReply {
-    const uint8_t* buffer;
-    Verdict verdict;
+// What a transaction ends with: the dispatcher's result (0 when the exchange
+// was made) and the link status it recorded for the post, which decides
+// whether the reply's digits may be used.
+struct Exchange {
+  int32_t result = 0;
+  uint8_t status = 0;
+  bool Good() const { return status == kLinkGood; }
+};
+
+class RequestLink final {
+ public:
+  explicit RequestLink(PortDispatcher& dispatcher) : dispatcher_(dispatcher) {}
+
+  // Sends requestLength digits of request (coded on a private copy) to the
+  // channel's post, or to its worker address, and lets the dispatcher put the
+  // reply into request itself. request may be null only with requestLength
+  // 0; without it no reply is received. Records the post's link status
+  // unless the dispatcher's exchange raised (the result is then the
+  // channel's error and the status handed back is failed).
+  Exchange SendRequest(Channel& channel, Origin origin, Frame* request, uint8_t requestLength,
+                       uint8_t replyLength, uint8_t replyType);
+  // A request with no digits that awaits no reply.
+  Exchange SendBareFrame(Channel& channel, Origin origin) {
+    return SendRequest(channel, origin, nullptr, 0, 0, 0);
+  }
+
+ private:
+  struct alignas(64) PairLock {
+    std::mutex mutex;
   };
-  Verdict TakeVerdict(const uint8_t* buffer);
-  std::mutex awaitedMutex_;
-  std::vector<AwaitedReply> awaited_;
+  PortDispatcher& dispatcher_;
+  std::array<PairLock, kPostCount / 2 + 1> pairLocks_{};  // [0] unused
 };
 
 }  // namespace vu30::link

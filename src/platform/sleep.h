@@ -1,4 +1,4 @@
-// Blocking pauses of the calling thread, in milliseconds.
+// Blocking pauses of the calling thread.
 #pragma once
 
 #include <chrono>
@@ -6,8 +6,13 @@
 
 namespace vu30::platform {
 
-inline void SleepMs(unsigned milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+// Sleeps until the steady clock has passed now + duration. A sleep that the
+// system ends early is resumed, so the pause is never shorter.
+inline void SleepFor(std::chrono::steady_clock::duration duration) {
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
 }
+
+inline void SleepMs(unsigned milliseconds) { SleepFor(std::chrono::milliseconds(milliseconds)); }
 
 }  // namespace vu30::platform

@@ -133,6 +133,13 @@ TEST_F(BoundaryTest, StatusRecordAndCapabilities) {
   EXPECT_EQ(record[14], 2);
   EXPECT_EQ(record[15], 0);
   for (int i = 2; i < 14; ++i) EXPECT_EQ(record[i], 0x77) << i;
+  // A refused post leaves the host's record as it was.
+  for (const int post : {0, 31, 255}) {
+    std::memset(record, 0x77, sizeof record);
+    EXPECT_THROW(t_->GetStatusRecord(record, driver_, static_cast<uint8_t>(post), 0, 0),
+                 EVu30Refused);
+    for (uint8_t byte : record) EXPECT_EQ(byte, 0x77) << post;
+  }
   int32_t value = -1;
   EXPECT_TRUE(t_->GetCapability(driver_, 9, &value));
   EXPECT_EQ(value, 99999);

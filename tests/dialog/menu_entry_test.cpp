@@ -142,6 +142,24 @@ TEST_F(MenuEntryTest, RefusesMissingArgumentsWithoutUsingUpTheEntry) {
   EXPECT_EQ(createCalls, 1);
 }
 
+TEST_F(MenuEntryTest, RefusesItemTablesWithAnEntryItWouldCallMissing) {
+  // The parent's Item, a child's Caption: refused before anything is created.
+  Vu30MenuItemTable noItem = kTable;
+  noItem.Item = nullptr;
+  root->table = &noItem;
+  EXPECT_THROW(AddMenuEntry(root.get(), CreateItem, &driver), EVu30Refused);
+  root->table = &kTable;
+  Vu30MenuItemTable noCaption = kTable;
+  noCaption.Caption = nullptr;
+  root->children[0]->table = &noCaption;
+  EXPECT_THROW(AddMenuEntry(root.get(), CreateItem, &driver), EVu30Refused);
+  EXPECT_EQ(createCalls, 0);
+  // The entry is still pending: a sound menu gets it.
+  root->children[0]->table = &kTable;
+  AddMenuEntry(root.get(), CreateItem, &driver);
+  EXPECT_EQ(createCalls, 1);
+}
+
 TEST_F(MenuEntryTest, ClickShowsTheLibraryDialogAndReturnsWhenItCloses) {
   AddMenuEntry(root.get(), CreateItem, &driver);
   const Vu30BoundMethod click = root->children[4]->children[0]->onClick;

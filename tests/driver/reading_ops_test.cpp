@@ -85,12 +85,12 @@ TEST_F(DriverTest, ThePlausibilityGuardRejectsOnlyJumpsBeyondTheDose) {
   EXPECT_DOUBLE_EQ(poll({0, 2, 5, 0, 0}), 20.02);  // beyond both: the last reading stays
   EXPECT_DOUBLE_EQ(money, 40.04);
   EXPECT_DOUBLE_EQ(poll({0, 0, 0, 5, 0}), 0.5);  // a falling reading always stands
-  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);
-  ReplyWith(Final({0, 3, 0, 0, 0}));  // final figures are guarded too...
+  EXPECT_DOUBLE_EQ(poll({0, 2, 5, 0, 0}), 0.5);  // and is the last reading from then on
+  ReplyWith(Final({0, 3, 0, 0, 0}));             // final figures are guarded too...
   EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 2, &money), 0.5);
   ReplyWith(Final({0, 1, 5, 0, 0}));
   EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 2, &money), 15.0);
-  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 0.5);  // ...but never move the last reading
+  EXPECT_DOUBLE_EQ(poll({0, 2, 5, 0, 0}), 0.5);  // ...but never move the last reading
 }
 
 TEST_F(DriverTest, RejectedPollsReportThroughTheLinkStatusAndKeepTheBookkeeping) {
@@ -105,11 +105,12 @@ TEST_F(DriverTest, RejectedPollsReportThroughTheLinkStatusAndKeepTheBookkeeping)
   EXPECT_EQ(money, 0.0);
   EXPECT_EQ(driver_->GetLinkStatus(1), 3);
   EXPECT_EQ(driver_->OverDoseCount(1), 1);
-  EXPECT_DOUBLE_EQ(driver_->LastVolume(1), 10.0);
   dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 9}; });
   EXPECT_THROW(driver_->PollDispense(1, 1, &money), ESerialIO);
   EXPECT_THROW(driver_->PollDispense(1, 2, &money), ESerialIO);
   EXPECT_EQ(driver_->OverDoseCount(1), 1);
+  ReplyWith(Running({0, 2, 5, 0, 0}));  // implausible: the last accepted reading stays
+  EXPECT_DOUBLE_EQ(driver_->PollDispense(1, 1, &money), 10.0);
 }
 
 TEST_F(DriverTest, PollsSlowDownOnceTheDoseWasReachedThreeTimes) {
@@ -132,51 +133,38 @@ TEST_F(DriverTest, FinalReadNeedsAPendingSaleOfThatPost) {
   Open(1);
   Open(2);
   driver_->SetPrice(1, 1, 2.0);
+  Reach(1, 0xC8);
   driver_->PresetVolume(1, 1, 20.0);
-  dispenser_->ClearFrames();
   double volume = -1, money = -1;
-  driver_->SetPumpState(1, 0xDA);
   driver_->ReadFinalDispense(1, &volume, &money);  // nothing pending: idle, no exchange
   EXPECT_EQ(volume, 0.0);
-  EXPECT_EQ(driver_->PumpState(1), 0xC0);
   EXPECT_TRUE(dispenser_->Frames().empty());
+  EXPECT_EQ(State(1), 0xC0);
 
   // Both posts have answered a price request: both sales are pending.
   dispenser_->SendMessage(1, {0, 0, 0});
   dispenser_->SendMessage(2, {0, 0, 0});
   ASSERT_TRUE(dispenser_->WaitForFrames(2));
-  for (int i = 0; i < 100 && !(driver_->PricePending(1) && driver_->PricePending(2)); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_TRUE(driver_->PricePending(1));
-  ASSERT_TRUE(driver_->PricePending(2));
   ReplyWith(Final({0, 1, 5, 0, 0}));
   driver_->ReadFinalDispense(1, &volume, &money);
   EXPECT_DOUBLE_EQ(volume, 15.0);
   EXPECT_DOUBLE_EQ(money, 30.0);
-  EXPECT_FALSE(driver_->PricePending(1));
-  EXPECT_TRUE(driver_->PricePending(2));  // the other post's sale is still there
+  EXPECT_FALSE(SalePending(1));
+  EXPECT_TRUE(SalePending(2));  // the other post's sale is still there
 }
 
 TEST_F(DriverTest, FinalReadOnABusyFasPostWaitsAndARejectedOneStaysPending) {
   Open(3, config::kTypeFAS, 50);
-  dispenser_->SendMessage(3, {0, 0, 0});
-  ASSERT_TRUE(dispenser_->WaitForFrames(1));
-  for (int i = 0; i < 100 && !driver_->PricePending(3); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  dispenser_->ClearFrames();
+  Reach(3, 0xDA);  // a dose released: a sale is pending
   double volume = -1, money = -1;
-  driver_->SetPumpState(3, 0xDA);
   driver_->ReadFinalDispense(3, &volume, &money);
   EXPECT_TRUE(dispenser_->Frames().empty());
-  EXPECT_TRUE(driver_->PricePending(3));
-  EXPECT_EQ(driver_->PumpState(3), 0xDA);
-  driver_->SetPumpState(3, 0xC0);
+  EXPECT_EQ(State(3), 0xDA);
+  driver_->StopPump(3, 0);
   dispenser_->SetAnswer([](const Frame&) { return Answer{{1}}; });  // rejected reply
   driver_->ReadFinalDispense(3, &volume, &money);
   EXPECT_EQ(volume, 0.0);
-  EXPECT_TRUE(driver_->PricePending(3));
+  EXPECT_TRUE(SalePending(3));
   // A worker's good exchange on the same channel sets the channel's status
   // before the host reads it: the reply the host's check rejected still fails.
   dispenser_->SetAnswer([](const Frame&) {
@@ -186,7 +174,7 @@ TEST_F(DriverTest, FinalReadOnABusyFasPostWaitsAndARejectedOneStaysPending) {
   });
   driver_->ReadFinalDispense(3, &volume, &money);
   EXPECT_EQ(driver_->GetLinkStatus(3), 3);
-  EXPECT_TRUE(driver_->PricePending(3));
+  EXPECT_TRUE(SalePending(3));
 }
 
 TEST_F(DriverTest, CounterOfANozzle) {
@@ -220,15 +208,15 @@ TEST_F(DriverTest, PumpStateAsksOnlyAnIdleFasDispenser) {
   ReplyWith({0, 0, 2});
   EXPECT_EQ(driver_->GetPumpState(2), 0xE3);  // nozzle 3 reported
   EXPECT_EQ(dispenser_->Frames().back().digits, (Digits{11, 2}));
-  EXPECT_EQ(driver_->PumpState(2), 0xC0);
   ReplyWith({0, 1, 5});
   EXPECT_EQ(driver_->GetPumpState(2), 0xC0);
   dispenser_->SetAnswer([](const Frame&) { return Answer{{0, 0}}; });  // wrong length
   EXPECT_EQ(driver_->GetPumpState(2), 0);
   dispenser_->SetAnswer([](const Frame&) { return Answer{{}, 4}; });
   EXPECT_THROW(driver_->GetPumpState(2), ESerialIO);
+  dispenser_->SetAnswer([](const Frame&) { return Answer{}; });
+  driver_->StartPump(2);
   dispenser_->ClearFrames();
-  driver_->SetPumpState(2, 0xC8);
   EXPECT_EQ(driver_->GetPumpState(2), 0xC8);
   EXPECT_TRUE(dispenser_->Frames().empty());
 }

@@ -179,12 +179,13 @@ TEST_F(CheckReplyTest, NoReportTargetReportsNothing) {
   EXPECT_TRUE(recorder_.Calls().empty());
 }
 
-TEST_F(CheckReplyTest, RequestLinkChecksThroughItsDispatcher) {
-  RequestLink link(dispatcher_);
+TEST_F(CheckReplyTest, AChannelChecksThroughItsDispatcher) {
+  Channel channel;
+  channel.Attach(dispatcher_, 6, channel);
   std::vector<uint8_t> bytes{0x21, 0x59, 0x66, 0x00};
   uint8_t count = 4;
   uint8_t expected = 4;
-  EXPECT_TRUE(link.CheckReply(6, bytes.data(), 12345, count, expected));
+  EXPECT_TRUE(channel.CheckReply(6, bytes.data(), 12345, count, expected));
   EXPECT_EQ(count, 3);
   EXPECT_EQ(expected, 4);  // only read
   ExpectReported(6, kLinkGood, 0);

@@ -24,6 +24,7 @@ class AllCallbacks final : public ReplyChecker, public MessageHook, public PostI
                   uint8_t& expected) override {
     checks.push_back({channel, buffer[0], reserved, count, expected});
     count = static_cast<uint8_t>(count - 1);
+    if (throwing) throw std::runtime_error("check failed");
     return accept;
   }
   void RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t reserved,
@@ -109,6 +110,11 @@ TEST_F(HostDispatcherTest, ReplyCheckerIsBoundToTheCheckerBase) {
   EXPECT_FALSE(recorder_.CallReplyChecker(4, buffer, count, expected));
   ASSERT_EQ(callbacks_.checks.size(), 2u);
   EXPECT_EQ(callbacks_.checks[0], (AllCallbacks::Seen{4, 0x59, 0, 3, 3}));
+  // An exception in the check stays in the driver: the reply counts as rejected.
+  callbacks_.accept = true;
+  callbacks_.throwing = true;
+  count = 3;
+  EXPECT_FALSE(recorder_.CallReplyChecker(4, buffer, count, expected));
 }
 
 TEST_F(HostDispatcherTest, MessageHookIsCalledWithTheWorkerAddressAndCatchesEverything) {

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -31,9 +33,53 @@ constexpr auto kPause = 30ms;
 
 class RequestLinkTest : public ::testing::Test {
  protected:
+  RequestLinkTest() {
+    for (uint8_t post = 1; post <= kPostCount; ++post) {
+      channels_[post].Attach(dispatcher_, post, channels_[post]);
+    }
+  }
+
+  // A request on address (a post, or post + 32 for its worker) as the driver
+  // makes it, in a frame: the caller's bytes go into the frame, and as many
+  // come back after the exchange.
+  Exchange SendEx(uint8_t address, uint8_t* buffer, uint8_t requestLength, uint8_t replyLength,
+                  uint8_t replyType) {
+    const bool worker = address > kWorkerAddressOffset;
+    Channel& channel = channels_[ChannelOf(address)];
+    const Origin origin = worker ? Origin::Worker : Origin::Host;
+    if (buffer == nullptr) {
+      return link_.SendRequest(channel, origin, nullptr, requestLength, replyLength, replyType);
+    }
+    const std::size_t n = std::max(requestLength, replyLength);
+    Frame frame{};
+    std::copy_n(buffer, n, frame.begin());
+    const Exchange exchange =
+        link_.SendRequest(channel, origin, &frame, requestLength, replyLength, replyType);
+    std::copy_n(frame.begin(), n, buffer);
+    return exchange;
+  }
+  int32_t Send(uint8_t address, uint8_t* buffer, uint8_t requestLength, uint8_t replyLength,
+               uint8_t replyType) {
+    return SendEx(address, buffer, requestLength, replyLength, replyType).result;
+  }
+  int32_t SendBareFrame(uint8_t address) { return Send(address, nullptr, 0, 0, 0); }
+  uint8_t LinkStatus(int post) { return channels_[static_cast<std::size_t>(post)].LinkStatus(); }
+  void SetLinkStatus(int post, uint8_t value) {
+    channels_[static_cast<std::size_t>(post)].SetLinkStatus(value);
+  }
+
+  // A one-digit request awaiting an acknowledgement, as a function of the address.
+  std::function<void(uint8_t)> SendAck() {
+    return [this](uint8_t address) {
+      uint8_t buffer[1] = {0};
+      Send(address, buffer, 1, 1, 0);
+    };
+  }
+
   RecordingDispatcher recorder_;
   HostDispatcher dispatcher_{recorder_.Host()};
   RequestLink link_{dispatcher_};
+  std::array<Channel, kPostCount + 1> channels_;
 };
 
 // A meeting point for two Transacts: each waits (with a time-out) until the
@@ -80,20 +126,13 @@ TEST(RequestLinkAddressing, ChannelLineAddressAndLockFollowTheAddress) {
   }
 }
 
-TEST(RequestLinkAddressing, ValidAddresses) {
-  for (int a = 0; a < 256; ++a) {
-    const bool valid = (a >= 1 && a <= 30) || (a >= 33 && a <= 62);
-    EXPECT_EQ(IsValidAddress(static_cast<uint8_t>(a)), valid) << a;
-  }
-}
-
 TEST_F(RequestLinkTest, EveryAddressReachesItsChannelAndLineAddress) {
   std::vector<uint8_t> addresses;
   for (uint8_t a = 1; a <= 30; ++a) addresses.push_back(a);
   for (uint8_t a = 33; a <= 62; ++a) addresses.push_back(a);
   for (const uint8_t address : addresses) {
     uint8_t buffer[1] = {5};
-    EXPECT_EQ(link_.SendRequest(address, buffer, 1, 0, 0), 0);
+    EXPECT_EQ(Send(address, buffer, 1, 0, 0), 0);
   }
   const auto transacts = recorder_.Transacts();
   const auto checkers = recorder_.Calls(DispatcherOp::SetReplyChecker);
@@ -116,7 +155,7 @@ TEST_F(RequestLinkTest, ExamplesOfAddresses) {
   for (const Case c : {Case{1, 1, 1}, Case{9, 9, 1}, Case{30, 30, 6}, Case{33, 1, 33},
                        Case{62, 30, 38}, Case{17, 17, 1}, Case{25, 25, 1}}) {
     recorder_.ClearCalls();
-    link_.SendBareFrame(c.address);
+    SendBareFrame(c.address);
     const auto transacts = recorder_.Transacts();
     ASSERT_EQ(transacts.size(), 1u);
     EXPECT_EQ(transacts[0].channel, c.channel);
@@ -126,30 +165,9 @@ TEST_F(RequestLinkTest, ExamplesOfAddresses) {
 
 // ---- Refusals ----------------------------------------------------------------
 
-TEST_F(RequestLinkTest, RefusesAddressesOutsideThePostsAndWorkers) {
-  for (const int a : {0, 31, 32, 63, 64, 100, 255}) {
-    uint8_t buffer[4] = {1, 2, 3, 4};
-    EXPECT_THROW(link_.SendRequest(static_cast<uint8_t>(a), buffer, 1, 1, 0), std::out_of_range)
-        << a;
-  }
-  EXPECT_TRUE(recorder_.Calls().empty());
-}
-
 TEST_F(RequestLinkTest, RefusesDigitsWithoutABuffer) {
-  EXPECT_THROW(link_.SendRequest(1, nullptr, 2, 0, 0), std::invalid_argument);
+  EXPECT_THROW(Send(1, nullptr, 2, 0, 0), std::invalid_argument);
   EXPECT_TRUE(recorder_.Calls().empty());
-}
-
-TEST_F(RequestLinkTest, LinkStatusAccessorsRefuseOtherPosts) {
-  for (const int post : {-1, 0, 31, 32, 33, 62}) {
-    EXPECT_THROW((void)link_.LinkStatus(post), std::out_of_range) << post;
-    EXPECT_THROW(link_.SetLinkStatus(post, 1), std::out_of_range) << post;
-  }
-  for (int post = 1; post <= 30; ++post) {
-    EXPECT_EQ(link_.LinkStatus(post), 0);
-    link_.SetLinkStatus(post, static_cast<uint8_t>(post));
-    EXPECT_EQ(link_.LinkStatus(post), post);
-  }
 }
 
 // ---- Coding --------------------------------------------------------------------
@@ -157,7 +175,7 @@ TEST_F(RequestLinkTest, LinkStatusAccessorsRefuseOtherPosts) {
 TEST_F(RequestLinkTest, CodesTheRequestOnAPrivateCopyAndPassesTheCallersBuffer) {
   uint8_t buffer[4] = {11, 2, 0xEE, 0xEE};
   recorder_.QueueReply(1, ScriptedReply::NoReply());
-  EXPECT_EQ(link_.SendRequest(1, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(Send(1, buffer, 2, 4, 11), 0);
   const auto transacts = recorder_.Transacts();
   ASSERT_EQ(transacts.size(), 1u);
   const RecordedCall& t = transacts[0];
@@ -176,7 +194,7 @@ TEST_F(RequestLinkTest, CodesEveryDigitOfALongRequest) {
   std::vector<uint8_t> digits(255);
   for (std::size_t i = 0; i < digits.size(); ++i) digits[i] = static_cast<uint8_t>(i);
   const std::vector<uint8_t> original = digits;
-  link_.SendRequest(40, digits.data(), 255, 0, 0);
+  Send(40, digits.data(), 255, 0, 0);
   const auto transacts = recorder_.Transacts();
   ASSERT_EQ(transacts.size(), 1u);
   ASSERT_EQ(transacts[0].request.size(), 255u);
@@ -193,7 +211,7 @@ TEST_F(RequestLinkTest, ReplyTypeZeroStaysZeroOthersAreCoded) {
   for (const Case c : {Case{0, 0}, Case{11, 0x59}, Case{1, 0x6A}, Case{3, 0x5A}, Case{4, 0xA6}}) {
     recorder_.ClearCalls();
     uint8_t buffer[15] = {8};
-    link_.SendRequest(33, buffer, 1, 8, c.type);
+    Send(33, buffer, 1, 8, c.type);
     const auto transacts = recorder_.Transacts();
     ASSERT_EQ(transacts.size(), 1u);
     EXPECT_EQ(transacts[0].replyType, c.coded) << int{c.type};
@@ -201,7 +219,7 @@ TEST_F(RequestLinkTest, ReplyTypeZeroStaysZeroOthersAreCoded) {
 }
 
 TEST_F(RequestLinkTest, BareFrameHasNoDigitsAndNoReplyBuffer) {
-  EXPECT_EQ(link_.SendBareFrame(35), 0);
+  EXPECT_EQ(SendBareFrame(35), 0);
   const auto transacts = recorder_.Transacts();
   ASSERT_EQ(transacts.size(), 1u);
   EXPECT_EQ(transacts[0].requestLength, 0);
@@ -216,11 +234,11 @@ TEST_F(RequestLinkTest, BareFrameHasNoDigitsAndNoReplyBuffer) {
 TEST_F(RequestLinkTest, GoodReplyIsDecodedInTheCallersBufferAndRecorded) {
   recorder_.QueueReply(3, ScriptedReply::Digits({11, 5}, 0x23));
   uint8_t buffer[4] = {11, 2, 0, 0};
-  EXPECT_EQ(link_.SendRequest(3, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(Send(3, buffer, 2, 4, 11), 0);
   EXPECT_EQ(buffer[0], 11);
   EXPECT_EQ(buffer[1], 5);
   EXPECT_EQ(buffer[2], 0);
-  EXPECT_EQ(link_.LinkStatus(3), kLinkGood);
+  EXPECT_EQ(LinkStatus(3), kLinkGood);
   EXPECT_EQ(recorder_.Status(3), kLinkGood);
   EXPECT_EQ(recorder_.Error(3), 0);
 
@@ -238,12 +256,12 @@ TEST_F(RequestLinkTest, GoodReplyIsDecodedInTheCallersBufferAndRecorded) {
   EXPECT_EQ(transacts[0].countAfterCheck, 3);
 }
 
-TEST_F(RequestLinkTest, TheRegisteredCheckerIsThisLink) {
-  link_.SendBareFrame(12);
+TEST_F(RequestLinkTest, TheRegisteredCheckerIsTheChannelsRegistration) {
+  SendBareFrame(12);
   const auto checker = recorder_.ReplyChecker(12);
   ASSERT_TRUE(checker.has_value());
   EXPECT_NE(checker->code, nullptr);
-  EXPECT_EQ(checker->data, static_cast<void*>(static_cast<ReplyChecker*>(&link_)));
+  EXPECT_EQ(checker->data, static_cast<void*>(static_cast<ReplyChecker*>(&channels_[12])));
   // Calling it as a dispatcher does checks and reports on the channel.
   uint8_t bytes[3] = {0x59, 0x66, 0x00};
   uint8_t count = 3;
@@ -256,16 +274,16 @@ TEST_F(RequestLinkTest, TheRegisteredCheckerIsThisLink) {
 TEST_F(RequestLinkTest, WrongLengthReplyGivesLinkFailedAndLengthError) {
   recorder_.QueueReply(4, ScriptedReply::Digits({11}));  // 2 bytes, 4 expected
   uint8_t buffer[4] = {11, 2, 0, 0};
-  EXPECT_EQ(link_.SendRequest(4, buffer, 2, 4, 11), 0);
-  EXPECT_EQ(link_.LinkStatus(4), kLinkFailed);
+  EXPECT_EQ(Send(4, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(LinkStatus(4), kLinkFailed);
   EXPECT_EQ(recorder_.Error(4), kErrReplyLength);
 }
 
 TEST_F(RequestLinkTest, MalformedReplyGivesLinkFailedAndFormatError) {
   recorder_.QueueReply(4, ScriptedReply::Raw({0x59, 0x6B, 0x00, 0x00}));
   uint8_t buffer[4] = {11, 2, 0, 0};
-  EXPECT_EQ(link_.SendRequest(4, buffer, 2, 4, 11), 0);
-  EXPECT_EQ(link_.LinkStatus(4), kLinkFailed);
+  EXPECT_EQ(Send(4, buffer, 2, 4, 11), 0);
+  EXPECT_EQ(LinkStatus(4), kLinkFailed);
   EXPECT_EQ(recorder_.Error(4), kErrReplyFormat);
 }
 
@@ -274,44 +292,44 @@ TEST_F(RequestLinkTest, ScriptedCountDifferentFromTheBytesIsALengthError) {
   reply.count = 2;
   recorder_.QueueReply(4, reply);
   uint8_t buffer[4] = {11, 2, 0, 0};
-  EXPECT_EQ(link_.SendRequest(4, buffer, 2, 3, 11), 0);
-  EXPECT_EQ(link_.LinkStatus(4), kLinkFailed);
+  EXPECT_EQ(Send(4, buffer, 2, 3, 11), 0);
+  EXPECT_EQ(LinkStatus(4), kLinkFailed);
   EXPECT_EQ(recorder_.Error(4), kErrReplyLength);
 }
 
 TEST_F(RequestLinkTest, NonZeroResultIsReturnedAndLinkStatusStillRecorded) {
-  link_.SetLinkStatus(6, kLinkGood);
+  SetLinkStatus(6, kLinkGood);
   recorder_.SetStatus(6, kLinkFailed);
   recorder_.QueueReply(6, ScriptedReply::Failure(-7));
   uint8_t buffer[1] = {0};
-  EXPECT_EQ(link_.SendRequest(6, buffer, 1, 1, 0), -7);
-  EXPECT_EQ(link_.LinkStatus(6), kLinkFailed);
+  EXPECT_EQ(Send(6, buffer, 1, 1, 0), -7);
+  EXPECT_EQ(LinkStatus(6), kLinkFailed);
   EXPECT_TRUE(recorder_.Calls(DispatcherOp::GetChannelError).empty());
 }
 
 TEST_F(RequestLinkTest, ExceptionInTransactGivesTheChannelErrorAndKeepsLinkStatus) {
-  link_.SetLinkStatus(8, kLinkGood);
+  SetLinkStatus(8, kLinkGood);
   recorder_.SetStatus(8, kLinkFailed);
   recorder_.QueueReply(8, ScriptedReply::Throw(1234));
   uint8_t buffer[1] = {0};
   const auto begin = Clock::now();
-  EXPECT_EQ(link_.SendRequest(8, buffer, 1, 1, 0), 1234);
+  EXPECT_EQ(Send(8, buffer, 1, 1, 0), 1234);
   const auto elapsed = Clock::now() - begin;
-  EXPECT_EQ(link_.LinkStatus(8), kLinkGood);  // unchanged
+  EXPECT_EQ(LinkStatus(8), kLinkGood);  // unchanged
   EXPECT_GE(elapsed, kPause);                 // the pause is taken when Transact throws
   EXPECT_EQ(recorder_.Ops(),
             (std::vector<DispatcherOp>{DispatcherOp::SetReplyChecker, DispatcherOp::Transact,
                                        DispatcherOp::GetChannelError}));
   // The lock was left: the next request on the pair goes through.
   recorder_.QueueReply(7, ScriptedReply::Ack());
-  EXPECT_EQ(link_.SendRequest(7, buffer, 1, 1, 0), 0);
-  EXPECT_EQ(link_.LinkStatus(7), kLinkGood);
+  EXPECT_EQ(Send(7, buffer, 1, 1, 0), 0);
+  EXPECT_EQ(LinkStatus(7), kLinkGood);
 }
 
 TEST_F(RequestLinkTest, ExceptionInAWorkerTransactIsKeptToo) {
   recorder_.QueueReply(2, ScriptedReply::Throw(55));
-  EXPECT_EQ(link_.SendBareFrame(34), 55);
-  EXPECT_EQ(link_.LinkStatus(2), 0);
+  EXPECT_EQ(SendBareFrame(34), 55);
+  EXPECT_EQ(LinkStatus(2), 0);
 }
 
 // A dispatcher whose SetReplyChecker throws: the exception reaches the caller
@@ -336,26 +354,26 @@ class ThrowingRegistration final : public PortDispatcher {
 TEST(RequestLinkRegistration, ExceptionFromSetReplyCheckerReachesTheCaller) {
   ThrowingRegistration dispatcher;
   RequestLink link(dispatcher);
-  uint8_t buffer[1] = {0};
-  EXPECT_THROW(link.SendRequest(1, buffer, 1, 1, 0), std::runtime_error);
+  Channel channel;
+  channel.Attach(dispatcher, 1, channel);
+  Frame frame{};
+  EXPECT_THROW(link.SendRequest(channel, Origin::Host, &frame, 1, 1, 0), std::runtime_error);
   EXPECT_EQ(dispatcher.transacts, 0);
-  EXPECT_EQ(link.LinkStatus(1), 0);
+  EXPECT_EQ(channel.LinkStatus(), 0);
 }
 
 // ---- Locks and pauses -------------------------------------------------------------
 
 // Runs count synchronous requests on each of the given addresses, one thread
 // per address, all at once.
-void RunConcurrently(RequestLink& link, const std::vector<uint8_t>& addresses, int count) {
+void RunConcurrently(const std::function<void(uint8_t)>& send, const std::vector<uint8_t>& addresses,
+                     int count) {
   std::vector<std::thread> threads;
   std::atomic<bool> go{false};
   for (const uint8_t address : addresses) {
-    threads.emplace_back([&link, &go, address, count] {
+    threads.emplace_back([&send, &go, address, count] {
       while (!go.load()) std::this_thread::yield();
-      for (int i = 0; i < count; ++i) {
-        uint8_t buffer[1] = {0};
-        link.SendRequest(address, buffer, 1, 1, 0);
-      }
+      for (int i = 0; i < count; ++i) send(address);
     });
   }
   go.store(true);
@@ -381,7 +399,7 @@ TEST_F(RequestLinkTest, SynchronousRequestsOnOneChannelArePaused) {
   for (int i = 0; i < 3; ++i) {
     uint8_t buffer[1] = {0};
     const auto begin = Clock::now();
-    link_.SendRequest(5, buffer, 1, 1, 0);
+    Send(5, buffer, 1, 1, 0);
     EXPECT_GE(Clock::now() - begin, kPause);
   }
   ExpectSerialisedWithPause(recorder_.Transacts());
@@ -395,7 +413,7 @@ TEST_F(RequestLinkTest, TheTwoChannelsOfALockPairAreSerialisedWithThePause) {
   }());
   for (const auto& pair : std::vector<std::vector<uint8_t>>{{1, 2}, {9, 10}, {29, 30}}) {
     recorder_.ClearCalls();
-    RunConcurrently(link_, pair, 4);
+    RunConcurrently(SendAck(), pair, 4);
     const auto transacts = recorder_.Transacts();
     ASSERT_EQ(transacts.size(), 8u);
     ExpectSerialisedWithPause(transacts);
@@ -414,7 +432,7 @@ TEST_F(RequestLinkTest, ChannelsOfDifferentLocksOverlap) {
     if (meeting.Arrive()) ++met;
     return ScriptedReply::Ack();
   });
-  RunConcurrently(link_, {2, 3}, 1);
+  RunConcurrently(SendAck(), {2, 3}, 1);
   EXPECT_EQ(met.load(), 2);
 }
 
@@ -429,11 +447,11 @@ TEST_F(RequestLinkTest, WorkerRequestsTakeNoLockAndNoPause) {
   });
   std::thread host([this] {
     uint8_t buffer[1] = {0};
-    link_.SendRequest(1, buffer, 1, 1, 0);
+    Send(1, buffer, 1, 1, 0);
   });
   std::thread worker([this] {
     uint8_t buffer[1] = {0};
-    link_.SendRequest(33, buffer, 1, 1, 0);
+    Send(33, buffer, 1, 1, 0);
   });
   host.join();
   worker.join();
@@ -442,7 +460,7 @@ TEST_F(RequestLinkTest, WorkerRequestsTakeNoLockAndNoPause) {
   // And a worker request makes no pause after its exchange.
   recorder_.SetResponder(nullptr);
   recorder_.ClearCalls();
-  for (int i = 0; i < 3; ++i) link_.SendBareFrame(33);
+  for (int i = 0; i < 3; ++i) SendBareFrame(33);
   const auto transacts = recorder_.Transacts();
   ASSERT_EQ(transacts.size(), 3u);
   for (std::size_t i = 1; i < transacts.size(); ++i) {
@@ -454,7 +472,7 @@ TEST_F(RequestLinkTest, ExchangesRunOnTheCallersThread) {
   std::thread::id callerThread;
   std::thread t([&] {
     callerThread = std::this_thread::get_id();
-    link_.SendBareFrame(15);
+    SendBareFrame(15);
   });
   t.join();
   const auto calls = recorder_.Calls();

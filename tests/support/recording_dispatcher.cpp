@@ -294,7 +294,7 @@ int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
   if (script->callChecker && replyLength > 0 && reply != nullptr) {
     std::optional<Vu30BoundMethod> checker = ReplyChecker(channel);
     if (checker) {
-      const std::size_t n = std::min<std::size_t>(script->bytes.size(), replyLength);
+      const std::size_t n = std::min<std::size_t>(script->bytes.size(), 255);
       std::copy_n(script->bytes.begin(), n, reply);
       count = script->count.value_or(static_cast<uint8_t>(script->bytes.size()));
       uint8_t expected = replyLength;
@@ -302,6 +302,10 @@ int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
       checkerResult = fn(checker->data, channel, reply, 0, &count, &expected);
       checkerCalled = true;
     }
+  }
+  if (script->statusAfter) {
+    std::lock_guard lock(mutex_);
+    status_[channel] = *script->statusAfter;
   }
   finish(false, script->result, checkerCalled, checkerResult, count);
   return script->result;
@@ -383,11 +387,12 @@ bool RecordingDispatcher::CallReplyChecker(uint8_t channel, uint8_t* buffer, uin
   return fn(checker->data, channel, buffer, 0, &count, &expected);
 }
 
-std::vector<uint8_t> RecordingDispatcher::DeliverMessage(uint8_t post, std::vector<uint8_t> bytes) {
+std::vector<uint8_t> RecordingDispatcher::DeliverMessage(uint8_t post, std::vector<uint8_t> bytes,
+                                                         std::optional<uint8_t> workerAddress) {
   const std::optional<Vu30BoundMethod> hook = MessageHook(post);
   if (!hook) return {};
   const auto fn = reinterpret_cast<Vu30RouteMessageFn>(hook->code);
-  fn(hook->data, static_cast<uint8_t>(post + 32), bytes.data(), 0,
+  fn(hook->data, workerAddress.value_or(static_cast<uint8_t>(post + 32)), bytes.data(), 0,
      static_cast<uint8_t>(bytes.size()));
   return bytes;
 }

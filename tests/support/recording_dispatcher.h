@@ -92,8 +92,9 @@ struct RecordedCall {
 // What one Transact does. By default: no reply arrives (the checker is not
 // called) and the result is 0.
 struct ScriptedReply {
-  // Bytes put into the caller's reply buffer (at most replyLength of them are
-  // written, so a script cannot overrun the caller's buffer).
+  // Bytes put into the caller's reply buffer, all of them whatever the
+  // awaited length, as a dispatcher stores what it received (at most 255:
+  // its count is 8 bits).
   std::vector<uint8_t> bytes;
   // The received count given to the checker; bytes.size() when unset.
   std::optional<uint8_t> count;
@@ -111,6 +112,9 @@ struct ScriptedReply {
   std::string throwMessage = "scripted Transact failure";
   // Time Transact takes before it replies (e.g. to make exchanges overlap).
   std::chrono::milliseconds delay{0};
+  // When set, the channel's status after the check, as another exchange on
+  // the channel would leave it before the caller reads it.
+  std::optional<uint8_t> statusAfter;
 
   // A reply that is never received: no checker call, result 0.
   static ScriptedReply NoReply();
@@ -190,9 +194,11 @@ class RecordingDispatcher {
   // leaves them.
   bool CallReplyChecker(uint8_t channel, uint8_t* buffer, uint8_t& count, uint8_t& expected);
   // Hands a message to the post's hook as a dispatcher would:
-  // hook(post + 32, buffer, 0, length). Returns the buffer as the hook left it
-  // (empty when no hook is registered).
-  std::vector<uint8_t> DeliverMessage(uint8_t post, std::vector<uint8_t> bytes);
+  // hook(workerAddress, buffer, 0, length), workerAddress post + 32 unless
+  // given. Returns the buffer as the hook left it (empty when no hook is
+  // registered).
+  std::vector<uint8_t> DeliverMessage(uint8_t post, std::vector<uint8_t> bytes,
+                                      std::optional<uint8_t> workerAddress = std::nullopt);
   // Calls the post's initialisation handler with the post number; false when
   // none is registered.
   bool CallPostInit(uint8_t post);

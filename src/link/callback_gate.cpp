@@ -1,0 +1,74 @@
+#include "link/callback_gate.h"
+
+#include <array>
+#include <forward_list>
+#include <mutex>
+#include <thread>
+
+namespace vu30::link {
+
+// Entry through the gate. The count of calls inside is raised before the
+// open flag is read, and Close clears the flag before it reads the count
+// (both sequentially consistent): either Close sees this call inside and
+// waits for it, or this call sees the gate closed.
+class CallbackGate::Pass {
+ public:
+  explicit Pass(CallbackGate& gate) : gate_(gate) {
+    gate_.inside_.fetch_add(1, std::memory_order_seq_cst);
+    open_ = gate_.open_.load(std::memory_order_seq_cst);
+  }
+  ~Pass() { gate_.inside_.fetch_sub(1, std::memory_order_release); }
+  Pass(const Pass&) = delete;
+  Pass& operator=(const Pass&) = delete;
+  explicit operator bool() const { return open_; }
+
+ private:
+  CallbackGate& gate_;
+  bool open_ = false;
+};
+
+void CallbackGate::Open(ReplyChecker& checker, MessageHook& hook, PostInitHandler& init) {
+  checker_.store(&checker, std::memory_order_relaxed);
+  hook_.store(&hook, std::memory_order_relaxed);
+  init_.store(&init, std::memory_order_relaxed);
+  open_.store(true, std::memory_order_seq_cst);
+}
+
+void CallbackGate::Close() {
+  open_.store(false, std::memory_order_seq_cst);
+  while (inside_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+}
+
+bool CallbackGate::CheckReply(uint8_t channel, uint8_t* buffer, int32_t reserved, uint8_t& count,
+                              uint8_t& expected) {
+  const Pass pass(*this);
+  if (!pass) return false;
+  return checker_.load(std::memory_order_relaxed)
+      ->CheckReply(channel, buffer, reserved, count, expected);
+}
+
+void CallbackGate::RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t reserved,
+                                uint8_t length) {
+  const Pass pass(*this);
+  if (!pass) return;
+  hook_.load(std::memory_order_relaxed)->RouteMessage(workerAddress, buffer, reserved, length);
+}
+
+void CallbackGate::PreparePost(uint8_t post) {
+  const Pass pass(*this);
+  if (!pass) return;
+  init_.load(std::memory_order_relaxed)->PreparePost(post);
+}
+
+std::span<CallbackGate, kPostCount + 1> CallbackGate::KeepNewGates() {
+  // The dispatcher may hold a gate's address for as long as the library is
+  // loaded, so gates are never reused for another driver object (an old
+  // registration would reach the new driver) and never freed before unload.
+  using Gates = std::array<CallbackGate, kPostCount + 1>;
+  static std::mutex mutex;
+  static std::forward_list<Gates> kept;
+  std::lock_guard lock(mutex);
+  return kept.emplace_front();
+}
+
+}  // namespace vu30::link
