@@ -9,7 +9,11 @@ TCOMTypeTRKForm COMTypeTRKForm(PortTypes());
 
 namespace {
 
-bool CountsImpulses(std::string_view typeName) { return typeName == "ER112" || typeName == "FAS"; }
+// A row edits its impulses only for the types whose readings are impulses.
+bool NamesImpulseType(std::string_view typeName) {
+  const int index = TypeIndex(typeName);
+  return index >= 0 && CountsImpulses(static_cast<uint8_t>(index));
+}
 
 std::string Decimal(int value) { return std::to_string(value); }
 
@@ -128,7 +132,7 @@ void TCOMTypeTRKForm::LVMouseUp(int x) {
     view->SelectComboItem(TypeIndex(r.type));
     view->SetComboVisible(true);
     view->DropDownCombo();
-  } else if (x > w1 + w2 && CountsImpulses(r.type)) {
+  } else if (x > w1 + w2 && NamesImpulseType(r.type)) {
     view->MoveSpinTop(top);
     view->SetSpinText(r.impulses);
     view->SetSpinVisible(true);
@@ -143,7 +147,7 @@ void TCOMTypeTRKForm::cbTypeChange() {
   const std::string text = view->ComboText();
   SetCell(row, kColumnType, text);
   view->SetComboVisible(false);
-  if (!CountsImpulses(text)) {
+  if (!NamesImpulseType(text)) {
     SetCell(row, kColumnImpulses, std::string());
     return;
   }
