@@ -1,6 +1,7 @@
 #include "driver/trk_request.h"
 
 #include <cstring>
+#include <string>
 
 #include "driver/amounts.h"
 #include "driver/protocol.h"
@@ -21,12 +22,22 @@ constexpr uint8_t kMsgPriceRequestKeep = 9;  // price asked; the state stays
 constexpr uint8_t kAnswerLength = 11;
 constexpr unsigned kRefusalPauseMs = 20;
 constexpr uint8_t kMaxNozzleIndex = kNozzles - 1;
+
+// "vu30-post-NN": under this name an operator or a host finds the post's
+// worker among the process's threads, with the priority it got.
+std::string WorkerThreadName(uint8_t address) {
+  const int post = address - link::kWorkerAddressOffset;
+  return std::string("vu30-post-") + static_cast<char>('0' + post / 10 % 10) +
+         static_cast<char>('0' + post % 10);
+}
 }  // namespace
 
 TTrkRequest::TTrkRequest(ZUD30& driver, uint8_t address)
     : driver_(driver),
       address_(address),
-      thread_(platform::ThreadPriority::TimeCritical, [this] { Execute(); }) {}
+      thread_(
+          platform::ThreadPriority::TimeCritical, [this] { Execute(); },
+          WorkerThreadName(address)) {}
 
 TTrkRequest::~TTrkRequest() {
   RequestTermination();
