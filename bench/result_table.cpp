@@ -45,8 +45,12 @@ void PrintResults(std::FILE* out, const std::string& heading) {
         hasBaseline
             ? Number(r.baseline) + (r.baselineName.empty() ? "" : " (" + r.baselineName + ")")
             : "—";
-    const std::string ratio =
-        hasBaseline && r.baseline != 0 ? Number(r.figure / r.baseline) + "×" : "—";
+    std::string ratio = "—";
+    if (hasBaseline && r.baseline != 0) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f×", r.figure / r.baseline);
+      ratio = text;
+    }
     std::fprintf(out, "| %s | %s | %s | %s | %s | %s |\n", r.item.c_str(), Number(r.figure).c_str(),
                  baseline.c_str(), ratio.c_str(), r.goal.c_str(), r.met ? "yes" : "**no**");
   }
