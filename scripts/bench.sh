@@ -13,9 +13,13 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVU30_WITH_QT=OFF \
   -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=ON "${launcher[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target vu30_bench
+echo "== building the benchmarks in Release ($dir/)"
+cmake --build "$dir" -j"$(nproc)" --target vu30_bench >"$dir/build.log" 2>&1 || {
+  tail -n 30 "$dir/build.log"
+  exit 1
+}
 
-echo "== running the benchmarks (about a minute; report in $dir/bench.log)"
+echo "== running the benchmarks (about a minute and a half; report in $dir/bench.log)"
 "$dir/bench/vu30_bench" --table="$dir/bench-table.md" "$@" >"$dir/bench.log" 2>&1 || {
   tail -n 30 "$dir/bench.log"
   exit 1
