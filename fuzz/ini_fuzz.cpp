@@ -26,16 +26,25 @@ namespace {
 namespace fs = std::filesystem;
 
 // A directory of this process's own, on a memory file system where there is
-// one: every run writes the file, and the writer syncs it.
-const fs::path& WorkDirectory() {
-  static const fs::path dir = [] {
+// one: every run writes the file, and the writer syncs it. Removed at exit.
+class WorkDirectory {
+ public:
+  WorkDirectory() {
     const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    fs::path d = base / ("vu30-ini-fuzz-" + std::to_string(getpid()));
-    fs::create_directories(d);
-    return d;
-  }();
-  return dir;
-}
+    path_ = base / ("vu30-ini-fuzz-" + std::to_string(getpid()));
+    fs::create_directories(path_);
+  }
+  ~WorkDirectory() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  WorkDirectory(const WorkDirectory&) = delete;
+  WorkDirectory& operator=(const WorkDirectory&) = delete;
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -90,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string key = parts.size() > 2 ? parts[2] : "COM_1_TYPE";
   const std::string value = parts.size() > 3 ? parts[3] : "3";
 
-  const fs::path path = WorkDirectory() / "cnf.INI";
+  static const WorkDirectory work;
+  const fs::path path = work.Path() / "cnf.INI";
   WriteFile(path, original);
   const Outcome o = ReadAndWrite(path.string(), section, key, value);
   const std::string after = ReadFile(path);
