@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs the test suites: once
 # as built, once under AddressSanitizer with UndefinedBehaviorSanitizer, once
-# under ThreadSanitizer.
-#   scripts/test.sh            all three runs
-#   scripts/test.sh plain      only the plain run (also: address, thread)
+# under ThreadSanitizer; then the fuzz targets and the short soak
+# (scripts/test-fuzz.sh).
+#   scripts/test.sh            all four runs
+#   scripts/test.sh plain      only the plain run (also: address, thread, fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(plain address thread)
+[ ${#runs[@]} -eq 0 ] && runs=(plain address thread fuzz)
 jobs=$(nproc)
 
 for run in "${runs[@]}"; do
+  if [ "$run" = fuzz ]; then
+    echo "== fuzz: fuzz targets and the short soak"
+    scripts/test-fuzz.sh
+    continue
+  fi
   case "$run" in
     plain) dir=build; opts=(-DVU30_SANITIZE= -DVU30_WITH_QT=ON -DVU30_BUILD_BENCH=ON) ;;
     # Qt's own libraries are not instrumented; the sanitizer runs cover the

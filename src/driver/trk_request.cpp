@@ -1,6 +1,7 @@
 #include "driver/trk_request.h"
 
 #include <cstring>
+#include <string>
 
 #include "driver/amounts.h"
 #include "driver/post.h"
@@ -17,12 +18,21 @@ using link::Origin;
 // pump on the post's own address.
 constexpr unsigned kRefusalPauseMs = 20;
 constexpr uint8_t kMaxNozzleIndex = kNozzles - 1;
+
+// "vu30-post-NN": under this name an operator or a host finds the post's
+// worker among the process's threads, with the priority it got.
+std::string WorkerThreadName(int post) {
+  return std::string("vu30-post-") + static_cast<char>('0' + post / 10 % 10) +
+         static_cast<char>('0' + post % 10);
+}
 }  // namespace
 
 TTrkRequest::TTrkRequest(Post& post, link::RequestLink& link)
     : post_(post),
       link_(link),
-      thread_(platform::ThreadPriority::TimeCritical, [this] { Execute(); }) {}
+      thread_(
+          platform::ThreadPriority::TimeCritical, [this] { Execute(); },
+          WorkerThreadName(post.Number())) {}
 
 TTrkRequest::~TTrkRequest() {
   RequestTermination();

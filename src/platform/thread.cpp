@@ -2,8 +2,9 @@
 
 namespace vu30::platform {
 
-Thread::Thread(ThreadPriority priority, std::function<void()> body)
-    : thread_([priority, body = std::move(body)] {
+Thread::Thread(ThreadPriority priority, std::function<void()> body, std::string name)
+    : thread_([priority, body = std::move(body), name = std::move(name)] {
+        if (!name.empty()) NameThisThread(name);
         ApplyPriority(priority);
         body();
       }) {}
