@@ -1,13 +1,9 @@
-// Blocking pauses of the calling thread, in milliseconds.
+// Blocking pauses of the calling thread, in milliseconds (sleep_posix.cpp,
+// sleep_win32.cpp).
 #pragma once
-
-#include <chrono>
-#include <thread>
 
 namespace vu30::platform {
 
-inline void SleepMs(unsigned milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void SleepMs(unsigned milliseconds);
 
 }  // namespace vu30::platform
