@@ -123,7 +123,7 @@ TEST_F(WindowsFilesTest, AFailedReplaceLeavesTheFileAndNoTemporaryFile) {
   CloseHandle(locked);
   EXPECT_EQ(test::ReadBytes(path), "[S]\r\nA=1\r\n");
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((Dir() + "\\cnf.INI.*").c_str(), &found);
+  HANDLE search = FindFirstFileA((Dir() + "\\*.vu30tmp.*").c_str(), &found);
   EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
