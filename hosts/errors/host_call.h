@@ -9,6 +9,7 @@
 // just calls.
 #pragma once
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -73,9 +74,10 @@ std::invoke_result_t<F&> HostCall(F&& f) {
 
 namespace host_detail {
 
-// The library's own table, which HostTable's entries call.
-inline const Vu30DriverTable*& LibraryTable() {
-  static const Vu30DriverTable* table = nullptr;
+// The library's own table, which HostTable's entries call. Host threads set
+// and read it at once (always to the same table).
+inline std::atomic<const Vu30DriverTable*>& LibraryTable() {
+  static std::atomic<const Vu30DriverTable*> table{nullptr};
   return table;
 }
 
@@ -85,7 +87,8 @@ struct Entry;
 template <typename R, typename... A, R (VU30_CALL* Vu30DriverTable::*Member)(A...)>
 struct Entry<Member> {
   static R VU30_CALL Call(A... args) {
-    return HostCall([&]() -> R { return (LibraryTable()->*Member)(args...); });
+    const Vu30DriverTable* library = LibraryTable().load(std::memory_order_relaxed);
+    return HostCall([&]() -> R { return (library->*Member)(args...); });
   }
 };
 
@@ -128,7 +131,8 @@ inline constexpr Vu30DriverTable kHostTable = {
 // Where the library throws C++ exceptions itself, the library's own table.
 inline const Vu30DriverTable* HostTable(const Vu30DriverTable* library) {
 #if defined(VU30_HOST_CATCHES_STRUCTURED)
-  host_detail::LibraryTable() = library;  // one library per process: always the same table
+  // One library per process: always the same table.
+  host_detail::LibraryTable().store(library, std::memory_order_relaxed);
   return &host_detail::kHostTable;
 #else
   return library;
