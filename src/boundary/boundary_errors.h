@@ -34,9 +34,10 @@ uint32_t KeepCurrentError() noexcept;
 // function that the library calls through the table itself (slot 5 calls
 // slot 4) is nested: its exceptions go on as C++ exceptions to the
 // outermost guard, so that only that one raises, with no frame of the
-// library left holding anything. (A host that calls the table from inside
-// one of its own dispatcher functions while the library is calling it would
-// count as nested too; no host does.)
+// library left holding anything. (A table call that a host makes from
+// inside one of its own dispatcher functions, while the library is calling
+// that function, counts as nested too: its error would reach the host as a
+// C++ exception.)
 class GuardedCall {
  public:
   GuardedCall() noexcept;
