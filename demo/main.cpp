@@ -1,10 +1,10 @@
 // vu30-demo: a fuel station host on simulated Trovelheim dispensers.
 //
-// Loads libvu30.so, hands it a simulated port dispatcher, opens several posts
-// and sells fuel on all of them at once, then checks every sale: the volume
-// the host read equals what the dispenser dispensed, the nozzle's counter
-// grew by exactly that volume, and the money is volume x price to the cent.
-// Exit status 0 when every sale agrees, 1 on a mismatch, 2 on bad usage.
+// Loads the driver library (libvu30.so, vu30.dll), hands it a simulated port dispatcher, opens
+// several posts and sells fuel on all of them at once, then checks every sale: the volume the host
+// read equals what the dispenser dispensed, the nozzle's counter grew by exactly that volume, and
+// the money is volume x price to the cent. Exit status 0 when every sale agrees, 1 on a mismatch, 2
+// on bad usage.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>

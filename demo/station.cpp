@@ -1,7 +1,5 @@
 #include "station.h"
 
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,10 @@
 #include <stdexcept>
 #include <thread>
 #include <utility>
+
+#include "host_call.h"
+#include "library_loader.h"
+#include "station_ini.h"
 
 namespace vu30::demo {
 
@@ -32,39 +34,17 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-// A Windows directory of its own holding the station's cnf.INI; the driver
-// finds it through WINDIR. Removed again at the end.
-class TempWindowsDirectory {
- public:
-  explicit TempWindowsDirectory(int posts) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vu30-demo-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create temp dir");
-    path_ = pattern;
-    std::ofstream ini(path_ / "cnf.INI");
-    ini << "[COMTypeTRK]\r\n";
-    for (int post = 1; post <= posts && post < 30; ++post) {
-      const sim::PostConfig c = Station::PostSetup(post);
-      ini << "COM_" << post << "_TYPE=" << int{c.portType} << "\r\n";
-      ini << "COM_" << post << "_IMPL=" << int{c.impulsesPerLitre} << "\r\n";
-    }
-    if (!ini) throw std::runtime_error("cannot write cnf.INI");
-    if (setenv("WINDIR", path_.c_str(), 1) != 0) throw std::runtime_error("cannot set WINDIR");
+// The station's port types, as cnf.INI keys.
+std::vector<std::pair<std::string, std::string>> IniKeys(int posts) {
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (int post = 1; post <= posts && post < 30; ++post) {
+    const sim::PostConfig c = Station::PostSetup(post);
+    keys.emplace_back("COM_" + std::to_string(post) + "_TYPE", std::to_string(int{c.portType}));
+    keys.emplace_back("COM_" + std::to_string(post) + "_IMPL",
+                      std::to_string(int{c.impulsesPerLitre}));
   }
-  ~TempWindowsDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempWindowsDirectory(const TempWindowsDirectory&) = delete;
-  TempWindowsDirectory& operator=(const TempWindowsDirectory&) = delete;
-
- private:
-  std::filesystem::path path_;
-};
-
-struct LibraryCloser {
-  void operator()(void* handle) const { dlclose(handle); }
-};
-using Library = std::unique_ptr<void, LibraryCloser>;
+  return keys;
+}
 
 // The driver object, destroyed through its own table.
 struct DriverCloser {
@@ -79,7 +59,7 @@ class PostRunner {
              const std::function<void(const PostView&)>& onChange, std::mutex& resultMu,
              StationResult& result)
       : driver_(driver),
-        t_(*driver->table),
+        t_(*host::HostTable(driver->table)),
         sim_(sim),
         options_(options),
         post_(post),
@@ -306,13 +286,8 @@ sim::PostConfig Station::PostSetup(int post) {
 }
 
 StationResult Station::Run(const std::function<void(const PostView&)>& onChange) {
-  TempWindowsDirectory windows(options_.posts);
-
-  Library library(dlopen(options_.library.c_str(), RTLD_NOW | RTLD_LOCAL));
-  if (!library) throw std::runtime_error(std::string("cannot load the driver: ") + dlerror());
-  void* entry = dlsym(library.get(), "GetVU30");
-  if (entry == nullptr) throw std::runtime_error("the library exports no GetVU30");
-  auto getVu30 = reinterpret_cast<Vu30GetVU30Fn>(entry);
+  StationIni ini(IniKeys(options_.posts));
+  DriverLibrary library(options_.library);
 
   sim::SimOptions simOptions;
   simOptions.baud = options_.baud;
@@ -327,11 +302,10 @@ StationResult Station::Run(const std::function<void(const PostView&)>& onChange)
         sim.SetCounter(post, nozzle, 100000000LL * post + 1000000LL * nozzle);
       }
     }
-    Driver driver(getVu30(0, nullptr, sim.Dispatcher()));
+    Driver driver(host::HostGetVU30(library.GetVU30(), 0, nullptr, sim.Dispatcher()));
     if (!driver) throw std::runtime_error("GetVU30 returned no driver");
-    for (int post = 1; post <= options_.posts; ++post) {
-      driver->table->OpenPost(driver.get(), post);
-    }
+    const Vu30DriverTable& table = *host::HostTable(driver->table);
+    for (int post = 1; post <= options_.posts; ++post) table.OpenPost(driver.get(), post);
 
     std::mutex resultMu;
     std::vector<std::unique_ptr<PostRunner>> runners;

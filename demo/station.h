@@ -16,7 +16,7 @@
 namespace vu30::demo {
 
 struct StationOptions {
-  std::string library;  // path of libvu30.so
+  std::string library;  // path of the driver library (libvu30.so, vu30.dll)
   int posts = 4;
   int sales = 3;    // per post
   int baud = 1200;  // 0: instant line

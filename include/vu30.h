@@ -8,7 +8,9 @@
  * host menu item table used by the driver's menu entry.
  *
  * Every function reached through these tables uses VU30_CALL. Texts crossing
- * the boundary are in code page 1251. Errors cross the boundary as C++
+ * the boundary are in code page 1251. On Windows, errors reach the host as the
+ * library's structured exception (see "Errors on Windows" below); elsewhere,
+ * and in Windows builds made with VU30_WIN32_CXX_EXCEPTIONS, as C++
  * exceptions derived from std::exception (see the C++ section at the end).
  */
 #ifndef VU30_H
@@ -236,6 +238,59 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
 #endif
 
 /* ------------------------------------------------------------------------- */
+/* Errors on Windows.                                                        */
+/* ------------------------------------------------------------------------- */
+
+/*
+ * On Windows, GetVU30 and every function of the driver table report an error
+ * by RaiseException(VU30_ERROR_CODE, EXCEPTION_NONCONTINUABLE, 3, parameters):
+ *   ExceptionInformation[0]  the kind: VU30_ERROR_SERIAL_IO (the ESerialIO
+ *                            of other platforms), VU30_ERROR_REFUSED,
+ *                            VU30_ERROR_ABSTRACT or VU30_ERROR_FAILURE;
+ *   ExceptionInformation[1]  a pointer to the message, code page 1251,
+ *                            NUL-terminated, valid until the next error
+ *                            raised on the same thread;
+ *   ExceptionInformation[2]  the message's length in bytes.
+ * The exception may not be continued; a host handles it and leaves the call,
+ * for example in C with a vectored exception handler:
+ *
+ *   static jmp_buf* volatile failed;  (one per thread in a threaded host)
+ *   static ULONG_PTR kind;
+ *   static char text[512];
+ *   static LONG CALLBACK OnError(EXCEPTION_POINTERS* e) {
+ *     const EXCEPTION_RECORD* r = e->ExceptionRecord;
+ *     if (r->ExceptionCode != VU30_ERROR_CODE || failed == NULL)
+ *       return EXCEPTION_CONTINUE_SEARCH;
+ *     kind = r->ExceptionInformation[0];
+ *     lstrcpynA(text, (const char*)r->ExceptionInformation[1], sizeof text);
+ *     longjmp(*failed, 1);
+ *   }
+ *   ...
+ *   AddVectoredExceptionHandler(1, OnError);
+ *   jmp_buf here;
+ *   failed = &here;
+ *   if (setjmp(here) == 0) {
+ *     driver->table->StartPump(driver, 3, 0, 0);
+ *   } else if (kind == VU30_ERROR_SERIAL_IO) {
+ *     printf("no answer: %s\n", text);  (the library's frames hold nothing)
+ *   }
+ *   failed = NULL;
+ *
+ * (with gcc, __builtin_setjmp/__builtin_longjmp; a compiler with __try and
+ * __except catches it with those: GetExceptionCode() == VU30_ERROR_CODE).
+ */
+/* Bit 29 set: a code of the application's own; "V30" in the low bytes. */
+#define VU30_ERROR_CODE 0xE0563330u
+/* A dispenser exchange failed (ESerialIO elsewhere). */
+#define VU30_ERROR_SERIAL_IO 1u
+/* An argument the driver refused before touching anything (EVu30Refused). */
+#define VU30_ERROR_REFUSED 2u
+/* Slot 0, which no driver implements (EAbstractError). */
+#define VU30_ERROR_ABSTRACT 3u
+/* Any other failure inside the library: out of memory, no thread. */
+#define VU30_ERROR_FAILURE 4u
+
+/* ------------------------------------------------------------------------- */
 /* Layout checks: the tables are arrays of pointer-sized entries.            */
 /* ------------------------------------------------------------------------- */
 
@@ -276,7 +331,7 @@ VU30_STATIC_ASSERT(offsetof(Vu30MenuItemTable, SetOnClick) == 7 * sizeof(void*),
                    "menu item entry 7");
 
 /* ------------------------------------------------------------------------- */
-/* Errors (C++ hosts).                                                       */
+/* Errors (C++ hosts; on Windows only in VU30_WIN32_CXX_EXCEPTIONS builds).  */
 /* ------------------------------------------------------------------------- */
 
 #ifdef __cplusplus

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs the test suites: once
 # as built, once under AddressSanitizer with UndefinedBehaviorSanitizer, once
-# under ThreadSanitizer; then the fuzz targets and the short soak
-# (scripts/test-fuzz.sh).
-#   scripts/test.sh            all four runs
-#   scripts/test.sh plain      only the plain run (also: address, thread, fuzz)
+# under ThreadSanitizer; the Windows builds (scripts/test-windows.sh); the
+# fuzz targets and the short soak (scripts/test-fuzz.sh).
+#   scripts/test.sh            all runs
+#   scripts/test.sh plain      only the plain run (also: address, thread, windows, fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(plain address thread fuzz)
+[ ${#runs[@]} -eq 0 ] && runs=(plain address thread windows fuzz)
 jobs=$(nproc)
 
 for run in "${runs[@]}"; do
@@ -20,6 +20,7 @@ for run in "${runs[@]}"; do
     continue
   fi
   case "$run" in
+    windows) scripts/test-windows.sh; continue ;;
     plain) dir=build; opts=(-DVU30_SANITIZE= -DVU30_WITH_QT=ON -DVU30_BUILD_BENCH=ON) ;;
     # Qt's own libraries are not instrumented; the sanitizer runs cover the
     # library and its toolkit-free logic, the plain run covers the Qt view too.

@@ -1,8 +1,9 @@
 // The driver table: one function per slot, each forwarding to the driver
-// object behind the host's pointer. Exceptions pass to the host as they are.
-// Each slot is a plain function, so that a platform can wrap the table.
+// object behind the host's pointer. Each slot is a plain function; errors
+// leave it as boundary_errors.h says.
 #include <memory>
 
+#include "boundary/boundary_errors.h"
 #include "boundary/driver_object.h"
 #include "config/menu_entry.h"
 #include "driver/messages.h"
@@ -149,13 +150,35 @@ void VU30_CALL Destroy(Vu30Driver* self) {
   ForgetDriver(self);
 }
 
+// Every entry behind the guard of boundary_errors.h: on Windows an error
+// leaves as the library's structured exception.
 constexpr Vu30DriverTable kTable = {
-    Abstract,      GetDriverInfo,     SetLinkStatus, GetLinkStatus, StopPump,
-    StopPumpNow,   ReadFinalDispense, ReadCounter,   Nop8,          PollDispense,
-    GetPumpState,  SetPrice,          Nop12,         PresetVolume,  PresetMoney,
-    StartPump,     OpenPost,          Nop17,         Nop18,         StartPumpAlias,
-    GetCapability, GetStatusRecord,   StopPumpEx,    StopPumpAlt,   AddMenuEntry,
-    Destroy,
+    Guarded<&Abstract>,
+    Guarded<&GetDriverInfo>,
+    Guarded<&SetLinkStatus>,
+    Guarded<&GetLinkStatus>,
+    Guarded<&StopPump>,
+    Guarded<&StopPumpNow>,
+    Guarded<&ReadFinalDispense>,
+    Guarded<&ReadCounter>,
+    Guarded<&Nop8>,
+    Guarded<&PollDispense>,
+    Guarded<&GetPumpState>,
+    Guarded<&SetPrice>,
+    Guarded<&Nop12>,
+    Guarded<&PresetVolume>,
+    Guarded<&PresetMoney>,
+    Guarded<&StartPump>,
+    Guarded<&OpenPost>,
+    Guarded<&Nop17>,
+    Guarded<&Nop18>,
+    Guarded<&StartPumpAlias>,
+    Guarded<&GetCapability>,
+    Guarded<&GetStatusRecord>,
+    Guarded<&StopPumpEx>,
+    Guarded<&StopPumpAlt>,
+    Guarded<&AddMenuEntry>,
+    Guarded<&Destroy>,
 };
 
 }  // namespace

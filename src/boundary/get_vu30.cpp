@@ -2,6 +2,7 @@
 #include <atomic>
 #include <memory>
 
+#include "boundary/boundary_errors.h"
 #include "boundary/driver_object.h"
 #include "config/host_window.h"
 #include "link/host_dispatcher.h"
@@ -27,6 +28,19 @@ void CheckDispatcher(const Vu30Dispatcher* dispatcher) {
         "vu30: the port dispatcher's table lacks an entry the driver calls (1-4, 17-21)");
   }
 }
+
+Vu30Driver* VU30_CALL CreateDriver(uint8_t /*ignored*/, void* hostWindow,
+                                   Vu30Dispatcher* dispatcher) {
+  CheckDispatcher(dispatcher);
+  config::AdoptHostWindow(hostWindow);
+  auto object = std::make_unique<DriverObject>();
+  object->table = &DriverTable();
+  object->driver =
+      std::make_unique<driver::ZUD30>(std::make_unique<link::HostDispatcher>(dispatcher));
+  Vu30Driver* handle = object.release();  // the host owns it until slot 25
+  gDriverReference.store(handle);
+  return handle;
+}
 }  // namespace
 
 void ForgetDriver(Vu30Driver* self) {
@@ -36,16 +50,7 @@ void ForgetDriver(Vu30Driver* self) {
 
 }  // namespace vu30::boundary
 
-extern "C" VU30_EXPORT Vu30Driver* VU30_CALL GetVU30(uint8_t /*ignored*/, void* hostWindow,
+extern "C" VU30_EXPORT Vu30Driver* VU30_CALL GetVU30(uint8_t ignored, void* hostWindow,
                                                      Vu30Dispatcher* dispatcher) {
-  using namespace vu30;
-  boundary::CheckDispatcher(dispatcher);
-  config::AdoptHostWindow(hostWindow);
-  auto object = std::make_unique<boundary::DriverObject>();
-  object->table = &boundary::DriverTable();
-  object->driver =
-      std::make_unique<driver::ZUD30>(std::make_unique<link::HostDispatcher>(dispatcher));
-  Vu30Driver* handle = object.release();  // the host owns it until slot 25
-  boundary::gDriverReference.store(handle);
-  return handle;
+  return vu30::boundary::Guarded<&vu30::boundary::CreateDriver>(ignored, hostWindow, dispatcher);
 }

@@ -1,28 +1,13 @@
 #include "platform/ini_file.h"
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "platform/file_replace.h"
 
 namespace vu30::platform {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::string_view kBlanks = " \t\v\f\r";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -141,96 +126,6 @@ std::string LineEnding(const std::string& text) {
 #endif
   }
   return newline > 0 && text[newline - 1] == '\r' ? "\r\n" : "\n";
-}
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult ReadWholeFile(const std::string& path, std::string& text) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (status.type() == fs::file_type::not_found) {
-    text.clear();
-    return ReadResult::Missing;
-  }
-  if (ec || status.type() == fs::file_type::directory) return ReadResult::Failed;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return ReadResult::Failed;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return ReadResult::Failed;
-  text = std::move(content);
-  return ReadResult::Ok;
-}
-
-// A temporary name beside target, unique within this process and unlikely to
-// meet another process's.
-std::string TemporaryName(const fs::path& target) {
-  static std::atomic<unsigned> counter{0};
-#if defined(_WIN32)
-  const long pid = _getpid();
-#else
-  const long pid = static_cast<long>(getpid());
-#endif
-  const auto ticks =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  return target.string() + ".vu30tmp." + std::to_string(pid) + "." +
-         std::to_string(counter.fetch_add(1)) + "." + std::to_string(ticks % 1000000007ULL);
-}
-
-// Replaces the file at path by text: written in full to a temporary file in
-// the same directory, then renamed over it, so that a failed write leaves the
-// old file as it was. A symbolic link is followed, and the file keeps its
-// permission bits.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-  std::error_code ec;
-  fs::path target(path);
-  if (fs::is_symlink(target, ec)) {
-    const fs::path resolved = fs::canonical(target, ec);
-    if (!ec) target = resolved;
-  }
-  const std::string temporary = TemporaryName(target);
-
-#if defined(_WIN32)
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      fs::remove(temporary, ec);
-      return false;
-    }
-  }
-#else
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = true;
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) (void)::fchmod(fd, old.st_mode & 07777);
-  std::size_t written = 0;
-  while (ok && written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-    } else {
-      written += static_cast<std::size_t>(n);
-    }
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (!ok) {
-    (void)::unlink(temporary.c_str());
-    return false;
-  }
-#endif
-
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return false;
-  }
-  return true;
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -367,7 +262,7 @@ bool IniFile::Write(const std::string& section, const Entries& entries) {
   std::string updated = current;
   for (const auto& [key, value] : entries) updated = WithKey(updated, section, key, value);
 
-  if (!ReplaceFile(path_, updated)) {
+  if (!ReplaceWholeFile(path_, updated)) {
     text_ = std::move(current);
     return false;
   }

@@ -1,17 +1,13 @@
-// Blocking pauses of the calling thread.
+// Blocking pauses of the calling thread (sleep_posix.cpp, sleep_win32.cpp).
 #pragma once
 
 #include <chrono>
-#include <thread>
 
 namespace vu30::platform {
 
 // Sleeps until the steady clock has passed now + duration. A sleep that the
 // system ends early is resumed, so the pause is never shorter.
-inline void SleepFor(std::chrono::steady_clock::duration duration) {
-  const auto deadline = std::chrono::steady_clock::now() + duration;
-  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
-}
+void SleepFor(std::chrono::steady_clock::duration duration);
 
 inline void SleepMs(unsigned milliseconds) { SleepFor(std::chrono::milliseconds(milliseconds)); }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../platform/temp_dir.h"
+#include "../support/windows_directory_override.h"
 
 namespace vu30::config {
 namespace {
@@ -285,22 +286,11 @@ TEST_F(PortTypeTableTest, ReadersAndAWriterShareTheTableWithoutLocks) {
   for (auto& t : readers) t.join();
 }
 
-#if !defined(_WIN32)
-// The file in the Windows directory, which WINDIR names on POSIX.
+// The file in the Windows directory (WINDIR on POSIX, the test seam on
+// Windows).
 class WindirTest : public PortTypeTableTest {
  protected:
-  WindirTest() {
-    if (const char* v = std::getenv("WINDIR")) saved_ = v;
-    ::setenv("WINDIR", dir_.Path().c_str(), 1);
-  }
-  ~WindirTest() override {
-    if (saved_) {
-      ::setenv("WINDIR", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("WINDIR");
-    }
-  }
-  std::optional<std::string> saved_;
+  test::WindowsDirectoryOverride windir_{dir_.Path().string()};
 };
 
 TEST_F(WindirTest, FileNameIsCnfIniInTheWindowsDirectory) {
@@ -328,7 +318,6 @@ TEST_F(WindirTest, TheLibraryWideTableIsOne) {
   EXPECT_EQ(PortTypes().GetPortType(1), 0);
   table.Reset();
 }
-#endif
 
 }  // namespace
 }  // namespace vu30::config

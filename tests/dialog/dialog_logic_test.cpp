@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "config/port_type_dialog.h"
 #include "fake_view.h"
 #include "platform/ini_file.h"
@@ -232,7 +234,7 @@ TEST_F(DialogTest, SaveRefusesARowWithoutWholeNumbersAndChangesNothing) {
 TEST_F(DialogTest, AFileThatCannotBeWrittenChangesNothingAndKeepsTheDialogOpen) {
   Open(4, kTypeEC2000, 100);
   Open(7, kTypeFAS, 60);
-  setenv("WINDIR", (windir.Dir() + "/missing/dir").c_str(), 1);
+  windir.PointAt((std::filesystem::path(windir.Dir()) / "missing" / "dir").string());
   bool closed = true;
   Show([&](FakeView& v) {
     v.selected = 0;

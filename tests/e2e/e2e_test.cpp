@@ -14,7 +14,12 @@
 #include <vector>
 
 #include "dispenser_simulator.h"
+#include "host_call.h"
 #include "vu30.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace vu30::e2e {
 namespace {
@@ -40,12 +45,27 @@ PostConfig PostSetup(int post) {
   return c;
 }
 
+// The station's cnf.INI where the library reads it. POSIX: a directory of
+// the test's own, named by WINDIR. Windows: vu30.dll reads the system's
+// Windows directory (a throwaway Wine prefix in CI); a file already there is
+// put back at the end.
 class WindowsDirectory : public ::testing::Environment {
  public:
   void SetUp() override {
+#if defined(_WIN32)
+    char windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+    ASSERT_TRUE(length > 0 && length < sizeof windows);
+    dir_ = std::string(windows, length);
+    if (std::filesystem::exists(dir_ / "cnf.INI")) {
+      std::filesystem::rename(dir_ / "cnf.INI", dir_ / "cnf.INI.vu30-e2e");
+      saved_ = true;
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "vu30-e2e-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
+#endif
     std::ofstream ini(dir_ / "cnf.INI");
     ini << "[COMTypeTRK]\r\n";
     for (int post = 1; post < 30; ++post) {
@@ -53,12 +73,22 @@ class WindowsDirectory : public ::testing::Environment {
           << "COM_" << post << "_IMPL=" << int{PostSetup(post).impulsesPerLitre} << "\r\n";
     }
     ini.close();
+#if !defined(_WIN32)
     ASSERT_EQ(setenv("WINDIR", dir_.c_str(), 1), 0);
+#endif
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+#if defined(_WIN32)
+    std::filesystem::remove(dir_ / "cnf.INI");
+    if (saved_) std::filesystem::rename(dir_ / "cnf.INI.vu30-e2e", dir_ / "cnf.INI");
+#else
+    std::filesystem::remove_all(dir_);
+#endif
+  }
 
  private:
   std::filesystem::path dir_;
+  bool saved_ = false;
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowsDirectory);
 
@@ -79,7 +109,7 @@ class Station {
       sim_.ConfigurePost(post, PostSetup(post));
       for (int n = 1; n <= 4; ++n) sim_.SetCounter(post, n, 1000000LL * post + 10000LL * n);
     }
-    driver_ = GetVU30(0, nullptr, sim_.Dispatcher());
+    driver_ = host::HostGetVU30(&GetVU30, 0, nullptr, sim_.Dispatcher());
     for (int post = 1; post <= posts; ++post) t().OpenPost(driver_, post);
   }
   ~Station() {
@@ -89,7 +119,8 @@ class Station {
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  const Vu30DriverTable& t() const { return *driver_->table; }
+  // The table as a host catches its errors (host_call.h).
+  const Vu30DriverTable& t() const { return *host::HostTable(driver_->table); }
   Vu30Driver* d() const { return driver_; }
   Simulator& sim() { return sim_; }
 

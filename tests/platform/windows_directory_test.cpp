@@ -1,7 +1,12 @@
-// Where the Windows directory lies on POSIX: WINDIR, else /etc/vu30.
+// Where the Windows directory lies: on POSIX WINDIR, else /etc/vu30; on
+// Windows the system's, unless a test points it elsewhere.
 #include "platform/windows_directory.h"
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include <cstdlib>
 #include <optional>
@@ -50,9 +55,17 @@ TEST(WindowsDirectory, JoinPathAddsOneSeparator) {
   EXPECT_EQ(JoinPath("/etc/vu30/", "cnf.INI"), "/etc/vu30/cnf.INI");
 }
 #else
-TEST(WindowsDirectory, IsNotEmpty) {
-  EXPECT_FALSE(WindowsDirectory().empty());
+TEST(WindowsDirectory, IsTheSystemsUnlessATestPointsItElsewhere) {
+  char system[MAX_PATH];
+  const UINT length = GetWindowsDirectoryA(system, sizeof system);
+  ASSERT_TRUE(length > 0 && length < sizeof system);
+  EXPECT_EQ(WindowsDirectory(), std::string(system, length));
+  SetWindowsDirectoryForTests("D:\\station");
+  EXPECT_EQ(WindowsDirectory(), "D:\\station");
+  SetWindowsDirectoryForTests({});
+  EXPECT_EQ(WindowsDirectory(), std::string(system, length));
   EXPECT_EQ(JoinPath("C:\\WINDOWS", "cnf.INI"), "C:\\WINDOWS\\cnf.INI");
+  EXPECT_EQ(JoinPath("C:\\", "cnf.INI"), "C:\\cnf.INI");
 }
 #endif
 

@@ -1,32 +1,32 @@
-// A Windows directory of the test's own: WINDIR points at a fresh temporary
-// directory for the test's lifetime.
+// A Windows directory of the test's own: a fresh temporary directory is the
+// Windows directory for the test's lifetime (see windows_directory_override.h).
 #pragma once
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+
+#include "windows_directory_override.h"
 
 namespace vu30::test {
 
 class TempWindir {
  public:
   TempWindir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vu30-windir-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    if (const char* old = std::getenv("WINDIR")) old_ = old, hadOld_ = true;
-    setenv("WINDIR", dir_.c_str(), 1);
+    static std::atomic<int> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vu30-windir-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    if (!std::filesystem::create_directory(dir_))
+      throw std::runtime_error("no temporary directory");
+    override_ = std::make_unique<WindowsDirectoryOverride>(dir_.string());
   }
   ~TempWindir() {
-    if (hadOld_) {
-      setenv("WINDIR", old_.c_str(), 1);
-    } else {
-      unsetenv("WINDIR");
-    }
+    override_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
@@ -42,11 +42,12 @@ class TempWindir {
     return text.str();
   }
   void WriteIni(const std::string& text) const { std::ofstream(Ini(), std::ios::binary) << text; }
+  // Makes another directory the Windows directory while this one lives.
+  void PointAt(const std::string& directory) { override_->PointAt(directory); }
 
  private:
   std::filesystem::path dir_;
-  std::string old_;
-  bool hadOld_ = false;
+  std::unique_ptr<WindowsDirectoryOverride> override_;
 };
 
 }  // namespace vu30::test

@@ -1,0 +1,31 @@
+# Test runs of the Windows build.
+#
+# The x86_64 build runs its programs under 64-bit Wine: Debian's wine64 loader
+# is called directly (the wine launcher would pick the 32-bit one), in a
+# prefix of the build's own. 32-bit programs cannot run on these machines; the
+# i686 build is checked by its export table only.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND EXISTS /usr/lib/wine/wine64)
+  set(VU30_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of the test runs")
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      ${CMAKE_COMMAND} -E env WINEPREFIX=${VU30_WINEPREFIX} WINEDEBUG=-all
+      "WINEDLLOVERRIDES=mscoree,mshtml=" /usr/lib/wine/wine64)
+  set(VU30_CAN_RUN_WINDOWS_PROGRAMS ON)
+else()
+  set(VU30_CAN_RUN_WINDOWS_PROGRAMS OFF)
+endif()
+
+# One test per test program: each program runs in one Wine process, its
+# output unbuffered so that a crash keeps what was printed before it. This
+# stands in for GoogleTest's discovery, which would start Wine once per test.
+function(gtest_discover_tests target)
+  cmake_parse_arguments(ARG "" "DISCOVERY_TIMEOUT" "PROPERTIES" ${ARGN})
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/windows/unbuffered_output.cpp)
+  if(NOT VU30_CAN_RUN_WINDOWS_PROGRAMS)
+    return()
+  endif()
+  add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
+  set_tests_properties(${target} PROPERTIES TIMEOUT 900)
+  if(ARG_PROPERTIES)
+    set_tests_properties(${target} PROPERTIES ${ARG_PROPERTIES})
+  endif()
+endfunction()

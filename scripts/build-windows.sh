@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Cross-builds the driver for Windows with mingw-w64 and makes the release
+# bundles: per architecture a folder holding vu30.dll (stripped), vu30.h and
+# the runtime DLLs vu30.dll imports, zipped. By default vu30.dll links the
+# compiler's runtime statically, so a host needs nothing beside it but the
+# system's own DLLs; a build with -DVU30_WIN32_CXX_EXCEPTIONS=ON imports the
+# runtime DLLs, which then go into the bundle.
+#   scripts/build-windows.sh               i686 and x86_64
+#   scripts/build-windows.sh x86_64        one architecture
+# Environment: VU30_WINDOWS_BUILD       build folder (default build-windows)
+#              VU30_WINDOWS_TARGETS     what to build (default: everything)
+#              VU30_WINDOWS_CMAKE_ARGS  more CMake options
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+root=${VU30_WINDOWS_BUILD:-build-windows}
+archs=("$@")
+[ ${#archs[@]} -eq 0 ] && archs=(i686 x86_64)
+jobs=$(nproc)
+version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+for arch in "${archs[@]}"; do
+  case "$arch" in
+    i686 | x86_64) ;;
+    *) echo "unknown architecture: $arch (i686, x86_64)" >&2; exit 2 ;;
+  esac
+  toolchain=$PWD/cmake/toolchains/mingw-w64-$arch.cmake
+  triple=$arch-w64-mingw32
+  dir=$root/$arch
+
+  # GoogleTest from Debian's source package, cross-built once per build folder.
+  gtest=$PWD/$dir/googletest
+  if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+    echo "== $arch: GoogleTest"
+    cmake -S /usr/src/googletest -B "$dir/googletest-build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_INSTALL_PREFIX="$gtest" -DBUILD_GMOCK=ON -Dgtest_force_shared_crt=OFF \
+      "${launcher[@]}" >/dev/null
+    cmake --build "$dir/googletest-build" -j"$jobs" >/dev/null
+    cmake --install "$dir/googletest-build" >/dev/null
+  fi
+
+  echo "== $arch: configure and build in $dir/build"
+  cmake -S . -B "$dir/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF \
+    -DGTest_DIR="$gtest/lib/cmake/GTest" "${launcher[@]}" ${VU30_WINDOWS_CMAKE_ARGS:-} >/dev/null
+  # shellcheck disable=SC2086
+  cmake --build "$dir/build" -j"$jobs" ${VU30_WINDOWS_TARGETS:+--target $VU30_WINDOWS_TARGETS}
+
+  bundle=$root/vu30-$version-windows-$arch
+  rm -rf "$bundle" "$bundle.zip"
+  mkdir -p "$bundle"
+  "$triple-strip" -o "$bundle/vu30.dll" "$dir/build/vu30.dll"
+  cp include/vu30.h "$bundle/"
+  # The compiler's runtime DLLs that vu30.dll needs, and those they need.
+  runtime_dirs=("$(dirname "$("$triple-g++-posix" -print-libgcc-file-name)")" "/usr/$triple/lib")
+  for _ in 1 2 3; do
+    for dll in "$bundle"/*.dll; do
+      for name in $("$triple-objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+        [ -e "$bundle/$name" ] && continue
+        for d in "${runtime_dirs[@]}"; do
+          if [ -f "$d/$name" ]; then
+            "$triple-strip" -o "$bundle/$name" "$d/$name"
+            break
+          fi
+        done
+      done
+    done
+  done
+  (cd "$root" && cmake -E tar cf "$(basename "$bundle").zip" --format=zip "$(basename "$bundle")")
+  echo "== $arch: $bundle.zip"
+done
