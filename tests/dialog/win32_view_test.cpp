@@ -21,6 +21,7 @@
 #include "config/port_type_dialog.h"
 #include "config/win32/port_type_dialog_win32.h"
 #include "config/win32/window_placement_win32.h"
+#include "temp_windir.h"
 
 namespace vu30::config {
 namespace {
@@ -185,7 +186,6 @@ class Win32ViewTest : public ::testing::Test {
     PortTypes().MarkInUse(5);
     PortTypes().SetTrkType(5, kTypeFAS);
     PortTypes().SetImpl(5, 40);
-    previousIni_ = ReadFile(ini_);
     WriteFile(ini_, "[Other]\r\nKey=kept\r\n");
     RegDeleteKeyW(HKEY_CURRENT_USER, win32::kPlacementKey);
     AdoptHostWindow(host_.Get());
@@ -198,16 +198,11 @@ class Win32ViewTest : public ::testing::Test {
   ~Win32ViewTest() override {
     COMTypeTRKForm.SetViewFactory(nullptr);
     PortTypes().Reset();
-    if (previousIni_) {
-      WriteFile(ini_, *previousIni_);
-    } else {
-      DeleteFileA(ini_.c_str());
-    }
   }
 
+  vu30::test::TempWindir windir_;  // before ini_: cnf.INI lives in a directory of the test's
   HostWindow host_;
   const std::string ini_ = PortTypeTable::FileName();
-  std::optional<std::string> previousIni_;
 };
 
 TEST_F(Win32ViewTest, MessageShowsTheFormModallyOwnedByTheHostWindow) {
