@@ -14,8 +14,12 @@ constexpr int kBarWidth = 20;
 std::string Bar(double part, double whole) {
   const double share = whole > 0 ? std::clamp(part / whole, 0.0, 1.0) : 0.0;
   const int filled = static_cast<int>(std::lround(share * kBarWidth));
-  return "[" + std::string(static_cast<size_t>(filled), '#') +
-         std::string(static_cast<size_t>(kBarWidth - filled), '.') + "]";
+  // Built in place: GCC 12 warns falsely (-Wrestrict) on "[" + std::string.
+  std::string bar(kBarWidth + 2, '.');
+  bar.front() = '[';
+  bar.back() = ']';
+  std::fill_n(bar.begin() + 1, filled, '#');
+  return bar;
 }
 
 }  // namespace
