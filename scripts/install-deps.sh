@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev fonts-dejavu-core clang-format)
+          qt6-base-dev fonts-dejavu-core clang-format dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do

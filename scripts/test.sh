@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs the test suites: once
 # as built, once under AddressSanitizer with UndefinedBehaviorSanitizer, once
-# under ThreadSanitizer.
-#   scripts/test.sh            all three runs
-#   scripts/test.sh plain      only the plain run (also: address, thread)
+# under ThreadSanitizer; then checks installing and packaging (install).
+#   scripts/test.sh            all runs
+#   scripts/test.sh plain      only the plain run (also: address, thread, install)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(plain address thread)
+[ ${#runs[@]} -eq 0 ] && runs=(plain address thread install)
 jobs=$(nproc)
 
 for run in "${runs[@]}"; do
+  if [ "$run" = install ]; then scripts/test-install.sh; continue; fi
   case "$run" in
     plain) dir=build; opts=(-DVU30_SANITIZE= -DVU30_WITH_QT=ON -DVU30_BUILD_BENCH=ON) ;;
     # Qt's own libraries are not instrumented; the sanitizer runs cover the
@@ -22,7 +23,8 @@ for run in "${runs[@]}"; do
     *) echo "unknown run: $run" >&2; exit 2 ;;
   esac
   echo "== $run: configure and build in $dir"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${opts[@]}" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVU30_WERROR=ON \
+    -DVU30_BUILD_TESTS=ON "${opts[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $run: tests"
   export QT_QPA_PLATFORM=offscreen
