@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Checks the library as a host builder gets it:
-#  1. the library alone, every option off, configures and builds in a clean folder;
+#  1. the library alone, every option off, configures and builds in a clean folder,
+#     and the default options configure where GoogleTest, Google Benchmark and
+#     Qt are missing (hidden from CMake here);
 #  2. `cmake --install` into a temporary prefix installs exactly the expected files;
 #  3. the C example host builds against that tree through find_package(vu30)
 #     and through pkg-config, and runs;
@@ -18,6 +20,10 @@ rm -rf "$dir"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR=lib \
   -DVU30_WITH_QT=OFF -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=OFF -DVU30_WERROR=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)"
+
+echo "== install: default options without the optional dependencies"
+cmake -S . -B "$work/auto" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON | grep 'VU30_'
 
 echo "== install: installed tree"
 prefix=$work/prefix

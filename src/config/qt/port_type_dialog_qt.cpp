@@ -14,7 +14,6 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <algorithm>
-#include <initializer_list>
 
 namespace vu30::config::qt {
 
@@ -164,20 +163,19 @@ void ComTypeTrkDialog::SizeColumns() {
   const QFontMetrics metrics(LV->font());
   const int cellMargin =
       2 * (LV->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, LV) + 1);
-  const auto cellsNeed = [&](std::initializer_list<QString> texts) {
-    int width = 0;
-    for (const QString& text : texts) width = std::max(width, metrics.horizontalAdvance(text));
-    return width + cellMargin;
+  const auto cellNeed = [&](const QString& text) {
+    return metrics.horizontalAdvance(text) + cellMargin;
   };
   int typeCells = 0;
-  for (std::string_view name : kTypeNames) typeCells = std::max(typeCells, cellsNeed({Text(name)}));
+  for (std::string_view name : kTypeNames) typeCells = std::max(typeCells, cellNeed(Text(name)));
   const int portNeed =
-      std::max(header->sectionSizeHint(kColumnPort), cellsNeed({QStringLiteral("30")}));
+      std::max(header->sectionSizeHint(kColumnPort), cellNeed(QStringLiteral("30")));
   const int typeNeed = std::max(header->sectionSizeHint(kColumnType), typeCells);
   const int impulsesNeed =
-      std::max(header->sectionSizeHint(kColumnImpulses), cellsNeed({QStringLiteral("255")}));
+      std::max(header->sectionSizeHint(kColumnImpulses), cellNeed(QStringLiteral("255")));
 
-  // Room for the columns with the vertical scroll bar that 31 ports bring.
+  // Room for the columns beside the 1-pixel caption column and the vertical
+  // scroll bar that 31 ports bring.
   const int room = LV->width() - 2 * LV->frameWidth() - 1 -
                    LV->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, LV);
   const int port = std::max(kPortWidth, portNeed);
