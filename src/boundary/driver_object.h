@@ -3,19 +3,19 @@
 #pragma once
 
 #include <memory>
-#include <type_traits>
 
 #include "driver/zud30.h"
 #include "vu30.h"
 
 namespace vu30::boundary {
 
-struct DriverObject {
-  Vu30Driver abi;  // first: the host reads the table from the object's first word
+// The host holds a pointer to the Vu30Driver base, whose first word is the
+// table; the boundary gets back to the whole object with a static_cast. (A
+// member instead of a base would need standard layout, which a
+// std::unique_ptr member does not give with every compiler.)
+struct DriverObject : Vu30Driver {
   std::unique_ptr<driver::ZUD30> driver;
 };
-static_assert(std::is_standard_layout_v<DriverObject>,
-              "the host's pointer to the object is a pointer to its first member");
 
 // The table every driver object points to.
 const Vu30DriverTable& DriverTable();

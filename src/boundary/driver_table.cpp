@@ -13,8 +13,8 @@ DriverObject& ObjectOf(Vu30Driver* self) {
   if (self == nullptr || self->table != &DriverTable()) {
     throw EVu30Refused("vu30: not a driver object of this library");
   }
-  // The object's first member is the boundary header (standard layout).
-  return *reinterpret_cast<DriverObject*>(self);
+  // Every Vu30Driver that points to our table is the base of a DriverObject.
+  return static_cast<DriverObject&>(*self);
 }
 
 driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }

@@ -42,10 +42,10 @@ extern "C" VU30_EXPORT Vu30Driver* VU30_CALL GetVU30(uint8_t /*ignored*/, void* 
   boundary::CheckDispatcher(dispatcher);
   config::AdoptHostWindow(hostWindow);
   auto object = std::make_unique<boundary::DriverObject>();
-  object->abi.table = &boundary::DriverTable();
+  object->table = &boundary::DriverTable();
   object->driver =
       std::make_unique<driver::ZUD30>(std::make_unique<link::HostDispatcher>(dispatcher));
-  Vu30Driver* handle = &object.release()->abi;  // the host owns it until slot 25
+  Vu30Driver* handle = object.release();  // the host owns it until slot 25
   boundary::gDriverReference.store(handle);
   return handle;
 }
