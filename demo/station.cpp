@@ -22,7 +22,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kIdle = 0xC0;
-constexpr uint32_t kStarted = 0xC8;
 constexpr uint32_t kDoseReleased = 0xD8;  // + nozzle
 constexpr int kAttempts = 25;             // tries of one operation before giving up
 constexpr int kSaleAttempts = 4;          // tries of a sale whose dose a fault cost
