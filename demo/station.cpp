@@ -68,12 +68,16 @@ class PostRunner {
         result_(result),
         rng_(options.seed * 1000 + static_cast<uint64_t>(post)) {
     view_.post = post;
+    const sim::PostConfig setup = Station::PostSetup(post);
+    view_.portType = setup.portType;
+    view_.impulses = setup.impulsesPerLitre;
   }
 
   void Run() {
     try {
       for (int s = 0; s < options_.sales; ++s) RunSale(s);
-      view_.note = "done";
+      // The last sale's line was held back: it is the post's final line.
+      view_.note += ", post done";
     } catch (const std::exception& e) {
       view_.note = std::string("stopped: ") + e.what();
       std::lock_guard lock(resultMu_);
@@ -129,6 +133,7 @@ class PostRunner {
   }
 
   void RunSale(int index) {
+    const bool last = index + 1 == options_.sales;
     const int nozzle = index % sim::PostConfig{}.nozzles + 1;
     const int priceCents = 3000 + static_cast<int>(rng_() % 2000);
     const double price = priceCents / 100.0;
@@ -138,6 +143,7 @@ class PostRunner {
       SaleCheck check;
       check.post = post_;
       check.nozzle = nozzle;
+      check.price = price;
       if ((index + post_) % 2 == 0) {
         const double volume = static_cast<double>(500 + rng_() % 1500) / 100.0;
         t_.PresetVolume(driver_, post_, 0, nozzle, 0, volume);
@@ -148,6 +154,7 @@ class PostRunner {
         t_.PresetMoney(driver_, post_, 0, nozzle, 0, money);
         view_.dose = std::nearbyint(money * 100.0 / price) / 100.0;
         check.preset = Format("%.2f money", money);
+        check.moneyPreset = true;
       }
       view_.sale = index + 1;
       view_.nozzle = nozzle;
@@ -155,7 +162,7 @@ class PostRunner {
       view_.money = 0;
       view_.note = attempt ? "sale repeated" : "";
       Show();
-      if (RunOneSale(check)) return;
+      if (RunOneSale(check, last)) return;
       std::lock_guard lock(resultMu_);
       ++result_.refusedByFaults;
     }
@@ -163,8 +170,9 @@ class PostRunner {
   }
 
   // False when the dose was refused (a fault cost the start); the sale was
-  // still checked and recorded.
-  bool RunOneSale(SaleCheck& check) {
+  // still checked and recorded. The line of the post's last sale is left to
+  // Run, which prints it once, as the post's final line.
+  bool RunOneSale(SaleCheck& check, bool lastSale) {
     const int nozzle = check.nozzle;
     retries_ = 0;
     const size_t salesBefore = sim_.SalesOf(post_).size();
@@ -225,10 +233,11 @@ class PostRunner {
     check.retries = retries_;
     view_.note =
         check.problem.empty() ? (check.dispensed.refused ? "refused" : "sold") : "MISMATCH";
-    Show();
+    const bool done = !check.dispensed.refused || !check.problem.empty();
+    if (!(done && lastSale)) Show();
     std::lock_guard lock(resultMu_);
     result_.sales.push_back(check);
-    return !check.dispensed.refused || !check.problem.empty();
+    return done;
   }
 
   static void Verify(SaleCheck& c) {

@@ -27,6 +27,8 @@ struct StationOptions {
 // What the view shows of one post.
 struct PostView {
   int post = 0;
+  uint8_t portType = 0;  // the post's dispenser type in cnf.INI
+  uint8_t impulses = 0;  // its impulses per litre (used by "FAS" and "ER112")
   int nozzle = 0;
   int sale = 0;  // 1-based number of the sale under way
   uint32_t state = 0xC0;
@@ -42,6 +44,8 @@ struct SaleCheck {
   int post = 0;
   int nozzle = 0;
   std::string preset;
+  bool moneyPreset = false;
+  double price = 0.0;
   double hostVolume = 0.0;
   double hostMoney = 0.0;
   double counterBefore = 0.0;

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs the test suites: once
 # as built, once under AddressSanitizer with UndefinedBehaviorSanitizer, once
-# under ThreadSanitizer; the Windows builds (scripts/test-windows.sh); the
-# fuzz targets and the short soak (scripts/test-fuzz.sh).
+# under ThreadSanitizer; the Windows builds (scripts/test-windows.sh);
+# installing and packaging (scripts/test-install.sh); the fuzz targets and
+# the short soak (scripts/test-fuzz.sh).
 #   scripts/test.sh            all runs
-#   scripts/test.sh plain      only the plain run (also: address, thread, windows, fuzz)
+#   scripts/test.sh plain      only the plain run (also: address, thread, windows, install, fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 runs=("$@")
-[ ${#runs[@]} -eq 0 ] && runs=(plain address thread windows fuzz)
+[ ${#runs[@]} -eq 0 ] && runs=(plain address thread windows install fuzz)
 jobs=$(nproc)
 
 for run in "${runs[@]}"; do
+  if [ "$run" = install ]; then scripts/test-install.sh; continue; fi
   if [ "$run" = fuzz ]; then
     echo "== fuzz: fuzz targets and the short soak"
     scripts/test-fuzz.sh
@@ -29,7 +31,8 @@ for run in "${runs[@]}"; do
     *) echo "unknown run: $run" >&2; exit 2 ;;
   esac
   echo "== $run: configure and build in $dir"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${opts[@]}" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVU30_WERROR=ON \
+    -DVU30_BUILD_TESTS=ON "${opts[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $run: tests"
   export QT_QPA_PLATFORM=offscreen

@@ -4,6 +4,7 @@
 // window shows each post's type and factor as cnf.INI holds them and the
 // driver's state code, refreshed after the driver's dialog closes.
 //
+//   vu30-qt-host --help                     (the options; needs no display)
 //   vu30-qt-host [--library PATH] [--windir DIR] [--posts N]
 //   vu30-qt-host --render-dialog FILE.png   (offscreen; renders the dialog)
 //   vu30-qt-host --render-window FILE.png   (offscreen; renders the main window)
@@ -30,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "dispenser_simulator.h"
@@ -47,28 +47,58 @@ struct Options {
   int posts = 4;
 };
 
-std::optional<Options> ParseArguments(const QStringList& args) {
-  Options options;
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (arg == QLatin1String("--library") && hasValue) {
-      options.library = args[++i].toStdString();
-    } else if (arg == QLatin1String("--windir") && hasValue) {
-      options.windir = args[++i].toStdString();
-    } else if (arg == QLatin1String("--render-dialog") && hasValue) {
-      options.renderFile = args[++i].toStdString();
-    } else if (arg == QLatin1String("--render-window") && hasValue) {
-      options.windowFile = args[++i].toStdString();
-    } else if (arg == QLatin1String("--posts") && hasValue) {
-      bool ok = false;
-      options.posts = args[++i].toInt(&ok);
-      if (!ok || options.posts < 1 || options.posts > 30) return std::nullopt;
+void Usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: vu30-qt-host [options]\n"
+               "A station window on simulated dispensers: loads the driver library, opens the\n"
+               "posts and lets the driver add its entry to the \"ТРК\" menu, which opens the\n"
+               "port type dialog. The window shows each post's type and impulses factor as\n"
+               "cnf.INI holds them and the driver's state code.\n"
+               "\n"
+               "  --library PATH        driver library to load (default %s)\n"
+               "  --posts N             posts to open, 1..30 (default 4)\n"
+               "  --windir DIR          Windows directory: where cnf.INI is read and saved\n"
+               "                        (default $WINDIR, else ~/.local/share/vu30-qt-host)\n"
+               "  --render-dialog FILE  offscreen, with a scratch cnf.INI: save a picture of\n"
+               "                        the port type dialog (PNG) and exit\n"
+               "  --render-window FILE  offscreen, with a scratch cnf.INI: save a picture of\n"
+               "                        the main window (PNG) and exit\n"
+               "  --help                this text\n"
+               "Qt's own options (-platform NAME, -style NAME, ...) are passed on to Qt.\n",
+               VU30_DEFAULT_LIBRARY);
+}
+
+enum class Parsed { Run, Help, Bad };
+
+// Reads the command line before the application object exists, so that
+// --help and mistakes need no display. Single-dash arguments are Qt's own
+// and are left to QApplication, together with their value.
+Parsed ParseArguments(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") return Parsed::Help;
+    if (arg == "--library" && hasValue) {
+      options.library = argv[++i];
+    } else if (arg == "--windir" && hasValue) {
+      options.windir = argv[++i];
+    } else if (arg == "--render-dialog" && hasValue) {
+      options.renderFile = argv[++i];
+    } else if (arg == "--render-window" && hasValue) {
+      options.windowFile = argv[++i];
+    } else if (arg == "--posts" && hasValue) {
+      char* end = nullptr;
+      const char* value = argv[++i];
+      const long posts = std::strtol(value, &end, 10);
+      if (end == value || *end != '\0' || posts < 1 || posts > 30) return Parsed::Bad;
+      options.posts = static_cast<int>(posts);
+    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
+      if (hasValue && argv[i + 1][0] != '-') ++i;  // a Qt option's value
     } else {
-      return std::nullopt;
+      return Parsed::Bad;
     }
   }
-  return options;
+  return Parsed::Run;
 }
 
 std::string CnfIni() {
@@ -264,22 +294,21 @@ bool RenderDialog(HostWindow& window, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool render = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    render = render || arg == "--render-dialog" || arg == "--render-window";
+  Options options;
+  switch (ParseArguments(argc, argv, options)) {
+    case Parsed::Help:
+      Usage(stdout);
+      return 0;
+    case Parsed::Bad:
+      Usage(stderr);
+      return 2;
+    case Parsed::Run:
+      break;
   }
+  const bool render = !options.renderFile.empty() || !options.windowFile.empty();
   if (render && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  const std::optional<Options> options = ParseArguments(QApplication::arguments());
-  if (!options) {
-    std::fputs(
-        "usage: vu30-qt-host [--library PATH] [--windir DIR] [--posts 1..30]\n"
-        "       vu30-qt-host --render-dialog FILE.png\n",
-        stderr);
-    return 2;
-  }
 
   // The Windows directory, where cnf.INI lives: given, inherited, or our own.
   QTemporaryDir scratch;
@@ -293,8 +322,8 @@ int main(int argc, char** argv) {
         "COM_3_TYPE=2\r\nCOM_3_IMPL=100\r\nCOM_4_TYPE=3\r\nCOM_4_IMPL=25\r\n");
     file.close();
     qputenv("WINDIR", scratch.path().toLocal8Bit());
-  } else if (!options->windir.empty()) {
-    qputenv("WINDIR", QByteArray::fromStdString(options->windir));
+  } else if (!options.windir.empty()) {
+    qputenv("WINDIR", QByteArray::fromStdString(options.windir));
   } else if (qEnvironmentVariableIsEmpty("WINDIR")) {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(dir);
@@ -302,21 +331,21 @@ int main(int argc, char** argv) {
   }
 
   try {
-    const Library library(options->library);
+    const Library library(options.library);
     vu30::sim::SimOptions simOptions;
     simOptions.baud = 0;  // instant frames: the window stays responsive
     vu30::sim::Simulator sim(simOptions);
-    HostWindow window(*options, sim);
+    HostWindow window(options, sim);
     window.Start(library);
     int result = 0;
     if (render) {
-      if (!options->renderFile.empty()) {
-        result = RenderDialog(window, QString::fromStdString(options->renderFile)) ? 0 : 1;
+      if (!options.renderFile.empty()) {
+        result = RenderDialog(window, QString::fromStdString(options.renderFile)) ? 0 : 1;
       }
-      if (!options->windowFile.empty()) {
+      if (!options.windowFile.empty()) {
         window.show();
         window.Refresh();
-        if (!window.grab().save(QString::fromStdString(options->windowFile))) result = 1;
+        if (!window.grab().save(QString::fromStdString(options.windowFile))) result = 1;
       }
     } else {
       window.show();

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <type_traits>
 
 #include "driver/zud30.h"
 #include "vu30.h"

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFont>
+#include <QFontInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <functional>
@@ -28,6 +31,26 @@ namespace vu30::config {
 namespace {
 
 using qt::ComTypeTrkDialog;
+
+// Every column header is whole, the columns fit beside a vertical scroll bar,
+// the port column is at least 65 pixels wide and the type combo lies over the
+// type column.
+void ExpectColumnsFit(const ComTypeTrkDialog& d) {
+  const QTreeWidget* lv = d.LV;
+  const QHeaderView* header = lv->header();
+  for (int column = 1; column <= 3; ++column) {
+    EXPECT_LE(header->sectionSizeHint(column), lv->columnWidth(column)) << "column " << column;
+  }
+  const int room = lv->width() - 2 * lv->frameWidth() -
+                   lv->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lv);
+  EXPECT_LE(
+      lv->columnWidth(0) + lv->columnWidth(1) + lv->columnWidth(2) + header->sectionSizeHint(3),
+      room);
+  EXPECT_GE(lv->columnWidth(1), 65);
+  const int typeLeft = lv->x() + lv->frameWidth() + lv->columnWidth(0) + lv->columnWidth(1);
+  EXPECT_NEAR(d.cbType->x(), typeLeft, 4);
+  EXPECT_GE(d.cbType->x() + d.cbType->width(), typeLeft + lv->columnWidth(2));
+}
 
 class QtViewTest : public ::testing::Test {
  protected:
@@ -77,8 +100,14 @@ TEST_F(QtViewTest, MessageShowsTheFormModallyAsTheHostWindowsChild) {
     EXPECT_EQ(lv->headerItem()->text(2), QStringLiteral("Тип ТРК"));
     EXPECT_EQ(lv->headerItem()->text(3), QStringLiteral("Имп/л"));
     EXPECT_EQ(lv->columnWidth(0), 1);
-    EXPECT_EQ(lv->columnWidth(1), 65);
-    EXPECT_EQ(lv->columnWidth(2), 120);
+    ExpectColumnsFit(d);
+    // DejaVu Sans, the face of a fresh Debian machine, is far wider than
+    // Tahoma: the columns follow the font and no header is cut.
+    QFont dejaVu(QStringLiteral("DejaVu Sans"));
+    dejaVu.setPixelSize(13);
+    ASSERT_EQ(QFontInfo(dejaVu).family(), QStringLiteral("DejaVu Sans"));
+    lv->setFont(dejaVu);
+    ExpectColumnsFit(d);
     EXPECT_EQ(lv->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(lv->editTriggers(), QAbstractItemView::NoEditTriggers);
     ASSERT_EQ(lv->topLevelItemCount(), 2);

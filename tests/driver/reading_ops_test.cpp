@@ -1,5 +1,6 @@
 // Running and final figures, the plausibility guard, the over-dose
 // bookkeeping, counters, state codes, the capability table.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -12,17 +13,17 @@ namespace {
 using Digits = std::vector<uint8_t>;
 
 // A running-figure reply: position 0, five volume digits, one more digit.
-Digits Running(Digits volume) {
-  Digits d{0};
-  d.insert(d.end(), volume.begin(), volume.end());
-  d.push_back(0);
+// (Sized first and copied: GCC 12 at -O3 warns falsely on inserting into a
+// one-digit vector.)
+Digits Running(const Digits& volume) {
+  Digits d(volume.size() + 2, 0);
+  std::copy(volume.begin(), volume.end(), d.begin() + 1);
   return d;
 }
 // A final-figure reply: position 0, five volume digits, eight more digits.
-Digits Final(Digits volume) {
-  Digits d{0};
-  d.insert(d.end(), volume.begin(), volume.end());
-  d.resize(14, 0);
+Digits Final(const Digits& volume) {
+  Digits d(std::max<size_t>(14, volume.size() + 1), 0);
+  std::copy(volume.begin(), volume.end(), d.begin() + 1);
   return d;
 }
 

@@ -1,6 +1,7 @@
 #include "config/qt/port_type_dialog_qt.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace vu30::config::qt {
 
@@ -56,11 +58,9 @@ ComTypeTrkDialog::ComTypeTrkDialog(TCOMTypeTRKForm& form, QWidget* owner)
       {QString(), QStringLiteral("COM-порт"), QStringLiteral("Тип ТРК"), QStringLiteral("Имп/л")});
   LV->header()->setMinimumSectionSize(1);
   LV->setColumnWidth(kColumnCaption, 1);
-  LV->setColumnWidth(kColumnPort, 65);
-  LV->setColumnWidth(kColumnType, 120);
-  // The impulses column keeps a list view's usual default width of 50 and
-  // takes whatever room is left, so the four columns fit without scrolling.
-  LV->setColumnWidth(kColumnImpulses, 50);
+  // The impulses column takes whatever room is left, so the four columns fit
+  // without scrolling; SizeColumns (below, once the editors exist) sets the
+  // other widths.
   LV->header()->setStretchLastSection(true);
   LV->setRootIsDecorated(false);
   LV->setItemsExpandable(false);
@@ -106,6 +106,9 @@ ComTypeTrkDialog::ComTypeTrkDialog(TCOMTypeTRKForm& form, QWidget* owner)
   edImp->hide();
   edImp->installEventFilter(this);
 
+  SizeColumns();
+  LV->installEventFilter(this);  // a new font sizes the columns again
+
   // The editors lie over the list.
   cbType->raise();
   edImp->raise();
@@ -150,7 +153,54 @@ void ComTypeTrkDialog::showEvent(QShowEvent* e) {
   if (!e->spontaneous()) Run([this] { form_.FormShow(); });
 }
 
+void ComTypeTrkDialog::SizeColumns() {
+  // Widths of 65 and 120 suit Tahoma; other faces (DejaVu Sans on a fresh
+  // Linux machine) are wider, so every width is measured with the list's
+  // font and the style's margins rather than assumed.
+  constexpr int kPortWidth = 65;
+  constexpr int kTypeWidth = 120;
+  constexpr int kImpulsesWidth = 50;  // a list view's usual default width
+  QHeaderView* header = LV->header();
+  const QFontMetrics metrics(LV->font());
+  const int cellMargin =
+      2 * (LV->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, LV) + 1);
+  const auto cellNeed = [&](const QString& text) {
+    return metrics.horizontalAdvance(text) + cellMargin;
+  };
+  int typeCells = 0;
+  for (std::string_view name : kTypeNames) typeCells = std::max(typeCells, cellNeed(Text(name)));
+  const int portNeed =
+      std::max(header->sectionSizeHint(kColumnPort), cellNeed(QStringLiteral("30")));
+  const int typeNeed = std::max(header->sectionSizeHint(kColumnType), typeCells);
+  const int impulsesNeed =
+      std::max(header->sectionSizeHint(kColumnImpulses), cellNeed(QStringLiteral("255")));
+
+  // Room for the columns beside the 1-pixel caption column and the vertical
+  // scroll bar that 31 ports bring.
+  const int room = LV->width() - 2 * LV->frameWidth() - 1 -
+                   LV->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, LV);
+  const int port = std::max(kPortWidth, portNeed);
+  // The type column gives up room beyond its own need to the impulses column.
+  const int type = std::max(typeNeed, std::min(kTypeWidth, room - port - impulsesNeed));
+  LV->setColumnWidth(kColumnPort, port);
+  LV->setColumnWidth(kColumnType, type);
+  LV->setColumnWidth(kColumnImpulses, std::max(kImpulsesWidth, impulsesNeed));
+
+  // The editors keep their places relative to the columns (72 and 202 with
+  // the widths of 65 and 120).
+  const int typeShift = port - kPortWidth;
+  const int impulsesShift = typeShift + type - kTypeWidth;
+  cbType->setGeometry(72 + typeShift, cbType->y(), 124 + type - kTypeWidth, cbType->height());
+  const int spinLeft = 202 + impulsesShift;
+  const int listRight = LV->x() + LV->width();
+  edImp->setGeometry(spinLeft, edImp->y(), std::min(49, listRight - spinLeft), edImp->height());
+}
+
 bool ComTypeTrkDialog::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == LV && e->type() == QEvent::FontChange) {
+    SizeColumns();
+    return false;
+  }
   if (watched == LV->viewport() && e->type() == QEvent::MouseButtonRelease) {
     const int x = static_cast<QMouseEvent*>(e)->position().toPoint().x();
     Run([this, x] { form_.LVMouseUp(x); });

@@ -44,6 +44,13 @@ class ComTypeTrkDialog : public QDialog {
   QFrame* Bevel1 = nullptr;
   QSpinBox* edImp = nullptr;
 
+  // Sizes the list's columns for the font it really got: the port and type
+  // columns keep their widths of 65 and 120 pixels unless their header or
+  // cell texts need more, the impulses column takes the rest, and the
+  // in-place editors follow the columns they edit. Called on construction;
+  // again whenever the list's font changes.
+  void SizeColumns();
+
  protected:
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;

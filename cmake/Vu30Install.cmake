@@ -1,0 +1,43 @@
+# What `cmake --install` puts under the prefix, in two components:
+#   runtime      the shared library with its soname link
+#   development  vu30.h, the link libvu30.so, the CMake package (find_package(vu30)
+#                and vu30::vu30) and vu30.pc for pkg-config
+include(CMakePackageConfigHelpers)
+
+set(VU30_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vu30)
+
+install(TARGETS vu30 EXPORT vu30Targets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                NAMELINK_COMPONENT development
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/include/vu30.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT development)
+
+install(EXPORT vu30Targets NAMESPACE vu30:: DESTINATION ${VU30_CMAKE_PACKAGE_DIR}
+        COMPONENT development)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/vu30Config.cmake.in
+                              ${PROJECT_BINARY_DIR}/vu30Config.cmake
+                              INSTALL_DESTINATION ${VU30_CMAKE_PACKAGE_DIR})
+# The soname changes with the major version; so does compatibility.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/vu30ConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/vu30Config.cmake ${PROJECT_BINARY_DIR}/vu30ConfigVersion.cmake
+        DESTINATION ${VU30_CMAKE_PACKAGE_DIR} COMPONENT development)
+
+# vu30.pc finds the prefix from its own place (${pcfiledir}), so the tree
+# works wherever it is installed (cmake --install --prefix, DESTDIR, a package).
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(VU30_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(VU30_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(VU30_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+else()
+  file(RELATIVE_PATH vu30_pc_up "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
+  string(REGEX REPLACE "/$" "" vu30_pc_up "${vu30_pc_up}")
+  set(VU30_PC_PREFIX "\${pcfiledir}/${vu30_pc_up}")
+  set(VU30_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  set(VU30_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30.pc.in ${PROJECT_BINARY_DIR}/vu30.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vu30.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT development)

@@ -1,0 +1,30 @@
+# Debian packages from the install components (cpack -G DEB; scripts/package.sh):
+#   libvu30-<soname>  the runtime library; its dependencies come from dpkg-shlibdeps
+#   libvu30-dev       header, link, CMake package and vu30.pc; needs the runtime
+#                     package of the same version
+set(CPACK_PACKAGE_NAME vu30)
+set(CPACK_PACKAGE_VENDOR "vu30 developers")
+set(CPACK_PACKAGE_CONTACT "vu30 developers <vu30@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_COMPONENTS_ALL runtime development)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+
+set(vu30_runtime_package libvu30-${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${vu30_runtime_package})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+    "Trovelheim fuel dispenser driver: the shared library a station host loads (GetVU30)")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvu30-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${vu30_runtime_package} (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+    "Trovelheim fuel dispenser driver: header vu30.h, CMake package and pkg-config file")
+
+include(CPack)

@@ -1,0 +1,223 @@
+/*
+ * vu30-example-host: the smallest station host, in plain C.
+ *
+ * It brings a port dispatcher of its own that plays one dispenser on post 1,
+ * hands it to GetVU30, opens the post, sets a nozzle's price and reads the
+ * nozzle's totalizer counter, then destroys the driver. It prints what it did
+ * and what the dispenser saw, and exits 0 when the two agree.
+ *
+ * Errors: the driver reports a failed exchange (ESerialIO) and a refused
+ * argument (EVu30Refused) as C++ exceptions, which C cannot catch. A C host
+ * therefore passes only arguments the driver accepts (post 1..30, nozzle 1..8,
+ * price 0..99.99, ...) and a dispatcher whose Transact returns 0; a host that
+ * must live with failing lines makes its calls through a small C++ layer that
+ * catches std::exception. Here the dispatcher is this program's own and never
+ * fails, and every argument is a valid one.
+ *
+ * The driver reads its port types from cnf.INI in $WINDIR (else /etc/vu30);
+ * without the file every port has the default type, which this dispenser
+ * answers like.
+ */
+#include <stdio.h>
+#include <string.h>
+#include <vu30.h>
+
+#define POST 1
+#define NOZZLE 2
+#define CHANNELS 31 /* channels 1..30 */
+
+/* ---- the line coding: one digit per byte, as four complementary bit pairs */
+
+static uint8_t EncodeDigit(uint8_t digit) {
+  uint8_t line = 0;
+  for (int bit = 0; bit < 4; ++bit) line = (uint8_t)((line << 2) | ((digit >> bit) & 1 ? 1 : 2));
+  return line;
+}
+
+static int IsLineByte(uint8_t line) {
+  for (int pair = 0; pair < 4; ++pair) {
+    const int lower = (line >> (2 * pair)) & 1;
+    const int upper = (line >> (2 * pair + 1)) & 1;
+    if (lower == upper) return 0;
+  }
+  return 1;
+}
+
+static uint8_t DecodeLineByte(uint8_t line) {
+  /* Bit pair k (from the top) carries digit bit k in its lower bit. */
+  uint8_t digit = 0;
+  for (int bit = 0; bit < 4; ++bit) digit |= (uint8_t)(((line >> (6 - 2 * bit)) & 1) << bit);
+  return digit;
+}
+
+/* ---- the dispatcher: one dispenser behind channel POST */
+
+typedef struct Dispenser {
+  Vu30Dispatcher base; /* first: the driver sees this as its dispatcher */
+  Vu30BoundMethod checker[CHANNELS];
+  uint8_t status[CHANNELS];
+  int32_t error[CHANNELS];
+  int priceHundredths[9]; /* per nozzle, as the driver last sent it; -1: none */
+  long long counter[9];   /* per nozzle, litres x 100 */
+  int frames;             /* requests answered */
+} Dispenser;
+
+static Dispenser* Self(Vu30Dispatcher* self) { return (Dispenser*)self; }
+
+static int ValidChannel(uint8_t channel) { return channel >= 1 && channel < CHANNELS; }
+
+static int32_t VU30_CALL GetChannelError(Vu30Dispatcher* self, uint8_t channel) {
+  return ValidChannel(channel) ? Self(self)->error[channel] : -1;
+}
+
+static void VU30_CALL SetChannelError(Vu30Dispatcher* self, uint8_t channel, int32_t code) {
+  if (ValidChannel(channel)) Self(self)->error[channel] = code;
+}
+
+static void VU30_CALL SetChannelStatus(Vu30Dispatcher* self, uint8_t channel, uint8_t status) {
+  if (ValidChannel(channel)) Self(self)->status[channel] = status;
+}
+
+static uint8_t VU30_CALL GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
+  return ValidChannel(channel) ? Self(self)->status[channel] : VU30_LINK_FAILED;
+}
+
+static int32_t VU30_CALL ConfigureChannel(Vu30Dispatcher* self, uint8_t post, int32_t mode,
+                                          uint32_t lineSettings) {
+  (void)self;
+  printf("  dispatcher: channel %u configured (mode %d, line settings 0x%08X)\n", post, mode,
+         lineSettings);
+  return 0;
+}
+
+static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
+                                      Vu30BoundMethod method) {
+  if (ValidChannel(channel)) Self(self)->checker[channel] = method;
+}
+
+/* This dispenser sends no messages of its own: the hook and the post's
+ * initialisation handler are accepted and not called. */
+static void VU30_CALL IgnoreCallback(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
+  (void)self;
+  (void)post;
+  (void)method;
+}
+
+/* The dispenser's answer to a request, as digits; returns their number. */
+static int Answer(Dispenser* d, const uint8_t* request, int length, uint8_t* digits) {
+  int n = 0;
+  if (length == 6 && request[0] == 2 && request[1] < 8) { /* price: 2, nozzle index, 4 digits */
+    d->priceHundredths[request[1] + 1] =
+        request[2] * 1000 + request[3] * 100 + request[4] * 10 + request[5];
+  } else if (length == 2 && request[0] == 3 && request[1] < 8) { /* counter of a nozzle */
+    long long value = d->counter[request[1] + 1];
+    digits[n++] = 3;
+    for (int i = 10; i >= 1; --i) {
+      digits[i] = (uint8_t)(value % 10);
+      value /= 10;
+    }
+    n += 10;
+    digits[n++] = request[1];
+  } else if (length == 2 && request[0] == 11) { /* state: idle, no nozzle lifted */
+    digits[n++] = 11;
+    digits[n++] = 1;
+    digits[n++] = 0;
+  }
+  return n;
+}
+
+static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
+                                  const uint8_t* request, uint8_t requestLength, uint8_t* reply,
+                                  uint8_t replyLength, uint8_t replyType) {
+  Dispenser* d = Self(self);
+  uint8_t digits[255];
+  uint8_t answer[255];
+  (void)lineAddress; /* one dispenser: every line address reaches it */
+  (void)replyType;   /* it knows each request's reply by the command digit */
+  if (!ValidChannel(channel) || channel != POST) return 1; /* no dispenser on that line */
+  for (int i = 0; i < requestLength; ++i) {
+    if (!IsLineByte(request[i])) return 2;
+    digits[i] = DecodeLineByte(request[i]);
+  }
+  ++d->frames;
+  const int n = Answer(d, digits, requestLength, answer);
+  if (replyLength == 0) { /* a frame that awaits no reply */
+    d->status[channel] = VU30_LINK_GOOD;
+    return 0;
+  }
+  if (n + 1 > replyLength || reply == NULL) return 3; /* the answer does not fit */
+  /* The reply: the coded digits closed by a zero byte, checked and decoded in
+   * place by the checker the driver registered for the channel. */
+  for (int i = 0; i < n; ++i) reply[i] = EncodeDigit(answer[i]);
+  reply[n] = 0;
+  uint8_t count = (uint8_t)(n + 1);
+  uint8_t expected = replyLength;
+  Vu30CheckReplyFn check = NULL;
+  memcpy(&check, &d->checker[channel].code, sizeof check); /* code pointer from the bound method */
+  if (check == NULL) return 4;
+  check(d->checker[channel].data, channel, reply, 0, &count, &expected);
+  return 0;
+}
+
+static const Vu30DispatcherTable kDispatcherTable = {
+    .GetChannelError = GetChannelError,
+    .SetChannelError = SetChannelError,
+    .SetChannelStatus = SetChannelStatus,
+    .GetChannelStatus = GetChannelStatus,
+    .ConfigureChannel = ConfigureChannel,
+    .Transact = Transact,
+    .SetReplyChecker = SetReplyChecker,
+    .SetMessageHook = IgnoreCallback,
+    .SetPostInit = IgnoreCallback,
+};
+
+/* ---- the host */
+
+int main(void) {
+  static Dispenser dispenser; /* zeroed; lives longer than the driver */
+  dispenser.base.table = &kDispatcherTable;
+  for (int nozzle = 1; nozzle <= 8; ++nozzle) {
+    dispenser.priceHundredths[nozzle] = -1;
+    dispenser.counter[nozzle] = 100000LL * nozzle + 4321; /* e.g. 2043.21 L on nozzle 2 */
+  }
+
+  printf("vu30 example host (C)\n");
+  Vu30Driver* driver = GetVU30(0, NULL, &dispenser.base);
+  if (driver == NULL) {
+    printf("GetVU30 returned no driver\n");
+    return 1;
+  }
+  const Vu30DriverTable* t = driver->table;
+
+  uint8_t info[VU30_DRIVER_INFO_SIZE];
+  t->GetDriverInfo(info, driver);
+  /* The identity is in code page 1251; its version part before '#' is ASCII. */
+  int versionLength = 0;
+  while (versionLength < info[0] && info[1 + versionLength] != '#') ++versionLength;
+  printf("driver %.*s\n", versionLength, (const char*)&info[1]);
+
+  t->OpenPost(driver, POST);
+  printf("post %d opened\n", POST);
+
+  const double price = 52.30;
+  t->SetPrice(driver, POST, 0, NOZZLE, 0, 0, price);
+  const int priceOk =
+      t->GetLinkStatus(driver, POST) == VU30_LINK_GOOD && dispenser.priceHundredths[NOZZLE] == 5230;
+  printf("price of nozzle %d set to %.2f; the dispenser holds %d.%02d\n", NOZZLE, price,
+         dispenser.priceHundredths[NOZZLE] / 100, dispenser.priceHundredths[NOZZLE] % 100);
+
+  double counter = 0.0;
+  double second = 0.0;
+  t->ReadCounter(driver, POST, 0, NOZZLE, &counter, &second, 0, 0);
+  const long long expected = dispenser.counter[NOZZLE];
+  const int counterOk = t->GetLinkStatus(driver, POST) == VU30_LINK_GOOD &&
+                        (long long)(counter * 100.0 + 0.5) == expected;
+  printf("counter of nozzle %d: %.2f L; the dispenser holds %lld.%02lld L\n", NOZZLE, counter,
+         expected / 100, expected % 100);
+
+  printf("post %d state code 0x%02X, %d frames exchanged\n", POST,
+         (unsigned)t->GetPumpState(driver, POST, 0), dispenser.frames);
+  t->Destroy(driver);
+  printf("driver destroyed: %s\n", priceOk && counterOk ? "all agree" : "MISMATCH");
+  return priceOk && counterOk ? 0 : 1;
+}

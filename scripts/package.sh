@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the Debian packages of the library with CPack:
+#   libvu30-<soname>_<version>_<arch>.deb  the shared library
+#   libvu30-dev_<version>_<arch>.deb       vu30.h, the CMake package, vu30.pc
+# into <build-dir>/packages (default build-package/packages) and lists them.
+#   scripts/package.sh [build-dir]
+# Install them with: apt-get install ./build-package/packages/*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build-package}
+
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=OFF >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target vu30
+rm -rf "$dir/packages"
+(cd "$dir" && cpack -G DEB -B "$PWD/packages" >/dev/null)
+rm -rf "$dir/packages/_CPack_Packages"
+for deb in "$dir"/packages/*.deb; do
+  echo "== $deb"
+  dpkg-deb -f "$deb" Package Version Architecture Depends
+done

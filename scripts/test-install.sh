@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Checks the library as a host builder gets it:
+#  1. the library alone, every option off, configures and builds in a clean folder,
+#     and the default options configure where GoogleTest, Google Benchmark and
+#     Qt are missing (hidden from CMake here);
+#  2. `cmake --install` into a temporary prefix installs exactly the expected files;
+#  3. the C example host builds against that tree through find_package(vu30)
+#     and through pkg-config, and runs;
+#  4. scripts/package.sh builds the .deb packages; their contents are listed and
+#     the example builds and runs against them, unpacked.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=build-install
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cflags="-Wall -Wextra -Wpedantic -Werror"
+
+echo "== install: the library alone, every option off, in a clean $dir"
+rm -rf "$dir"
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR=lib \
+  -DVU30_WITH_QT=OFF -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=OFF -DVU30_WERROR=ON >/dev/null
+cmake --build "$dir" -j"$(nproc)"
+
+echo "== install: default options without the optional dependencies"
+cmake -S . -B "$work/auto" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+  -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON | grep 'VU30_'
+
+echo "== install: installed tree"
+prefix=$work/prefix
+cmake --install "$dir" --prefix "$prefix" >/dev/null
+actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sort)
+expected=$(sort <<'LIST'
+./include/vu30.h
+./lib/libvu30.so
+./lib/libvu30.so.2
+./lib/libvu30.so.2.41
+./lib/cmake/vu30/vu30Config.cmake
+./lib/cmake/vu30/vu30ConfigVersion.cmake
+./lib/cmake/vu30/vu30Targets.cmake
+./lib/cmake/vu30/vu30Targets-relwithdebinfo.cmake
+./lib/pkgconfig/vu30.pc
+LIST
+)
+echo "$actual"
+if [ "$actual" != "$expected" ]; then
+  echo "the installed tree differs from the expected one:" >&2
+  diff <(echo "$expected") <(echo "$actual") >&2 || true
+  exit 1
+fi
+[ "$(readlink "$prefix/lib/libvu30.so")" = libvu30.so.2 ]
+[ "$(readlink "$prefix/lib/libvu30.so.2")" = libvu30.so.2.41 ]
+objdump -p "$prefix/lib/libvu30.so.2.41" | grep -q 'SONAME *libvu30.so.2$'
+
+# example <prefix> <label>: builds the C example both ways against <prefix> and runs it.
+example() {
+  local p=$1 label=$2
+  echo "== install: example host via find_package ($label)"
+  cmake -S examples -B "$work/example-$label" -G Ninja -DCMAKE_PREFIX_PATH="$p" \
+    -DCMAKE_C_FLAGS="$cflags" >/dev/null
+  cmake --build "$work/example-$label"
+  WINDIR=$work "$work/example-$label/vu30-example-host"
+
+  echo "== install: example host via pkg-config ($label)"
+  local pc
+  pc=$(dirname "$(find "$p" -name vu30.pc)")
+  # shellcheck disable=SC2046
+  cc -std=c11 $cflags examples/example_host.c \
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30) -o "$work/example-$label-pc"
+  WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30) \
+    "$work/example-$label-pc"
+}
+example "$prefix" installed
+
+echo "== install: Debian packages"
+scripts/package.sh "$dir-package"
+mkdir "$work/deb"
+for deb in "$dir-package"/packages/*.deb; do
+  echo "-- dpkg-deb -c $deb"
+  dpkg-deb -c "$deb"
+  dpkg-deb -x "$deb" "$work/deb"
+done
+example "$work/deb/usr" deb
+echo "== install: ok"
