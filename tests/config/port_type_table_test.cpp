@@ -216,8 +216,13 @@ TEST_F(PortTypeTableTest, ChangesReachTheTableOnlyWithTheFileInOneWrite) {
   ASSERT_TRUE(table_.Save(Path(), {{2, 1, 60}, {4, 3, 20}}));
   EXPECT_EQ(table_.TrkType(2), 1);
   EXPECT_EQ(table_.Impl(4), 20);
-  EXPECT_EQ(ReadBytes(Path()),
-            "[COMTypeTRK]\nCOM_2_TYPE=1\nCOM_2_IMPL=60\nCOM_4_TYPE=3\nCOM_4_IMPL=20\n");
+#if defined(_WIN32)
+  const std::string eol = "\r\n";  // a new file takes the platform's line ending
+#else
+  const std::string eol = "\n";
+#endif
+  EXPECT_EQ(ReadBytes(Path()), "[COMTypeTRK]" + eol + "COM_2_TYPE=1" + eol + "COM_2_IMPL=60" + eol +
+                                   "COM_4_TYPE=3" + eol + "COM_4_IMPL=20" + eol);
 }
 
 TEST_F(PortTypeTableTest, SavedTableLoadsBack) {
