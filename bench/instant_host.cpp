@@ -72,7 +72,11 @@ void VU30_CALL InstantDispatcher::SetChannelStatus(Vu30Dispatcher* self, uint8_t
   From(self).status_[channel].store(status, std::memory_order_relaxed);
 }
 uint8_t VU30_CALL InstantDispatcher::GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
-  return From(self).status_[channel].load(std::memory_order_relaxed);
+  InstantDispatcher& d = From(self);
+  if (channel >= 1 && channel <= kPosts) {
+    d.statusReadNs_[channel].store(NowNs(), std::memory_order_relaxed);
+  }
+  return d.status_[channel].load(std::memory_order_relaxed);
 }
 int32_t VU30_CALL InstantDispatcher::ConfigureChannel(Vu30Dispatcher*, uint8_t, int32_t, uint32_t) {
   return 0;
@@ -84,7 +88,11 @@ int32_t VU30_CALL InstantDispatcher::Transact(Vu30Dispatcher* self, uint8_t chan
   InstantDispatcher& d = From(self);
   if (channel < 1 || channel > kPosts) return 1;
   // The worker's answer has reached the line.
-  if (lineAddress > 32) d.RecordAnswer(channel);
+  if (lineAddress > 32) {
+    d.RecordAnswer(channel);
+  } else {
+    d.syncTransactNs_[channel].store(NowNs(), std::memory_order_relaxed);
+  }
   if (replyLength == 0 || reply == nullptr) return 0;
   // A well-formed reply of the awaited length: the address digit, zeros, the
   // closing zero; a one-byte reply is the bare acknowledgement 0.

@@ -49,6 +49,16 @@ class InstantDispatcher {
   // Records an answer of post now.
   void RecordAnswer(int post);
 
+  // A host's (synchronous) request on a channel: when its Transact began, and
+  // when the driver next asked for the channel's status, which it does once
+  // the pause after the exchange is over.
+  int64_t SyncTransactNs(int channel) const {
+    return syncTransactNs_[static_cast<size_t>(channel)].load(std::memory_order_relaxed);
+  }
+  int64_t StatusReadNs(int channel) const {
+    return statusReadNs_[static_cast<size_t>(channel)].load(std::memory_order_relaxed);
+  }
+
  private:
   struct Handle {
     Vu30Dispatcher base;
@@ -81,6 +91,8 @@ class InstantDispatcher {
   std::array<Vu30BoundMethod, kPosts + 1> hooks_{};
 
   std::array<std::atomic<int64_t>, kPosts + 1> answerNs_{};
+  std::array<std::atomic<int64_t>, kPosts + 1> syncTransactNs_{};
+  std::array<std::atomic<int64_t>, kPosts + 1> statusReadNs_{};
   std::atomic<int> answers_{0};
   std::atomic<int> target_{0};
   std::mutex answersMu_;
