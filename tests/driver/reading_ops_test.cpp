@@ -50,6 +50,26 @@ TEST_F(DriverTest, RunningFiguresInHundredthsOrImpulses) {
   EXPECT_EQ(dispenser_->Frames().back().replyType, 1);
 }
 
+// Creating another driver object reloads the port types, but a post this
+// driver has opened stays opened: its readings are still counted in impulses.
+// Once its driver is gone, the next load forgets the post.
+TEST_F(DriverTest, ASecondDriverKeepsThePostsTheFirstOpened) {
+  windir_->WriteIni("[COMTypeTRK]\nCOM_2_TYPE=1\nCOM_2_IMPL=50\n");
+  Open(2, config::kTypeFAS, 50);
+  driver_->PresetVolume(2, 1, 50);
+  ReplyWith(Running({0, 0, 5, 0, 0}));
+  double money = 0;
+  {
+    RecordingDispatcher other;
+    driver::ZUD30 second(std::make_unique<link::HostDispatcher>(other.Host()));
+    EXPECT_DOUBLE_EQ(driver_->PollDispense(2, 1, &money), 10.0);  // 500 impulses / 50
+  }
+  driver_.reset();
+  RecordingDispatcher third;
+  driver::ZUD30 next(std::make_unique<link::HostDispatcher>(third.Host()));
+  EXPECT_EQ(config::PortTypes().GetPortType(2), config::kPortNotInUse);
+}
+
 TEST_F(DriverTest, ReadingsRefusedWithoutAWorkerOrWithAZeroImpulsesFactor) {
   double money = 0, volume = 0;
   EXPECT_THROW(driver_->PollDispense(9, 1, &money), EVu30Refused);
