@@ -1,13 +1,3 @@
-# Cross-build for Windows on i686 with mingw-w64 (Debian: g++-mingw-w64-i686-posix).
-# The posix flavour of the compiler is used: it has std::thread and std::mutex.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(VU30_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VU30_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VU30_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${VU30_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${VU30_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Windows on i686, the build station hosts load (Debian: g++-mingw-w64-i686-posix).
+set(VU30_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -130,16 +130,6 @@ ComTypeTrkDialog::ComTypeTrkDialog(TCOMTypeTRKForm& form, QWidget* owner)
   connect(BitBtn3, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void ComTypeTrkDialog::Run(const std::function<void()>& handler) {
-  if (inHandler_) return;
-  inHandler_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{inHandler_};
-  handler();
-}
-
 bool ComTypeTrkDialog::event(QEvent* e) {
   if (e->type() == static_cast<QEvent::Type>(kShowDialogEvent)) {
     form_.WMShowDialog();

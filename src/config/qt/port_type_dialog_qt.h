@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "config/handler_guard.h"
 #include "config/port_type_dialog.h"
 
 class QFrame;
@@ -60,8 +61,8 @@ class ComTypeTrkDialog : public QDialog {
   TCOMTypeTRKForm& form_;
   // Set while a handler runs, so that focus changes it causes (an editor
   // hidden while it has the focus) do not run handlers again.
-  bool inHandler_ = false;
-  void Run(const std::function<void()>& handler);
+  HandlerGuard handlers_;
+  void Run(const std::function<void()>& handler) { handlers_.Run(handler); }
 };
 
 // TCOMTypeTRKView over ComTypeTrkDialog. The dialog is made when first

@@ -197,17 +197,6 @@ LRESULT CALLBACK Win32ComTypeTrkView::WindowProc(HWND hwnd, UINT message, WPARAM
   return view->Handle(message, wParam, lParam);
 }
 
-template <typename Handler>
-void Win32ComTypeTrkView::Run(Handler&& handler) {
-  if (inHandler_) return;
-  inHandler_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{inHandler_};
-  handler();
-}
-
 LRESULT Win32ComTypeTrkView::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case kShowDialogMessage:

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "config/handler_guard.h"
 #include "config/port_type_dialog.h"
 
 namespace vu30::config::win32 {
@@ -68,7 +69,9 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
   // notifications that a handler causes itself (an editor hidden while it
   // has the focus) do not run handlers again.
   template <typename Handler>
-  void Run(Handler&& handler);
+  void Run(Handler&& handler) {
+    handlers_.Run(handler);
+  }
   // Moves a control vertically; its left edge stays.
   void MoveTop(HWND control, int top) const;
   // The next control in the dialog's tab order that can take the focus.
@@ -83,7 +86,7 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
   mutable HFONT listFont_ = nullptr;
   // The control that had the focus when the dialog was last deactivated.
   HWND focusBeforeDeactivation_ = nullptr;
-  bool inHandler_ = false;
+  HandlerGuard handlers_;
   bool modal_ = false;
   ModalResult result_ = ModalResult::kNone;
   // Set while the combo reports a choice from its list: the combo's edit
