@@ -148,11 +148,13 @@ class PostRunner {
         const double volume = static_cast<double>(500 + rng_() % 1500) / 100.0;
         t_.PresetVolume(driver_, post_, 0, nozzle, 0, volume);
         view_.dose = volume;
+        check.doseHundredths = std::llround(volume * 100.0);
         check.preset = Format("%.2f L", volume);
       } else {
         const double money = static_cast<double>(200 + rng_() % 600);
         t_.PresetMoney(driver_, post_, 0, nozzle, 0, money);
         view_.dose = std::nearbyint(money * 100.0 / price) / 100.0;
+        check.doseHundredths = std::llround(view_.dose * 100.0);
         check.preset = Format("%.2f money", money);
         check.moneyPreset = true;
       }
@@ -243,7 +245,9 @@ class PostRunner {
   static void Verify(SaleCheck& c) {
     const sim::Sale& d = c.dispensed;
     auto hundredths = [](double x) { return std::llround(x * 100.0); };
-    if (hundredths(c.hostVolume) != d.volume) {
+    if (!d.refused && d.volume != c.doseHundredths) {
+      c.problem = "the dispenser sold another volume than the preset dose";
+    } else if (hundredths(c.hostVolume) != d.volume) {
       c.problem = "final volume differs from the dispensed volume";
     } else if (hundredths(c.counterAfter - c.counterBefore) != d.volume) {
       c.problem = "counter grew by another amount than the volume";

@@ -45,6 +45,7 @@ struct SaleCheck {
   int nozzle = 0;
   std::string preset;
   bool moneyPreset = false;
+  int64_t doseHundredths = 0;  // the volume preset, or the one the money buys
   double price = 0.0;
   double hostVolume = 0.0;
   double hostMoney = 0.0;

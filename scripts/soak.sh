@@ -53,15 +53,15 @@ end=$(date +%s.%N)
 
 # The audit: the demo's summary table after "Sales checked", one row a sale:
 # post, nozzle, preset (number and unit), volume, money, counter growth,
-# retries, verdict ("ok", "ok (refused after a fault, repeated)" or the
-# mismatch).
+# retries, verdict ("ok", "ok, sold whole 0.01 L: ..." for a money preset,
+# "ok (refused after a fault, repeated)", or the mismatch).
 read -r sold repeated retries bad stopped < <(awk '
   /^Sales checked/ { audit = 1; next }
   audit && /^ *[0-9]+ +[0-9]+ / {
     retries += $8
     verdict = $9; for (i = 10; i <= NF; ++i) verdict = verdict " " $i
-    if (verdict == "ok") sold++
-    else if (verdict ~ /^ok \(refused/) repeated++
+    if (verdict ~ /^ok \(refused/) repeated++
+    else if (verdict ~ /^ok/) sold++
     else bad++
   }
   audit && /^ERROR / { stopped++ }

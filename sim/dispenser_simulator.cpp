@@ -230,6 +230,7 @@ void Simulator::LiftNozzle(int post, int nozzle) {
     p.phase = Phase::PriceRequested;
     p.nozzle = nozzle;
     p.started = false;
+    p.latePriceAnswers = 0;
     Expect(p, Await::Price, {kMsgPriceRequest, static_cast<uint8_t>(nozzle - 1), 0}, Clock::now());
   }
   cv_.notify_all();
@@ -564,6 +565,7 @@ bool Simulator::ActOnWorkerFrame(Post& p, int post, const std::vector<uint8_t>& 
   int64_t price = 0;
   if (!ReadNumber(digits, 2, 5, dose) || !ReadNumber(digits, 7, 4, price)) return true;
   if (p.await == Await::Price) {
+    p.latePriceAnswers = p.sends - 1;
     p.prices[p.nozzle - 1] = static_cast<int>(price);
     p.salePrice = static_cast<int>(price);
     if (p.started) {
@@ -575,6 +577,10 @@ bool Simulator::ActOnWorkerFrame(Post& p, int post, const std::vector<uint8_t>& 
       p.await = Await::None;
     }
   } else if (p.await == Await::Dose) {
+    if (dose == 0 && p.latePriceAnswers > 0) {
+      --p.latePriceAnswers;  // a repeated price request answered late, not the dose
+      return true;
+    }
     StartFlow(p, post, dose, static_cast<int>(price));
   }
   // Any other answer is a late duplicate: acknowledged and ignored.

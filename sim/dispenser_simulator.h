@@ -166,6 +166,10 @@ class Simulator {
     std::vector<uint8_t> message;  // uncoded digits of the outstanding message
     int sends = 0;
     std::chrono::steady_clock::time_point nextSend{};
+    // Answers still owed to price requests that were repeated before the
+    // first answer came: such an answer (five zero dose digits) may arrive
+    // while the dose is awaited, and is then not the dose.
+    int latePriceAnswers = 0;
   };
 
   struct Outgoing {
