@@ -313,11 +313,6 @@ void RecordingDispatcher::SetStatus(uint8_t channel, uint8_t status) {
   status_[channel] = status;
 }
 
-void RecordingDispatcher::SetError(uint8_t channel, int32_t code) {
-  std::lock_guard lock(mutex_);
-  error_[channel] = code;
-}
-
 namespace {
 std::optional<Vu30BoundMethod> Find(const std::map<uint8_t, Vu30BoundMethod>& registry,
                                     uint8_t key) {

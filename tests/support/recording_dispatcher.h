@@ -168,9 +168,8 @@ class RecordingDispatcher {
   // here is not recorded.
   uint8_t Status(uint8_t channel) const;
   int32_t Error(uint8_t channel) const;
-  // Sets them directly (not recorded).
+  // Sets the status directly (not recorded).
   void SetStatus(uint8_t channel, uint8_t status);
-  void SetError(uint8_t channel, int32_t code);
 
   // ---- Registered callbacks ---------------------------------------------------
 
