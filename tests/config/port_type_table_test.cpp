@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "../platform/temp_dir.h"
+#include "../support/temp_dir.h"
 #include "../support/windows_directory_override.h"
 
 namespace vu30::config {
