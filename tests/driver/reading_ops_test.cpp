@@ -242,18 +242,5 @@ TEST_F(DriverTest, PumpStateAsksOnlyAnIdleFasDispenser) {
   EXPECT_TRUE(dispenser_->Frames().empty());
 }
 
-TEST_F(DriverTest, CapabilityTable) {
-  int32_t value = -5;
-  EXPECT_TRUE(driver::ZUD30::GetCapability(9, &value));
-  EXPECT_EQ(value, 99999);
-  EXPECT_TRUE(driver::ZUD30::GetCapability(2, &value));
-  EXPECT_EQ(value, 0);
-  value = -5;
-  for (int32_t number : {0, 4, 7, 8, 10, -1}) {
-    EXPECT_FALSE(driver::ZUD30::GetCapability(number, &value)) << number;
-  }
-  EXPECT_EQ(value, -5);
-}
-
 }  // namespace
 }  // namespace vu30::test

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "support/recording_dispatcher.h"
@@ -142,28 +141,6 @@ TEST_F(HostDispatcherTest, PostInitIsCalledWithThePostAndCatchesEverything) {
   callbacks_.throwing = true;
   EXPECT_NO_THROW(recorder_.CallPostInit(6));
   EXPECT_EQ(callbacks_.posts, (std::vector<uint8_t>{6, 6}));
-}
-
-TEST_F(HostDispatcherTest, CallbacksMayRunOnTheDispatchersThreads) {
-  dispatcher_.SetMessageHook(5, callbacks_);
-  dispatcher_.SetPostInit(5, callbacks_);
-  callbacks_.throwing = true;
-  std::thread other([this] {
-    recorder_.DeliverMessage(5, {0xA9, 0x6A, 0x9A, 0x00});
-    recorder_.CallPostInit(5);
-  });
-  other.join();
-  EXPECT_EQ(callbacks_.messages.size(), 1u);
-  EXPECT_EQ(callbacks_.posts.size(), 1u);
-}
-
-TEST_F(HostDispatcherTest, RegistrationsAreRecordedInOrder) {
-  dispatcher_.SetPostInit(2, callbacks_);
-  dispatcher_.SetMessageHook(2, callbacks_);
-  dispatcher_.SetReplyChecker(2, callbacks_);
-  EXPECT_EQ(recorder_.Ops(),
-            (std::vector<DispatcherOp>{DispatcherOp::SetPostInit, DispatcherOp::SetMessageHook,
-                                       DispatcherOp::SetReplyChecker}));
 }
 
 TEST(HostDispatcherMissingEntries, AMissingTableEntryIsAnError) {

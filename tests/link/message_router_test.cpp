@@ -176,7 +176,6 @@ TEST_F(MessageRouterTest, RoutingThroughTheHostDispatcherReportsNothing) {
   HostDispatcher dispatcher(recorder.Host());
   dispatcher.SetMessageHook(1, router_);
   recorder.SetStatus(1, 1);
-  recorder.SetError(1, 0);
   recorder.ClearCalls();
 
   const auto left = recorder.DeliverMessage(1, {0x21, 0xA9, 0x6A, 0x9A, 0x00});

@@ -4,7 +4,6 @@
 // as the driver library uses it.
 #pragma once
 
-#include <atomic>
 #include <bit>
 #include <chrono>
 #include <condition_variable>
@@ -100,12 +99,6 @@ class TestDriver {
     return lastRaw_;
   }
 
-  // Answer callback: when set, the hook answers messages itself (as a
-  // driver's worker would) instead of queueing them.
-  std::atomic<bool> autoAnswer{false};
-  std::atomic<int> autoDose{0};   // dose to release, hundredths
-  std::atomic<int> autoPrice{0};  // price to answer, hundredths
-
  private:
   struct Message {
     int post;
@@ -157,33 +150,12 @@ class TestDriver {
       if (auto d = DecodeLineByte(raw[i])) digits.push_back(*d);
     }
     const int post = workerAddress - 32;
-    if (self->autoAnswer) {
-      self->Answer(post, digits);
-      return;
-    }
     {
       std::lock_guard lock(self->mu_);
       self->lastRaw_ = raw;
       self->messages_.push_back({post, digits});
     }
     self->cv_.notify_all();
-  }
-
-  void Answer(int post, const std::vector<uint8_t>& digits) {
-    if (digits.empty()) return;
-    auto figures = [](int dose, int price) {
-      std::vector<uint8_t> d{1, 0};
-      for (int div = 10000; div > 0; div /= 10) d.push_back(static_cast<uint8_t>(dose / div % 10));
-      for (int div = 1000; div > 0; div /= 10) d.push_back(static_cast<uint8_t>(price / div % 10));
-      return d;
-    };
-    if (digits[0] == 0 || digits[0] == 9) {
-      Send(post, true, figures(0, autoPrice), 1, 0);
-    } else if (digits[0] == 8) {
-      Send(post, true, figures(autoDose, autoPrice), 1, 0);
-    } else {
-      Send(post, true, {}, 0, 0);
-    }
   }
 
   Simulator& sim_;

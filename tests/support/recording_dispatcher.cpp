@@ -62,30 +62,6 @@ struct DispatcherThunks {
   }
 };
 
-const char* ToString(DispatcherOp op) {
-  switch (op) {
-    case DispatcherOp::GetChannelError:
-      return "GetChannelError";
-    case DispatcherOp::SetChannelError:
-      return "SetChannelError";
-    case DispatcherOp::SetChannelStatus:
-      return "SetChannelStatus";
-    case DispatcherOp::GetChannelStatus:
-      return "GetChannelStatus";
-    case DispatcherOp::ConfigureChannel:
-      return "ConfigureChannel";
-    case DispatcherOp::Transact:
-      return "Transact";
-    case DispatcherOp::SetReplyChecker:
-      return "SetReplyChecker";
-    case DispatcherOp::SetMessageHook:
-      return "SetMessageHook";
-    case DispatcherOp::SetPostInit:
-      return "SetPostInit";
-  }
-  return "?";
-}
-
 uint8_t CodeDigit(uint8_t digit) {
   // Pair k (L7-L6, L5-L4, L3-L2, L1-L0) carries digit bit k: lower = bit, upper = !bit.
   unsigned out = 0;
@@ -132,11 +108,10 @@ ScriptedReply ScriptedReply::Failure(int32_t code) {
   return r;
 }
 
-ScriptedReply ScriptedReply::Throw(int32_t channelError, std::string message) {
+ScriptedReply ScriptedReply::Throw(int32_t channelError) {
   ScriptedReply r = NoReply();
   r.channelError = channelError;
   r.throwError = true;
-  r.throwMessage = std::move(message);
   return r;
 }
 
@@ -210,9 +185,7 @@ void RecordingDispatcher::DoSetCallback(DispatcherOp op, uint8_t channelOrPost,
                    : op == DispatcherOp::SetMessageHook ? hooks_
                                                         : postInits_;
   registry[channelOrPost] = method;
-  RecordedCall call = Simple(op, channelOrPost, 0);
-  call.method = method;
-  RecordLocked(std::move(call));
+  RecordLocked(Simple(op, channelOrPost, 0));
 }
 
 int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
@@ -222,7 +195,6 @@ int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
   call.op = DispatcherOp::Transact;
   call.channel = channel;
   call.lineAddress = lineAddress;
-  call.requestPresent = request != nullptr;
   call.requestLength = requestLength;
   if (request != nullptr) call.request.assign(request, request + requestLength);
   call.replyPresent = reply != nullptr;
@@ -264,15 +236,13 @@ int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
     error_[channel] = *script->channelError;
   }
 
-  auto finish = [&](bool threw, int32_t result, bool checkerCalled, bool checkerResult,
-                    uint8_t count) {
+  auto finish = [&](int32_t result, bool checkerCalled, bool checkerResult, uint8_t count) {
     std::lock_guard lock(mutex_);
     // Found by its sequence number: ClearCalls may have run meanwhile.
     const auto it = std::find_if(calls_.begin(), calls_.end(),
                                  [&](const RecordedCall& c) { return c.sequence == sequence; });
     if (it == calls_.end()) return;
     RecordedCall& done = *it;
-    done.threw = threw;
     done.value = result;
     done.checkerCalled = checkerCalled;
     done.checkerResult = checkerResult;
@@ -284,8 +254,8 @@ int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
   };
 
   if (script->throwError) {
-    finish(true, 0, false, false, 0);
-    throw std::runtime_error(script->throwMessage);
+    finish(0, false, false, 0);
+    throw std::runtime_error("scripted Transact failure");
   }
 
   bool checkerCalled = false;
@@ -307,7 +277,7 @@ int32_t RecordingDispatcher::DoTransact(uint8_t channel, uint8_t lineAddress,
     std::lock_guard lock(mutex_);
     status_[channel] = *script->statusAfter;
   }
-  finish(false, script->result, checkerCalled, checkerResult, count);
+  finish(script->result, checkerCalled, checkerResult, count);
   return script->result;
 }
 
@@ -328,13 +298,6 @@ void RecordingDispatcher::SetDefaultReply(ScriptedReply reply) {
   defaultReply_ = std::move(reply);
 }
 
-std::size_t RecordingDispatcher::PendingReplies() const {
-  std::lock_guard lock(mutex_);
-  std::size_t n = 0;
-  for (const auto& [channel, queue] : queued_) n += queue.size();
-  return n;
-}
-
 uint8_t RecordingDispatcher::Status(uint8_t channel) const {
   std::lock_guard lock(mutex_);
   return status_[channel];
@@ -348,11 +311,6 @@ int32_t RecordingDispatcher::Error(uint8_t channel) const {
 void RecordingDispatcher::SetStatus(uint8_t channel, uint8_t status) {
   std::lock_guard lock(mutex_);
   status_[channel] = status;
-}
-
-void RecordingDispatcher::SetError(uint8_t channel, int32_t code) {
-  std::lock_guard lock(mutex_);
-  error_[channel] = code;
 }
 
 namespace {

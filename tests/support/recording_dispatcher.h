@@ -45,9 +45,6 @@ enum class DispatcherOp {
   SetPostInit,
 };
 
-// Name of an operation, for messages.
-const char* ToString(DispatcherOp op);
-
 // One call of the dispatcher's table, with its arguments.
 struct RecordedCall {
   // Position of the call among all calls since the dispatcher was made (not
@@ -62,18 +59,14 @@ struct RecordedCall {
   int32_t value = 0;
   // ConfigureChannel: the line settings.
   uint32_t lineSettings = 0;
-  // Set{ReplyChecker,MessageHook,PostInit}: the bound method given.
-  Vu30BoundMethod method{nullptr, nullptr};
 
   // Transact only.
   uint8_t lineAddress = 0;
   std::vector<uint8_t> request;  // the coded request bytes as received (requestLength of them)
-  bool requestPresent = false;   // the request pointer was not null
   uint8_t requestLength = 0;
   bool replyPresent = false;  // the reply buffer pointer was not null
   uint8_t replyLength = 0;
   uint8_t replyType = 0;        // as received (coded, or 0)
-  bool threw = false;           // Transact threw (scripted)
   bool checkerCalled = false;   // the reply checker was called
   bool checkerResult = false;   // what the checker returned
   uint8_t countAfterCheck = 0;  // the count after the checker (lowered when a byte was removed)
@@ -106,10 +99,9 @@ struct ScriptedReply {
   // When set, the channel's error is set to this before Transact returns or
   // throws (what a dispatcher would report through GetChannelError).
   std::optional<int32_t> channelError;
-  // Throw std::runtime_error(throwMessage) instead of returning (after the
-  // delay and after channelError is applied; the checker is not called).
+  // Throw std::runtime_error instead of returning (after the delay and after
+  // channelError is applied; the checker is not called).
   bool throwError = false;
-  std::string throwMessage = "scripted Transact failure";
   // Time Transact takes before it replies (e.g. to make exchanges overlap).
   std::chrono::milliseconds delay{0};
   // When set, the channel's status after the check, as another exchange on
@@ -129,7 +121,7 @@ struct ScriptedReply {
   // Transact returns code (no reply received).
   static ScriptedReply Failure(int32_t code);
   // Transact throws std::runtime_error after setting the channel's error.
-  static ScriptedReply Throw(int32_t channelError, std::string message = "scripted exception");
+  static ScriptedReply Throw(int32_t channelError);
 };
 
 // The argument a responder sees for one Transact.
@@ -169,8 +161,6 @@ class RecordingDispatcher {
   void SetResponder(std::function<std::optional<ScriptedReply>(const TransactRequest&)> responder);
   // Used for a Transact that neither a queued reply nor the responder covers.
   void SetDefaultReply(ScriptedReply reply);
-  // Number of queued replies not yet used, over all channels.
-  std::size_t PendingReplies() const;
 
   // ---- Channel state --------------------------------------------------------
 
@@ -178,9 +168,8 @@ class RecordingDispatcher {
   // here is not recorded.
   uint8_t Status(uint8_t channel) const;
   int32_t Error(uint8_t channel) const;
-  // Sets them directly (not recorded).
+  // Sets the status directly (not recorded).
   void SetStatus(uint8_t channel, uint8_t status);
-  void SetError(uint8_t channel, int32_t code);
 
   // ---- Registered callbacks ---------------------------------------------------
 

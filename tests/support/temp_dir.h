@@ -1,4 +1,5 @@
-// A fresh temporary directory for one test, removed with its contents.
+// A fresh temporary directory for one test, removed with its contents, and
+// whole-file reads and writes in binary.
 #pragma once
 
 #include <atomic>
