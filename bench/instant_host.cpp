@@ -33,8 +33,9 @@ const Vu30DispatcherTable InstantDispatcher::kTable = {
 InstantDispatcher::InstantDispatcher() : handle_{{&kTable}, this} {}
 
 Vu30BoundMethod InstantDispatcher::Hook(int post) const {
-  std::lock_guard lock(callbacksMu_);
-  return hooks_.at(static_cast<size_t>(post));
+  const Callbacks& slot = callbacks_.at(static_cast<size_t>(post));
+  std::lock_guard lock(slot.mu);
+  return slot.hook;
 }
 
 void InstantDispatcher::ExpectAnswers(int count) {
@@ -103,8 +104,8 @@ int32_t VU30_CALL InstantDispatcher::Transact(Vu30Dispatcher* self, uint8_t chan
   reply[replyLength - 1] = 0;
   Vu30BoundMethod checker;
   {
-    std::lock_guard lock(d.callbacksMu_);
-    checker = d.checkers_[channel];
+    std::lock_guard lock(d.callbacks_[channel].mu);
+    checker = d.callbacks_[channel].checker;
   }
   if (checker.code != nullptr) {
     uint8_t count = replyLength;
@@ -119,15 +120,15 @@ void VU30_CALL InstantDispatcher::SetReplyChecker(Vu30Dispatcher* self, uint8_t 
                                                   Vu30BoundMethod method) {
   InstantDispatcher& d = From(self);
   if (channel < 1 || channel > kPosts) return;
-  std::lock_guard lock(d.callbacksMu_);
-  d.checkers_[channel] = method;
+  std::lock_guard lock(d.callbacks_[channel].mu);
+  d.callbacks_[channel].checker = method;
 }
 void VU30_CALL InstantDispatcher::SetMessageHook(Vu30Dispatcher* self, uint8_t post,
                                                  Vu30BoundMethod method) {
   InstantDispatcher& d = From(self);
   if (post < 1 || post > kPosts) return;
-  std::lock_guard lock(d.callbacksMu_);
-  d.hooks_[post] = method;
+  std::lock_guard lock(d.callbacks_[post].mu);
+  d.callbacks_[post].hook = method;
 }
 void VU30_CALL InstantDispatcher::SetPostInit(Vu30Dispatcher*, uint8_t, Vu30BoundMethod) {}
 

@@ -86,9 +86,16 @@ class InstantDispatcher {
   // Per channel 0..255: what a dispatcher keeps of each channel.
   std::array<std::atomic<uint8_t>, 256> status_{};
   std::array<std::atomic<int32_t>, 256> error_{};
-  mutable std::mutex callbacksMu_;  // registrations are rare; exchanges copy under it
-  std::array<Vu30BoundMethod, kPosts + 1> checkers_{};
-  std::array<Vu30BoundMethod, kPosts + 1> hooks_{};
+  // What the driver registered for a channel. Each channel has its own lock
+  // and cache line, so that the dispatcher itself shares nothing between
+  // posts on the way from a message to the worker's answer (the driver
+  // registers its reply check with every request).
+  struct alignas(64) Callbacks {
+    mutable std::mutex mu;
+    Vu30BoundMethod checker{};
+    Vu30BoundMethod hook{};
+  };
+  std::array<Callbacks, kPosts + 1> callbacks_{};
 
   std::array<std::atomic<int64_t>, kPosts + 1> answerNs_{};
   std::array<std::atomic<int64_t>, kPosts + 1> syncTransactNs_{};
