@@ -50,10 +50,6 @@ void TCOMTypeTRKForm::SetViewFactory(TCOMTypeTRKViewFactory factory) {
   factoryChanged_ = true;
 }
 
-void TCOMTypeTRKForm::ReleaseView() {
-  if (!showing_) view_.reset();
-}
-
 TCOMTypeTRKView* TCOMTypeTRKForm::View() {
   TCOMTypeTRKViewFactory factory;
   {

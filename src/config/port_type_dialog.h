@@ -98,9 +98,6 @@ class TCOMTypeTRKForm {
   // or released here: a view made earlier is replaced the next time the
   // dialog is needed, on the toolkit's thread, unless it is showing then.
   void SetViewFactory(TCOMTypeTRKViewFactory factory);
-  // Releases the view (made again when next needed), unless it is showing.
-  // Toolkit's thread only.
-  void ReleaseView();
   bool HasView() const { return view_ != nullptr; }
 
   // The entry from outside: makes the view if needed and sends it message
