@@ -1,12 +1,14 @@
 // An auto-reset event: Signal wakes one wait; signals given while nobody
 // waits collapse into one, which the next wait consumes at once. On Windows
-// it is the system's event object, elsewhere a condition variable
-// (auto_reset_event_win32.cpp, auto_reset_event_posix.cpp).
+// it is the system's event object, on Linux one word and the futex calls on
+// it (auto_reset_event_win32.cpp, auto_reset_event_linux.cpp): a signal is
+// one atomic exchange, plus the kernel's wake-up only when a thread sleeps on
+// the event, and the event shares no lock with anything else.
 #pragma once
 
 #if !defined(_WIN32)
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <cstdint>
 #endif
 
 namespace vu30::platform {
@@ -28,9 +30,9 @@ class AutoResetEvent {
 #if defined(_WIN32)
   void* handle_;  // the event's HANDLE
 #else
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool signalled_ = false;
+  // kClear, kSignalled, or kClearWithSleepers: not signalled, and a thread
+  // may be asleep in the kernel waiting for it.
+  std::atomic<uint32_t> state_{0};
 #endif
 };
 
