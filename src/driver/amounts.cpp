@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "platform/hot_path.h"
+
 namespace vu30::driver {
 
 namespace {
@@ -26,8 +28,8 @@ bool FitsDigits(double x, int k) {
   return hundredths <= PowerOfTen(k) - 1;
 }
 
-void WriteDigits(double x, int k, uint8_t* out) {
-  uint64_t n = HundredthsOf(x);
+VU30_HOT_PATH void WriteHundredths(uint64_t hundredths, int k, uint8_t* out) {
+  uint64_t n = hundredths;
   for (int i = k - 1; i >= 0; --i) {
     out[i] = static_cast<uint8_t>(n % 10);
     n /= 10;
@@ -40,10 +42,10 @@ double NumberFromDigits(const uint8_t* digits, int k) {
   return n;
 }
 
-double RoundToHundredths(double x) { return RoundHalfEven(x * 100) / 100; }
-
 uint64_t HundredthsOf(double x) { return static_cast<uint64_t>(RoundHalfEven(x * 100)); }
 
-double VolumeForMoney(double money, double price) { return RoundHalfEven(money * 100 / price) / 100; }
+double VolumeForMoney(double money, double price) {
+  return RoundHalfEven(money * 100 / price) / 100;
+}
 
 }  // namespace vu30::driver

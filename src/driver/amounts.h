@@ -12,14 +12,14 @@ inline constexpr int kDoseDigits = 5;   // doses travel in 5 digits: 0..999.99 l
 
 // True when x is finite, not negative, and its hundredths fit k digits.
 bool FitsDigits(double x, int k);
-// Writes the k-digit form of x to out[0..k-1]. x must fit (FitsDigits).
-void WriteDigits(double x, int k, uint8_t* out);
+// Writes the k low-order decimal digits of a count of hundredths to
+// out[0..k-1], most significant first: with HundredthsOf, the k-digit form
+// of an amount. The workers' answers write it from hundredths kept as such,
+// with no floating-point work.
+void WriteHundredths(uint64_t hundredths, int k, uint8_t* out);
 // The number N built from k digits as N := N * 10 + digit, in 64-bit floating
 // point; digits above 9 enter the sum as they are.
 double NumberFromDigits(const uint8_t* digits, int k);
-// x * 100 rounded to the nearest integer, halves to even, then / 100: the
-// value of x's digit form.
-double RoundToHundredths(double x);
 // x * 100 rounded to the nearest integer, halves to even. x must fit
 // (FitsDigits with any k).
 uint64_t HundredthsOf(double x);

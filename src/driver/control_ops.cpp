@@ -28,9 +28,10 @@ void ZUD30::SetPrice(int32_t post, int32_t nozzle, double price) {
   if (!FitsDigits(price, kPriceDigits)) RefuseAmount("price", price, "0..99.99");
   // The price kept is the one the dispenser receives, so that money figures
   // use the dispenser's price.
-  record.prices[static_cast<std::size_t>(n)].store(RoundToHundredths(price), Post::relaxed);
+  const auto hundredths = static_cast<uint32_t>(HundredthsOf(price));
+  record.priceHundredths[static_cast<std::size_t>(n)].store(hundredths, Post::relaxed);
   link::Frame frame{kCmdSetPrice, static_cast<uint8_t>(n - 1)};
-  WriteDigits(price, kPriceDigits, frame.data() + kPriceAt);
+  WriteHundredths(hundredths, kPriceDigits, frame.data() + kPriceAt);
   record.channel.SetLinkStatus(link::kLinkGood);
   HostExchange(record, frame, kSetPrice, messages::kSetPriceFailed);
 }

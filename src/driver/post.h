@@ -38,6 +38,7 @@ class DoseRecord {
   struct Value {
     uint8_t nozzle = 0;
     double amount = 0;
+    uint64_t hundredths = 0;  // the amount in whole hundredths
   };
   // amount must fit the dose's digits (FitsDigits).
   void Set(uint8_t nozzle, double amount);
@@ -57,7 +58,9 @@ struct alignas(64) Post {
   std::atomic<int32_t> overDoseCount{0};
   std::atomic<double> lastVolume{0};
   DoseRecord dose;
-  std::array<std::atomic<double>, kNozzles + 1> prices{};  // [0] unused
+  // Each nozzle's price as the dispenser receives it, in whole hundredths
+  // (at most four digits): the worker writes its answers' digits from it.
+  std::array<std::atomic<uint32_t>, kNozzles + 1> priceHundredths{};  // [0] unused
   // The worker, created once and published for the router and the readings;
   // its owner changes only under the driver's worker lock.
   std::atomic<TTrkRequest*> worker{nullptr};
@@ -69,7 +72,10 @@ struct alignas(64) Post {
   Post& operator=(const Post&) = delete;
 
   uint8_t Number() const { return channel.Number(); }
-  double Price(int nozzle) const { return prices[static_cast<std::size_t>(nozzle)].load(relaxed); }
+  uint32_t PriceHundredths(int nozzle) const {
+    return priceHundredths[static_cast<std::size_t>(nozzle)].load(relaxed);
+  }
+  double Price(int nozzle) const { return PriceHundredths(nozzle) / 100.0; }
   uint8_t State() const { return pumpState.load(relaxed); }
   void SetState(uint8_t code) { pumpState.store(code, relaxed); }
 

@@ -36,22 +36,22 @@ inline constexpr Request kStop{1, kAckLength, 0};
 inline constexpr Request kSetPrice{6, kAckLength, 0};  // command, nozzle index, 4 price digits
 inline constexpr Request kRunning{1, 8, 4};
 inline constexpr Request kFinal{1, 15, 1};
-inline constexpr Request kCounter{2, 13, 3};  // command, nozzle index
-inline constexpr Request kState{2, 4, 11};    // command, kStateAtOpening or kStateQuery
+inline constexpr Request kCounter{2, 13, 3};          // command, nozzle index
+inline constexpr Request kState{2, 4, 11};            // command, kStateAtOpening or kStateQuery
 inline constexpr Request kAnswer{11, kAckLength, 0};  // command, 0, 5 dose digits, 4 price digits
 inline constexpr Request kAnswerNine{1, kAckLength, 0};
 
 // Positions of the fields in requests and replies.
-inline constexpr int kPriceAt = 2;            // SetPrice
-inline constexpr int kAnswerDoseAt = 2;       // a worker's answer
-inline constexpr int kAnswerPriceAt = 7;      // a worker's answer
-inline constexpr int kVolumeAt = 1;           // running and final replies
+inline constexpr int kPriceAt = 2;        // SetPrice
+inline constexpr int kAnswerDoseAt = 2;   // a worker's answer
+inline constexpr int kAnswerPriceAt = 7;  // a worker's answer
+inline constexpr int kVolumeAt = 1;       // running and final replies
 inline constexpr int kVolumeDigits = 5;
-inline constexpr int kCounterAt = 1;          // counter reply
+inline constexpr int kCounterAt = 1;  // counter reply
 inline constexpr int kCounterDigits = 10;
-inline constexpr int kCounterNozzleAt = 11;   // counter reply
-inline constexpr int kStateDigitAt = 1;       // state reply
-inline constexpr int kStateNozzleAt = 2;      // state reply
+inline constexpr int kCounterNozzleAt = 11;  // counter reply
+inline constexpr int kStateDigitAt = 1;      // state reply
+inline constexpr int kStateNozzleAt = 2;     // state reply
 
 // The dispenser's own messages, by their code (the first digit).
 inline constexpr uint8_t kMsgPriceRequest = 0;      // price asked; the post becomes idle

@@ -6,6 +6,7 @@
 #include "driver/amounts.h"
 #include "driver/post.h"
 #include "driver/protocol.h"
+#include "platform/hot_path.h"
 #include "platform/sleep.h"
 
 namespace vu30::driver {
@@ -44,7 +45,7 @@ void TTrkRequest::RequestTermination() {
   wakeEvent_.Signal();
 }
 
-void TTrkRequest::Deliver(const uint8_t* message, int32_t length) {
+VU30_HOT_PATH void TTrkRequest::Deliver(const uint8_t* message, int32_t length) {
   if (length < 0 || length > link::kMessageCapacity) return;
   {
     std::lock_guard lock(messageMutex_);
@@ -53,7 +54,7 @@ void TTrkRequest::Deliver(const uint8_t* message, int32_t length) {
   wakeEvent_.Signal();
 }
 
-void TTrkRequest::Execute() {
+VU30_HOT_PATH void TTrkRequest::Execute() {
   while (!thread_.Terminated()) {
     // Whatever a pass raises is dropped; the worker waits for the next message.
     try {
@@ -69,7 +70,7 @@ void TTrkRequest::Execute() {
   }
 }
 
-void TTrkRequest::RunJob(const Message& message) {
+VU30_HOT_PATH void TTrkRequest::RunJob(const Message& message) {
   const uint8_t code = message[0];
   const bool namesNozzle =
       code == kMsgPriceRequest || code == kMsgPriceRequestKeep || code == kMsgDoseRequest;
@@ -104,21 +105,21 @@ void TTrkRequest::RunJob(const Message& message) {
   }
 }
 
-void TTrkRequest::AnswerPriceRequest(uint8_t nozzle, bool keepState) {
+VU30_HOT_PATH void TTrkRequest::AnswerPriceRequest(uint8_t nozzle, bool keepState) {
   link::Frame frame{kCmdAnswer};
-  WriteDigits(post_.Price(nozzle), kPriceDigits, frame.data() + kAnswerPriceAt);
+  WriteHundredths(post_.PriceHundredths(nozzle), kPriceDigits, frame.data() + kAnswerPriceAt);
   post_.pricePending.store(true, Post::relaxed);
   if (!keepState) post_.SetState(kStateIdle);
   link_.SendRequest(post_.channel, Origin::Worker, &frame, kAnswer.length, kAnswer.replyLength,
                     kAnswer.replyType);
 }
 
-void TTrkRequest::AnswerDoseRequest(uint8_t nozzle) {
+VU30_HOT_PATH void TTrkRequest::AnswerDoseRequest(uint8_t nozzle) {
   const DoseRecord::Value dose = post_.dose.Get();
   if (dose.nozzle == nozzle && post_.State() != kStateIdle) {
     link::Frame frame{kCmdAnswer};
-    WriteDigits(dose.amount, kDoseDigits, frame.data() + kAnswerDoseAt);
-    WriteDigits(post_.Price(nozzle), kPriceDigits, frame.data() + kAnswerPriceAt);
+    WriteHundredths(dose.hundredths, kDoseDigits, frame.data() + kAnswerDoseAt);
+    WriteHundredths(post_.PriceHundredths(nozzle), kPriceDigits, frame.data() + kAnswerPriceAt);
     post_.pricePending.store(true, Post::relaxed);
     post_.SetState(static_cast<uint8_t>(kStateStoppedFas + nozzle));
     link_.SendRequest(post_.channel, Origin::Worker, &frame, kAnswer.length, kAnswer.replyLength,
@@ -135,7 +136,7 @@ void TTrkRequest::AnswerDoseRequest(uint8_t nozzle) {
   if (post_.State() != kStateIdle) post_.SetState(static_cast<uint8_t>(kStateRefused + nozzle));
 }
 
-void TTrkRequest::AcceptReport() {
+VU30_HOT_PATH void TTrkRequest::AcceptReport() {
   post_.SetState(kStateIdle);
   link_.SendBareFrame(post_.channel, Origin::Worker);
 }

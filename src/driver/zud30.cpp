@@ -54,9 +54,7 @@ Post& ZUD30::PostAt(int64_t post) {
   return posts_[static_cast<std::size_t>(post)];
 }
 
-const Post& ZUD30::PostAt(int64_t post) const {
-  return const_cast<ZUD30*>(this)->PostAt(post);
-}
+const Post& ZUD30::PostAt(int64_t post) const { return const_cast<ZUD30*>(this)->PostAt(post); }
 
 int ZUD30::CheckedNozzle(int64_t nozzle) {
   if (nozzle < 1 || nozzle > kNozzles) {

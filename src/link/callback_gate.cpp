@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/hot_path.h"
+
 namespace vu30::link {
 
 // Entry through the gate. The count of calls inside is raised before the
@@ -39,16 +41,16 @@ void CallbackGate::Close() {
   while (inside_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
 }
 
-bool CallbackGate::CheckReply(uint8_t channel, uint8_t* buffer, int32_t reserved, uint8_t& count,
-                              uint8_t& expected) {
+VU30_HOT_PATH bool CallbackGate::CheckReply(uint8_t channel, uint8_t* buffer, int32_t reserved,
+                                            uint8_t& count, uint8_t& expected) {
   const Pass pass(*this);
   if (!pass) return false;
   return checker_.load(std::memory_order_relaxed)
       ->CheckReply(channel, buffer, reserved, count, expected);
 }
 
-void CallbackGate::RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t reserved,
-                                uint8_t length) {
+VU30_HOT_PATH void CallbackGate::RouteMessage(uint8_t workerAddress, uint8_t* buffer,
+                                              int32_t reserved, uint8_t length) {
   const Pass pass(*this);
   if (!pass) return;
   hook_.load(std::memory_order_relaxed)->RouteMessage(workerAddress, buffer, reserved, length);

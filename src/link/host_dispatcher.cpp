@@ -3,14 +3,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/hot_path.h"
+
 namespace vu30::link {
 namespace {
 
 // The thunks: code of the bound methods registered with the host's
 // dispatcher; data is the registered C++ object, cast from its interface type.
 
-bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer, int32_t reserved,
-                               uint8_t* count, uint8_t* expected) {
+VU30_HOT_PATH bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer,
+                                             int32_t reserved, uint8_t* count, uint8_t* expected) {
   try {
     if (data == nullptr || count == nullptr || expected == nullptr) return false;
     return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count,
@@ -22,8 +24,8 @@ bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer, int
   }
 }
 
-void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,
-                                 int32_t reserved, uint8_t length) {
+VU30_HOT_PATH void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,
+                                               int32_t reserved, uint8_t length) {
   try {
     if (data == nullptr) return;
     static_cast<MessageHook*>(data)->RouteMessage(workerAddress, buffer, reserved, length);
@@ -66,15 +68,15 @@ int32_t HostDispatcher::GetChannelError(uint8_t channel) {
   return Entry(host_->table->GetChannelError, "GetChannelError")(host_, channel);
 }
 
-void HostDispatcher::SetChannelError(uint8_t channel, int32_t code) {
+VU30_HOT_PATH void HostDispatcher::SetChannelError(uint8_t channel, int32_t code) {
   Entry(host_->table->SetChannelError, "SetChannelError")(host_, channel, code);
 }
 
-void HostDispatcher::SetChannelStatus(uint8_t channel, uint8_t status) {
+VU30_HOT_PATH void HostDispatcher::SetChannelStatus(uint8_t channel, uint8_t status) {
   Entry(host_->table->SetChannelStatus, "SetChannelStatus")(host_, channel, status);
 }
 
-uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
+VU30_HOT_PATH uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
   return Entry(host_->table->GetChannelStatus, "GetChannelStatus")(host_, channel);
 }
 
@@ -82,14 +84,15 @@ int32_t HostDispatcher::ConfigureChannel(uint8_t post, int32_t mode, uint32_t li
   return Entry(host_->table->ConfigureChannel, "ConfigureChannel")(host_, post, mode, lineSettings);
 }
 
-int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress, const uint8_t* request,
-                                 uint8_t requestLength, uint8_t* reply, uint8_t replyLength,
-                                 uint8_t replyType) {
+VU30_HOT_PATH int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress,
+                                               const uint8_t* request, uint8_t requestLength,
+                                               uint8_t* reply, uint8_t replyLength,
+                                               uint8_t replyType) {
   return Entry(host_->table->Transact, "Transact")(host_, channel, lineAddress, request,
                                                    requestLength, reply, replyLength, replyType);
 }
 
-void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {
+VU30_HOT_PATH void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {
   Entry(host_->table->SetReplyChecker, "SetReplyChecker")(
       host_, channel, Bind(kCheckReply, static_cast<void*>(&checker)));
 }

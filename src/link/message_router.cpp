@@ -2,6 +2,7 @@
 
 #include "link/frame.h"
 #include "link/request_link.h"
+#include "platform/hot_path.h"
 
 namespace vu30::link {
 namespace {
@@ -15,8 +16,8 @@ constexpr uint8_t kShortestIgnored = 3;
 
 }  // namespace
 
-void MessageRouter::RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t /*reserved*/,
-                                 uint8_t length) {
+VU30_HOT_PATH void MessageRouter::RouteMessage(uint8_t workerAddress, uint8_t* buffer,
+                                               int32_t /*reserved*/, uint8_t length) {
   try {
     // The worker of post WorkerAddress - 32; an address that names no opened
     // post is ignored.

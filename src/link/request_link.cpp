@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link/line_coding.h"
+#include "platform/hot_path.h"
 #include "platform/sleep.h"
 
 namespace vu30::link {
@@ -50,8 +51,7 @@ class AwaitReply {
   AwaitReply(const AwaitReply&) = delete;
   AwaitReply& operator=(const AwaitReply&) = delete;
   bool Rejected() const {
-    return slot_ != nullptr &&
-           slot_->verdict.load(std::memory_order_acquire) == Channel::kRejected;
+    return slot_ != nullptr && slot_->verdict.load(std::memory_order_acquire) == Channel::kRejected;
   }
 
  private:
@@ -60,8 +60,8 @@ class AwaitReply {
 
 }  // namespace
 
-bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer, uint8_t& count,
-                     uint8_t expected) {
+VU30_HOT_PATH bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer,
+                                   uint8_t& count, uint8_t expected) {
   // The received count must be the expected one. A count of 0 has no last
   // byte to test and is rejected as a length error too.
   if (count != expected || count == 0 || buffer == nullptr) {
@@ -94,8 +94,8 @@ void Channel::Attach(PortDispatcher& dispatcher, uint8_t number, ReplyChecker& r
   registration_ = &registration;
 }
 
-bool Channel::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/, uint8_t& count,
-                         uint8_t& expected) {
+VU30_HOT_PATH bool Channel::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/,
+                                       uint8_t& count, uint8_t& expected) {
   const bool accepted = CheckReplyFrame(dispatcher_, channel, buffer, count, expected);
   for (Awaited& awaited : awaited_) {
     if (buffer != nullptr && awaited.frame.load(std::memory_order_acquire) == buffer) {
@@ -105,8 +105,9 @@ bool Channel::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/,
   return accepted;
 }
 
-Exchange RequestLink::SendRequest(Channel& channel, Origin origin, Frame* request,
-                                  uint8_t requestLength, uint8_t replyLength, uint8_t replyType) {
+VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin, Frame* request,
+                                                uint8_t requestLength, uint8_t replyLength,
+                                                uint8_t replyType) {
   if (request == nullptr && requestLength > 0) {
     throw std::invalid_argument("vu30: a request of " + std::to_string(requestLength) +
                                 " digits without a frame");
@@ -129,9 +130,9 @@ Exchange RequestLink::SendRequest(Channel& channel, Origin origin, Frame* reques
   // The reply, when one is awaited, is checked in this transaction's frame:
   // the frame's address tells this transaction's check from the channel's
   // others. A host request's slot is taken under the channel-pair lock.
-  Channel::Awaited* const slot =
-      reply != nullptr && replyLength > 0 ? &channel.awaited_[static_cast<std::size_t>(origin)]
-                                          : nullptr;
+  Channel::Awaited* const slot = reply != nullptr && replyLength > 0
+                                     ? &channel.awaited_[static_cast<std::size_t>(origin)]
+                                     : nullptr;
   Exchange exchange;
   bool rejected = false;
   try {

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "platform/auto_reset_event.h"
+#include "platform/hot_path.h"
 
 namespace vu30::platform {
 namespace {
@@ -36,7 +37,7 @@ void FutexWakeOne(std::atomic<uint32_t>& state) {
 AutoResetEvent::AutoResetEvent() = default;
 AutoResetEvent::~AutoResetEvent() = default;
 
-void AutoResetEvent::Signal() {
+VU30_HOT_PATH void AutoResetEvent::Signal() {
   // The release pairs with the acquire of the wait that consumes the signal:
   // what the signalling thread wrote before is visible to the woken one.
   if (state_.exchange(kSignalled, std::memory_order_release) == kClearWithSleepers) {
@@ -44,7 +45,7 @@ void AutoResetEvent::Signal() {
   }
 }
 
-bool AutoResetEvent::Wait() {
+VU30_HOT_PATH bool AutoResetEvent::Wait() {
   // A thread that has slept cannot know whether others still sleep, so it
   // consumes a signal leaving kClearWithSleepers behind: the next Signal then
   // wakes one of them (or none, at the cost of one needless call).

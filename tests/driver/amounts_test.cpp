@@ -11,7 +11,7 @@ namespace {
 
 std::vector<uint8_t> Digits(double x, int k) {
   std::vector<uint8_t> out(static_cast<size_t>(k));
-  WriteDigits(x, k, out.data());
+  WriteHundredths(HundredthsOf(x), k, out.data());
   return out;
 }
 
@@ -21,7 +21,7 @@ TEST(Amounts, DigitFormsRoundHalvesToEven) {
   EXPECT_EQ(Digits(0.125, 4), (std::vector<uint8_t>{0, 0, 1, 2}));  // 12.5 -> 12
   EXPECT_EQ(Digits(0.375, 4), (std::vector<uint8_t>{0, 0, 3, 8}));  // 37.5 -> 38
   EXPECT_EQ(Digits(999.99, 5), (std::vector<uint8_t>{9, 9, 9, 9, 9}));
-  EXPECT_DOUBLE_EQ(RoundToHundredths(500 / 41.3), 12.11);
+  EXPECT_EQ(HundredthsOf(500 / 41.3), 1211u);
 }
 
 TEST(Amounts, OnlyAmountsWhoseHundredthsFitTheirDigitsAreAccepted) {
