@@ -33,10 +33,10 @@ class RecordingSlot final : public MessageSlot {
 // The glue: the router as the driver sets it up, one slot per opened post.
 void Route(std::array<RecordingSlot, kPostCount + 1>& slots, uint8_t address, uint8_t* buffer,
            uint8_t length) {
-  MessageRouter router([&slots](uint8_t post) -> MessageSlot* {
-    vu30::fuzz::Require(post >= 1 && post <= kPostCount, "asked for the slot of no post");
-    return &slots[post];
-  });
+  MessageRouter router;
+  for (int post = 1; post <= kPostCount; ++post) {
+    router.SetSlot(static_cast<uint8_t>(post), &slots[static_cast<std::size_t>(post)]);
+  }
   router.RouteMessage(address, buffer, 0, length);
 }
 

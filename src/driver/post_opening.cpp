@@ -42,6 +42,7 @@ void ZUD30::PreparePost(uint8_t post) {
     if (!record.workerOwner) {
       record.workerOwner = std::make_unique<TTrkRequest>(record, link_);
       record.worker.store(record.workerOwner.get(), std::memory_order_release);
+      router_.SetSlot(post, record.workerOwner.get());
       config::PortTypes().Hold(post);  // released when this driver object goes
     }
   }

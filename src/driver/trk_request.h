@@ -16,7 +16,7 @@ namespace vu30::driver {
 
 struct Post;
 
-class TTrkRequest final : public link::MessageSlot {
+class alignas(64) TTrkRequest final : public link::MessageSlot {
  public:
   // Starts the worker's thread for post, answering through link. The wake-up
   // event exists before the thread starts, so no message routed right after
@@ -43,15 +43,17 @@ class TTrkRequest final : public link::MessageSlot {
   void AnswerDoseRequest(uint8_t nozzle);
   void AcceptReport();
 
-  Post& post_;
-  link::RequestLink& link_;
-
+  // What the router touches, first and together: the wake-up event, the
+  // lock and the start of the message share the object's first cache line,
+  // so that a short message reaches its worker through one line.
+  platform::AutoResetEvent wakeEvent_;
   // The last delivered message; the lock (the worker's own) keeps the worker
   // from reading a message half written by the router.
   std::mutex messageMutex_;
   Message message_{};
 
-  platform::AutoResetEvent wakeEvent_;
+  Post& post_;
+  link::RequestLink& link_;
   platform::Thread thread_;  // last: starts after every other field exists
 };
 

@@ -13,10 +13,6 @@ namespace vu30::driver {
 ZUD30::ZUD30(std::unique_ptr<link::PortDispatcher> dispatcher)
     : dispatcher_(std::move(dispatcher)),
       link_(*dispatcher_),
-      router_([this](uint8_t post) -> link::MessageSlot* {
-        return post >= 1 && post <= kPosts ? posts_[post].worker.load(std::memory_order_acquire)
-                                           : nullptr;
-      }),
       gates_(link::CallbackGate::KeepNewGates()) {
   config::PortTypes().Load();
   for (int p = 1; p <= kPosts; ++p) {
@@ -41,6 +37,7 @@ ZUD30::~ZUD30() {
   for (int p = 1; p <= kPosts; ++p) {
     Post& post = posts_[static_cast<std::size_t>(p)];
     if (!post.workerOwner) continue;
+    router_.SetSlot(static_cast<uint8_t>(p), nullptr);
     post.worker.store(nullptr, std::memory_order_release);
     post.workerOwner.reset();
     config::PortTypes().Release(p);

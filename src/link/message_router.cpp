@@ -16,6 +16,10 @@ constexpr uint8_t kShortestIgnored = 3;
 
 }  // namespace
 
+void MessageRouter::SetSlot(uint8_t post, MessageSlot* slot) {
+  if (post >= 1 && post <= kPostCount) slots_[post].store(slot, std::memory_order_release);
+}
+
 VU30_HOT_PATH void MessageRouter::RouteMessage(uint8_t workerAddress, uint8_t* buffer,
                                                int32_t /*reserved*/, uint8_t length) {
   try {
@@ -26,7 +30,7 @@ VU30_HOT_PATH void MessageRouter::RouteMessage(uint8_t workerAddress, uint8_t* b
       return;
     }
     const auto post = static_cast<uint8_t>(workerAddress - kWorkerAddressOffset);
-    MessageSlot* const slot = findSlot_ ? findSlot_(post) : nullptr;
+    MessageSlot* const slot = slots_[post].load(std::memory_order_acquire);
     if (slot == nullptr) return;
     // Too short.
     if (length <= kShortestIgnored) return;

@@ -4,8 +4,9 @@
 // owner is woken.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
-#include <functional>
 
 #include "link/frame.h"
 #include "link/port_dispatcher.h"
@@ -26,16 +27,19 @@ class MessageSlot {
 
 class MessageRouter final : public MessageHook {
  public:
-  // findSlot returns the slot of an opened post 1..30, or null.
-  explicit MessageRouter(std::function<MessageSlot*(uint8_t post)> findSlot)
-      : findSlot_(std::move(findSlot)) {}
+  // Makes slot the destination of post's messages (post 1..kPostCount), or
+  // leaves the post without one (null): its messages are then ignored. The
+  // slot must stay valid until it is replaced and no routing is in progress.
+  void SetSlot(uint8_t post, MessageSlot* slot);
 
   // Never throws: the dispatcher calls it on a thread of its own.
   void RouteMessage(uint8_t workerAddress, uint8_t* buffer, int32_t reserved,
                     uint8_t length) override;
 
  private:
-  std::function<MessageSlot*(uint8_t post)> findSlot_;
+  // Written when a post's worker comes or goes, read for every message: the
+  // way from a message to its worker is one load, with nothing written.
+  std::array<std::atomic<MessageSlot*>, kPostCount + 1> slots_{};  // [0] unused
 };
 
 }  // namespace vu30::link
