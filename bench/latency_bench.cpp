@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <bit>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "result_table.h"
 
 namespace vu30::bench {
+bool& BaselineAgainstItself();  // main.cpp: --baseline-against-itself
 namespace {
 
 using namespace std::chrono_literals;
@@ -85,6 +87,19 @@ void MessageLatency(benchmark::State& state, Pattern pattern) {
       const auto toBaseline = [&](int post, uint8_t* message, int length) {
         baseline.Route(post, message, length);
       };
+      // With --baseline-against-itself a second baseline set takes the
+      // driver's place: the spread of its figures against the first set's is
+      // what the machine's own noise makes of the ratios.
+      std::optional<CvBaseline> twin;
+      if (BaselineAgainstItself()) twin.emplace(dispatcher.Dispatcher(), postCount, nice);
+      const auto toTwin = [&](int post, uint8_t* message, int length) {
+        twin->Route(post, message, length);
+      };
+      const auto measured = [&](const std::vector<int>& posts, std::vector<double>& out) {
+        return twin ? Round(dispatcher, posts, toTwin, out)
+                    : Round(dispatcher, posts, toDriver, out);
+      };
+      if (twin) std::this_thread::sleep_for(50ms);
 
       std::mt19937 rng(static_cast<unsigned>(42 + session));
       std::uniform_int_distribution<int> pickPost(1, postCount);
@@ -95,8 +110,7 @@ void MessageLatency(benchmark::State& state, Pattern pattern) {
       // pass after its start touches its stack and code for the first time,
       // which a post pays once in its life, not per message.
       std::vector<double> firstPass;
-      if (!Round(dispatcher, all, toDriver, firstPass) ||
-          !Round(dispatcher, all, toBaseline, firstPass)) {
+      if (!measured(all, firstPass) || !Round(dispatcher, all, toBaseline, firstPass)) {
         state.SkipWithError("a worker did not answer its first message");
         return;
       }
@@ -108,7 +122,7 @@ void MessageLatency(benchmark::State& state, Pattern pattern) {
         const bool driverFirst = r % 2 == 0;
         for (int k = 0; k < 2; ++k) {
           const bool driverTurn = (k == 0) == driverFirst;
-          const bool ok = driverTurn ? Round(dispatcher, posts, toDriver, samples.driver)
+          const bool ok = driverTurn ? measured(posts, samples.driver)
                                      : Round(dispatcher, posts, toBaseline, samples.baseline);
           if (!ok) {
             state.SkipWithError(driverTurn ? "a driver worker did not answer"
@@ -120,6 +134,7 @@ void MessageLatency(benchmark::State& state, Pattern pattern) {
         }
       }
       baseline.Stop();
+      if (twin) twin->Stop();
     }
   }
 
@@ -134,8 +149,10 @@ void MessageLatency(benchmark::State& state, Pattern pattern) {
   state.counters["worker_nice"] = nice;
   state.counters["samples"] = static_cast<double>(samples.driver.size());
 
-  const std::string what = std::string(pattern == Pattern::Burst ? "burst" : "random") + ", " +
-                           std::to_string(postCount) + (postCount == 1 ? " post" : " posts");
+  const std::string what =
+      std::string(pattern == Pattern::Burst ? "burst" : "random") + ", " +
+      std::to_string(postCount) + (postCount == 1 ? " post" : " posts") +
+      (BaselineAgainstItself() ? ", a second cv worker set in the driver's place" : "");
   const std::string cv = "cv worker, nice " + std::to_string(nice);
   AddResult({"message→answer " + what + ", p50 (µs)", p50, b50, cv, "—", true});
   AddResult(

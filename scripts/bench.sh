@@ -5,6 +5,8 @@
 # Arguments are passed on, e.g.
 #   scripts/bench.sh --idle-seconds=3 --sales=1     a quicker run
 #   scripts/bench.sh --benchmark_filter=Latency     some benchmarks only
+#   scripts/bench.sh --baseline-against-itself --benchmark_filter=Latency
+#                          the noise floor: a second baseline set in the driver's place
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
