@@ -29,9 +29,9 @@ class CallbackGate::Pass {
   bool open_ = false;
 };
 
-void CallbackGate::Open(ReplyChecker& checker, MessageHook& hook, PostInitHandler& init) {
+void CallbackGate::Open(ReplyChecker& checker, MessageRouter& router, PostInitHandler& init) {
   checker_.store(&checker, std::memory_order_relaxed);
-  hook_.store(&hook, std::memory_order_relaxed);
+  router_.store(&router, std::memory_order_relaxed);
   init_.store(&init, std::memory_order_relaxed);
   open_.store(true, std::memory_order_seq_cst);
 }
@@ -53,7 +53,7 @@ VU30_HOT_PATH void CallbackGate::RouteMessage(uint8_t workerAddress, uint8_t* bu
                                               int32_t reserved, uint8_t length) {
   const Pass pass(*this);
   if (!pass) return;
-  hook_.load(std::memory_order_relaxed)->RouteMessage(workerAddress, buffer, reserved, length);
+  router_.load(std::memory_order_relaxed)->RouteMessage(workerAddress, buffer, reserved, length);
 }
 
 void CallbackGate::PreparePost(uint8_t post) {

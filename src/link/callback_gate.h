@@ -15,16 +15,20 @@
 #include <span>
 
 #include "link/frame.h"
+#include "link/message_router.h"
 #include "link/port_dispatcher.h"
 
 namespace vu30::link {
 
-class alignas(64) CallbackGate final : public ReplyChecker,
-                                       public MessageHook,
+// The message hook is the first base: a message, the call that waits for an
+// answer, reaches the gate without a this-adjusting thunk, and from the gate
+// the router without a virtual call.
+class alignas(64) CallbackGate final : public MessageHook,
+                                       public ReplyChecker,
                                        public PostInitHandler {
  public:
   // The targets of the calls let through; the gate is open from now on.
-  void Open(ReplyChecker& checker, MessageHook& hook, PostInitHandler& init);
+  void Open(ReplyChecker& checker, MessageRouter& router, PostInitHandler& init);
   // No call passes from now on; returns once the calls inside have ended.
   // Must not be called from inside a call through this gate.
   void Close();
@@ -45,7 +49,7 @@ class alignas(64) CallbackGate final : public ReplyChecker,
   std::atomic<bool> open_{false};
   std::atomic<uint32_t> inside_{0};
   std::atomic<ReplyChecker*> checker_{nullptr};
-  std::atomic<MessageHook*> hook_{nullptr};
+  std::atomic<MessageRouter*> router_{nullptr};
   std::atomic<PostInitHandler*> init_{nullptr};
 };
 
