@@ -8,6 +8,7 @@
 #include "config/menu_entry.h"
 #include "driver/messages.h"
 #include "driver/zud30.h"
+#include "platform/hot_path.h"
 #include "vu30.h"
 
 namespace vu30::boundary {
@@ -20,7 +21,7 @@ DriverObject& ObjectOf(Vu30Driver* self) {
   return *static_cast<DriverObject*>(self);
 }
 
-driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }
+VU30_HOT_PATH driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }
 
 namespace {
 
@@ -40,7 +41,8 @@ uint8_t VU30_CALL GetLinkStatus(Vu30Driver* self, uint8_t post) {
   return DriverOf(self).GetLinkStatus(post);
 }
 
-uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t exchange) {
+VU30_HOT_PATH uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                         int32_t exchange) {
   return DriverOf(self).StopPump(post, exchange);
 }
 
@@ -50,14 +52,14 @@ int32_t VU30_CALL StopPumpNow(Vu30Driver* self, int32_t post) {
   return 0;
 }
 
-void VU30_CALL ReadFinalDispense(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
-                                 double* volume, double* money) {
+VU30_HOT_PATH void VU30_CALL ReadFinalDispense(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                               double* volume, double* money) {
   DriverOf(self).ReadFinalDispense(post, volume, money);
 }
 
-void VU30_CALL ReadCounter(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
-                           double* counter, double* second, int32_t /*reserved2*/,
-                           int32_t /*reserved3*/) {
+VU30_HOT_PATH void VU30_CALL ReadCounter(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                         int32_t nozzle, double* counter, double* second,
+                                         int32_t /*reserved2*/, int32_t /*reserved3*/) {
   DriverOf(self).ReadCounter(post, nozzle, counter, second);
 }
 
@@ -66,7 +68,8 @@ void VU30_CALL Nop8(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t, int32_
   (void)DriverOf(self);
 }
 
-double VU30_CALL PollDispense(Vu30Driver* self, int32_t post, int32_t mode, double* money) {
+VU30_HOT_PATH double VU30_CALL PollDispense(Vu30Driver* self, int32_t post, int32_t mode,
+                                            double* money) {
   return DriverOf(self).PollDispense(post, mode, money);
 }
 
@@ -74,25 +77,26 @@ uint32_t VU30_CALL GetPumpState(Vu30Driver* self, uint8_t post, int32_t /*reserv
   return DriverOf(self).GetPumpState(post);
 }
 
-void VU30_CALL SetPrice(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
-                        int32_t /*reserved2*/, int32_t /*reserved3*/, double price) {
+VU30_HOT_PATH void VU30_CALL SetPrice(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                      int32_t nozzle, int32_t /*reserved2*/, int32_t /*reserved3*/,
+                                      double price) {
   DriverOf(self).SetPrice(post, nozzle, price);
 }
 
 void VU30_CALL Nop12(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
 
-void VU30_CALL PresetVolume(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
-                            int32_t /*reserved2*/, double volume) {
+VU30_HOT_PATH void VU30_CALL PresetVolume(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                          int32_t nozzle, int32_t /*reserved2*/, double volume) {
   DriverOf(self).PresetVolume(post, nozzle, volume);
 }
 
-void VU30_CALL PresetMoney(Vu30Driver* self, int32_t post, int32_t /*reserved*/, int32_t nozzle,
-                           int32_t /*reserved2*/, double money) {
+VU30_HOT_PATH void VU30_CALL PresetMoney(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                         int32_t nozzle, int32_t /*reserved2*/, double money) {
   DriverOf(self).PresetMoney(post, nozzle, money);
 }
 
-void VU30_CALL StartPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
-                         int32_t /*reserved2*/) {
+VU30_HOT_PATH void VU30_CALL StartPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
+                                       int32_t /*reserved2*/) {
   DriverOf(self).StartPump(post);
 }
 

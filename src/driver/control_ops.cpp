@@ -7,6 +7,7 @@
 #include "driver/messages.h"
 #include "driver/protocol.h"
 #include "driver/zud30.h"
+#include "platform/hot_path.h"
 #include "vu30.h"
 
 namespace vu30::driver {
@@ -20,7 +21,7 @@ using namespace protocol;
 }
 }  // namespace
 
-void ZUD30::SetPrice(int32_t post, int32_t nozzle, double price) {
+VU30_HOT_PATH void ZUD30::SetPrice(int32_t post, int32_t nozzle, double price) {
   Post& record = PostAt(post);
   const int n = CheckedNozzle(nozzle);
   // A price whose hundredths do not fit four digits would reach the
@@ -36,7 +37,7 @@ void ZUD30::SetPrice(int32_t post, int32_t nozzle, double price) {
   HostExchange(record, frame, kSetPrice, messages::kSetPriceFailed);
 }
 
-void ZUD30::PresetVolume(int32_t post, int32_t nozzle, double volume) {
+VU30_HOT_PATH void ZUD30::PresetVolume(int32_t post, int32_t nozzle, double volume) {
   Post& record = PostAt(post);
   // The nozzle's low byte is what the dose record keeps.
   const int n = CheckedNozzle(static_cast<uint8_t>(nozzle));
@@ -45,7 +46,7 @@ void ZUD30::PresetVolume(int32_t post, int32_t nozzle, double volume) {
   record.dose.Set(static_cast<uint8_t>(n), volume);
 }
 
-void ZUD30::PresetMoney(int32_t post, int32_t nozzle, double money) {
+VU30_HOT_PATH void ZUD30::PresetMoney(int32_t post, int32_t nozzle, double money) {
   Post& record = PostAt(post);
   const int n = CheckedNozzle(nozzle);
   OpenedPost(post);
@@ -60,7 +61,7 @@ void ZUD30::PresetMoney(int32_t post, int32_t nozzle, double money) {
   record.dose.Set(static_cast<uint8_t>(n), volume);
 }
 
-void ZUD30::StartPump(int32_t post) {
+VU30_HOT_PATH void ZUD30::StartPump(int32_t post) {
   Post& record = PostAt(post);
   link::Frame frame{kCmdStart};
   if (!HostExchange(record, frame, kStart, messages::kStartFailed).Good()) return;
@@ -74,7 +75,7 @@ void ZUD30::StartPump(int32_t post) {
   }
 }
 
-uint8_t ZUD30::StopPump(int32_t post, int32_t exchange) {
+VU30_HOT_PATH uint8_t ZUD30::StopPump(int32_t post, int32_t exchange) {
   Post& record = PostAt(post);
   if (static_cast<uint8_t>(exchange) == 0) {
     record.SetState(kStateIdle);

@@ -7,6 +7,7 @@
 #include "driver/messages.h"
 #include "driver/protocol.h"
 #include "driver/zud30.h"
+#include "platform/hot_path.h"
 #include "platform/sleep.h"
 #include "vu30.h"
 
@@ -35,13 +36,13 @@ double Hundredths(const link::Frame& frame, int at, int digits) {
 }
 }  // namespace
 
-double ZUD30::GuardVolume(const Post& post, double volume, double doseAmount) {
+VU30_HOT_PATH double ZUD30::GuardVolume(const Post& post, double volume, double doseAmount) {
   const double last = post.lastVolume.load(Post::relaxed);
   if (volume > last + kMaxJump && volume > doseAmount + kDoseMargin) return last;
   return volume;
 }
 
-void ZUD30::CountOverDose(Post& post, double volume, double doseAmount) {
+VU30_HOT_PATH void ZUD30::CountOverDose(Post& post, double volume, double doseAmount) {
   if (volume >= doseAmount) {
     post.overDoseCount.fetch_add(1, Post::relaxed);
   } else {
@@ -50,13 +51,13 @@ void ZUD30::CountOverDose(Post& post, double volume, double doseAmount) {
   if (post.overDoseCount.load(Post::relaxed) > kForceIdleCount) post.SetState(kStateIdle);
 }
 
-double ZUD30::DoseNozzlePrice(const Post& post, const DoseRecord::Value& dose) {
+VU30_HOT_PATH double ZUD30::DoseNozzlePrice(const Post& post, const DoseRecord::Value& dose) {
   // A reading without a preset (dose nozzle 0) has no price to apply.
   if (dose.nozzle < 1 || dose.nozzle > kNozzles) return 0;
   return post.Price(dose.nozzle);
 }
 
-double ZUD30::PollDispense(int32_t post, int32_t mode, double* money) {
+VU30_HOT_PATH double ZUD30::PollDispense(int32_t post, int32_t mode, double* money) {
   Post& record = OpenedPost(post);
   RequireOutput(money, "money figure");
   const uint8_t type = config::PortTypes().GetPortType(record.Number());
@@ -100,7 +101,7 @@ double ZUD30::PollDispense(int32_t post, int32_t mode, double* money) {
   return volume;
 }
 
-void ZUD30::ReadFinalDispense(int32_t post, double* volume, double* money) {
+VU30_HOT_PATH void ZUD30::ReadFinalDispense(int32_t post, double* volume, double* money) {
   Post& record = OpenedPost(post);
   RequireOutput(volume, "volume figure");
   RequireOutput(money, "money figure");
@@ -126,7 +127,8 @@ void ZUD30::ReadFinalDispense(int32_t post, double* volume, double* money) {
   record.overDoseCount.store(0, Post::relaxed);
 }
 
-void ZUD30::ReadCounter(int32_t post, int32_t nozzle, double* counter, double* second) {
+VU30_HOT_PATH void ZUD30::ReadCounter(int32_t post, int32_t nozzle, double* counter,
+                                      double* second) {
   Post& record = PostAt(post);
   const int n = CheckedNozzle(nozzle);
   RequireOutput(counter, "counter");

@@ -6,6 +6,7 @@
 #include "config/port_type_table.h"
 #include "driver/messages.h"
 #include "driver/trk_request.h"
+#include "platform/hot_path.h"
 #include "vu30.h"
 
 namespace vu30::driver {
@@ -44,7 +45,7 @@ ZUD30::~ZUD30() {
   }
 }
 
-Post& ZUD30::PostAt(int64_t post) {
+VU30_HOT_PATH Post& ZUD30::PostAt(int64_t post) {
   if (post < 1 || post > kPosts) {
     throw EVu30Refused("vu30: post " + std::to_string(post) + " is outside 1..30");
   }
@@ -53,14 +54,14 @@ Post& ZUD30::PostAt(int64_t post) {
 
 const Post& ZUD30::PostAt(int64_t post) const { return const_cast<ZUD30*>(this)->PostAt(post); }
 
-int ZUD30::CheckedNozzle(int64_t nozzle) {
+VU30_HOT_PATH int ZUD30::CheckedNozzle(int64_t nozzle) {
   if (nozzle < 1 || nozzle > kNozzles) {
     throw EVu30Refused("vu30: nozzle " + std::to_string(nozzle) + " is outside 1..8");
   }
   return static_cast<int>(nozzle);
 }
 
-Post& ZUD30::OpenedPost(int64_t post) {
+VU30_HOT_PATH Post& ZUD30::OpenedPost(int64_t post) {
   Post& record = PostAt(post);
   if (record.worker.load(std::memory_order_acquire) == nullptr) {
     throw EVu30Refused("vu30: post " + std::to_string(post) + " has not been opened");
@@ -68,8 +69,8 @@ Post& ZUD30::OpenedPost(int64_t post) {
   return record;
 }
 
-link::Exchange ZUD30::HostExchange(Post& post, link::Frame& frame, protocol::Request request,
-                                   const char* failure) {
+VU30_HOT_PATH link::Exchange ZUD30::HostExchange(Post& post, link::Frame& frame,
+                                                 protocol::Request request, const char* failure) {
   const link::Exchange exchange =
       link_.SendRequest(post.channel, link::Origin::Host, &frame, request.length,
                         request.replyLength, request.replyType);

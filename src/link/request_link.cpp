@@ -112,8 +112,11 @@ VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin,
     throw std::invalid_argument("vu30: a request of " + std::to_string(requestLength) +
                                 " digits without a frame");
   }
-  // The digits are coded on a private copy; the caller's bytes stay as they are.
-  Frame copy{};
+  // The digits are coded on a private copy; the caller's bytes stay as they
+  // are. Only the request's own bytes are written: the dispatcher reads
+  // requestLength of them, and a request touches no more of its stack than
+  // that (it often starts cold, after a pause or a quiet spell).
+  Frame copy;
   if (request != nullptr) {
     for (std::size_t i = 0; i < requestLength; ++i) copy[i] = EncodeDigit((*request)[i]);
   }

@@ -31,6 +31,7 @@ TEST(Amounts, OnlyAmountsWhoseHundredthsFitTheirDigitsAreAccepted) {
   EXPECT_FALSE(FitsDigits(100, 4));
   EXPECT_TRUE(FitsDigits(999.99, 5));
   EXPECT_FALSE(FitsDigits(1234.56, 5));
+  EXPECT_FALSE(FitsDigits(1e300, 5));  // beyond any whole count of hundredths
   EXPECT_FALSE(FitsDigits(-0.01, 5));
   EXPECT_FALSE(FitsDigits(std::nan(""), 5));
   EXPECT_FALSE(FitsDigits(INFINITY, 5));
