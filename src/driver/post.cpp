@@ -11,9 +11,7 @@ void DoseRecord::Set(uint8_t nozzle, double amount) {
 
 DoseRecord::Value DoseRecord::Get() const {
   const uint64_t word = word_.load(std::memory_order_relaxed);
-  const uint64_t hundredths = word >> 8;
-  return Value{static_cast<uint8_t>(word & 0xFF), static_cast<double>(hundredths) / 100,
-               hundredths};
+  return Value{static_cast<uint8_t>(word & 0xFF), word >> 8};
 }
 
 Post::Post() = default;

@@ -37,8 +37,8 @@ class DoseRecord {
  public:
   struct Value {
     uint8_t nozzle = 0;
-    double amount = 0;
-    uint64_t hundredths = 0;  // the amount in whole hundredths
+    uint64_t hundredths = 0;  // the dose in whole hundredths of a litre
+    double Amount() const { return static_cast<double>(hundredths) / 100; }
   };
   // amount must fit the dose's digits (FitsDigits).
   void Set(uint8_t nozzle, double amount);

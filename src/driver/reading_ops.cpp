@@ -84,7 +84,7 @@ VU30_HOT_PATH double ZUD30::PollDispense(int32_t post, int32_t mode, double* mon
     } else {
       volume = NumberFromDigits(frame.data() + kVolumeAt, kVolumeDigits);
       volume = impulses ? volume / impl : volume / 100;
-      volume = GuardVolume(record, volume, dose.amount);
+      volume = GuardVolume(record, volume, dose.Amount());
       record.lastVolume.store(volume, Post::relaxed);
       *money = volume * price;
     }
@@ -92,12 +92,12 @@ VU30_HOT_PATH double ZUD30::PollDispense(int32_t post, int32_t mode, double* mon
     link::Frame frame{kCmdFinal};
     exchange = HostExchange(record, frame, kFinal, messages::kFinalFailed);
     if (exchange.Good()) {
-      volume = GuardVolume(record, Hundredths(frame, kVolumeAt, kVolumeDigits), dose.amount);
+      volume = GuardVolume(record, Hundredths(frame, kVolumeAt, kVolumeDigits), dose.Amount());
     }
     *money = volume * price;
   }
 
-  if (exchange.Good()) CountOverDose(record, volume, dose.amount);
+  if (exchange.Good()) CountOverDose(record, volume, dose.Amount());
   return volume;
 }
 
@@ -119,7 +119,7 @@ VU30_HOT_PATH void ZUD30::ReadFinalDispense(int32_t post, double* volume, double
   link::Frame frame{kCmdFinal};
   if (!HostExchange(record, frame, kFinal, messages::kFinalFailed).Good()) return;
   const DoseRecord::Value dose = record.dose.Get();
-  const double v = GuardVolume(record, Hundredths(frame, kVolumeAt, kVolumeDigits), dose.amount);
+  const double v = GuardVolume(record, Hundredths(frame, kVolumeAt, kVolumeDigits), dose.Amount());
   *volume = v;
   *money = v * DoseNozzlePrice(record, dose);
   record.pricePending.store(false, Post::relaxed);
