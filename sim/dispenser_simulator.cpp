@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "host_failure.h"
 #include "line_code.h"
 
 namespace vu30::sim {
@@ -132,8 +133,11 @@ int32_t VU30_CALL Simulator::TransactEntry(Vu30Dispatcher* self, uint8_t channel
                                            uint8_t lineAddress, const uint8_t* request,
                                            uint8_t requestLength, uint8_t* reply,
                                            uint8_t replyLength, uint8_t replyType) {
-  return From(self).Transact(channel, lineAddress, request, requestLength, reply, replyLength,
-                             replyType);
+  // A simulated line failure that raises reaches the driver as a host's does.
+  return host::ReportAsHostFailure([&] {
+    return From(self).Transact(channel, lineAddress, request, requestLength, reply, replyLength,
+                               replyType);
+  });
 }
 
 void Simulator::Register(std::array<Vu30BoundMethod, kPostCount + 1> Simulator::*table,

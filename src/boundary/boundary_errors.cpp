@@ -20,7 +20,6 @@ namespace {
 constexpr std::size_t kMessageCapacity = 512;
 thread_local std::array<char, kMessageCapacity> tMessage{};
 thread_local std::size_t tMessageLength = 0;
-thread_local int tGuardDepth = 0;
 
 void Keep(std::string_view message) noexcept {
   tMessageLength = std::min(message.size(), kMessageCapacity - 1);
@@ -62,10 +61,6 @@ void RaiseKeptError(uint32_t kind) {
   // the system raises another exception instead of returning here.
   std::abort();
 }
-
-GuardedCall::GuardedCall() noexcept { ++tGuardDepth; }
-GuardedCall::~GuardedCall() { --tGuardDepth; }
-bool GuardedCall::Nested() noexcept { return tGuardDepth > 0; }
 
 }  // namespace vu30::boundary
 

@@ -1,15 +1,27 @@
-// How errors leave the library.
+// How errors leave the library, and the floating-point state at its entry.
 //
-// On Windows every function the host calls (GetVU30 and the driver table) is
-// wrapped by Guarded: an exception thrown inside becomes the library's
-// structured exception (VU30_ERROR_CODE in vu30.h), which any Windows host can
-// catch whatever its compiler or language; nothing of the C++ runtime crosses.
-// Built with VU30_WIN32_CXX_EXCEPTIONS, and on every other platform, Guarded<F>
-// is F itself and the C++ exceptions of vu30.h reach the host.
+// Every function the host calls (GetVU30 and the driver table) is wrapped by
+// Guarded: it runs in the library's floating-point state (platform/
+// fp_state.h) and gives the host its own state back on every way out.
+//
+// On Windows an exception thrown inside becomes the library's structured
+// exception (VU30_ERROR_CODE in vu30.h), which any Windows host can catch
+// whatever its compiler or language; nothing of the C++ runtime crosses. A
+// host's own exception that passed through one of its functions the library
+// called (a HostFault, platform/host_call.h) is raised again unchanged, once
+// everything the library held has been released. This holds at any depth:
+// a host that calls the table from inside one of its dispatcher functions
+// gets the structured exception there too. The library's own uses of its
+// operations call the inner functions, not the table.
+//
+// Built with VU30_WIN32_CXX_EXCEPTIONS, and on every other platform, the C++
+// exceptions of vu30.h reach the host.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/fp_state.h"
+#include "platform/host_call.h"
 #include "vu30.h"
 
 #if defined(_WIN32) && !defined(VU30_WIN32_CXX_EXCEPTIONS)
@@ -30,22 +42,34 @@ uint32_t KeepCurrentError() noexcept;
 // exception must pass this frame untouched.)
 [[noreturn]] void RaiseKeptError(uint32_t kind);
 
-// Marks the calling thread as inside a guarded call while it lives. A table
-// function that the library calls through the table itself (slot 5 calls
-// slot 4) is nested: its exceptions go on as C++ exceptions to the
-// outermost guard, so that only that one raises, with no frame of the
-// library left holding anything. (A table call that a host makes from
-// inside one of its own dispatcher functions, while the library is calling
-// that function, counts as nested too: its error would reach the host as a
-// C++ exception.)
-class GuardedCall {
- public:
-  GuardedCall() noexcept;
-  ~GuardedCall();
-  GuardedCall(const GuardedCall&) = delete;
-  GuardedCall& operator=(const GuardedCall&) = delete;
-  static bool Nested() noexcept;
+template <auto F>
+struct GuardedFunction;
+
+template <typename R, typename... A, R(VU30_CALL* F)(A...)>
+struct GuardedFunction<F> {
+  static R VU30_CALL Call(A... args) {
+    platform::LibraryFpScope fpState;
+    uint32_t kind = 0;
+    platform::HostExceptionRecord host;
+    bool hostRaised = false;
+    try {
+      return F(args...);
+    } catch (const platform::HostFault& fault) {
+      host = fault.Record();
+      hostRaised = true;
+    } catch (...) {
+      kind = KeepCurrentError();
+    }
+    // Raised here, after the C++ exception is gone and with the host's
+    // floating-point state back: the host's handler may leave this frame
+    // without unwinding it.
+    fpState.Leave();
+    if (hostRaised) platform::RaiseHostException(host);
+    RaiseKeptError(kind);
+  }
 };
+
+#else
 
 template <auto F>
 struct GuardedFunction;
@@ -53,30 +77,14 @@ struct GuardedFunction;
 template <typename R, typename... A, R(VU30_CALL* F)(A...)>
 struct GuardedFunction<F> {
   static R VU30_CALL Call(A... args) {
-    if (GuardedCall::Nested()) return F(args...);
-    uint32_t kind = 0;
-    {
-      GuardedCall call;
-      try {
-        return F(args...);
-      } catch (...) {
-        kind = KeepCurrentError();
-      }
-    }
-    // Raised here, after the C++ exception is gone: the host's handler may
-    // leave this frame without unwinding it.
-    RaiseKeptError(kind);
+    const platform::LibraryFpScope fpState;
+    return F(args...);
   }
 };
 
+#endif
+
 template <auto F>
 inline constexpr auto Guarded = &GuardedFunction<F>::Call;
-
-#else
-
-template <auto F>
-inline constexpr auto Guarded = F;
-
-#endif
 
 }  // namespace vu30::boundary

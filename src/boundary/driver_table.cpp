@@ -1,6 +1,8 @@
 // The driver table: one function per slot, each forwarding to the driver
 // object behind the host's pointer. Each slot is a plain function; errors
-// leave it as boundary_errors.h says.
+// leave it as boundary_errors.h says. A slot that the design defines through
+// another slot calls that slot's inner function, never the table: only the
+// outermost entry switches the floating-point state and raises.
 #include <memory>
 
 #include "boundary/boundary_errors.h"
@@ -48,7 +50,7 @@ VU30_HOT_PATH uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t
 
 int32_t VU30_CALL StopPumpNow(Vu30Driver* self, int32_t post) {
   (void)DriverOf(self);
-  self->table->StopPump(self, post & 0xFF, 0, 1);
+  StopPump(self, post & 0xFF, 0, 1);
   return 0;
 }
 
@@ -109,7 +111,7 @@ void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) { (vo
 void VU30_CALL StartPumpAlias(Vu30Driver* self, int32_t post, int32_t a, int32_t b,
                               int32_t /*reserved*/) {
   (void)DriverOf(self);
-  self->table->StartPump(self, post, a, b);
+  StartPump(self, post, a, b);
 }
 
 bool VU30_CALL GetCapability(Vu30Driver* self, int32_t number, int32_t* value) {
@@ -122,7 +124,7 @@ uint8_t* VU30_CALL GetStatusRecord(uint8_t* record, Vu30Driver* self, uint8_t po
   (void)DriverOf(self);
   if (record == nullptr) throw EVu30Refused("vu30: no status record to fill");
   // The state code first: a refused post leaves the host's record untouched.
-  const auto code = static_cast<uint8_t>(self->table->GetPumpState(self, post, passedOn));
+  const auto code = static_cast<uint8_t>(GetPumpState(self, post, passedOn));
   record[0] = code;
   record[1] = 0;
   record[14] = static_cast<uint8_t>(code & 7);
@@ -133,13 +135,13 @@ uint8_t* VU30_CALL GetStatusRecord(uint8_t* record, Vu30Driver* self, uint8_t po
 uint8_t VU30_CALL StopPumpEx(Vu30Driver* self, int32_t post, int32_t a, int32_t /*reserved*/,
                              int32_t exchange) {
   (void)DriverOf(self);
-  return self->table->StopPump(self, post, a, exchange & 0xFF);
+  return StopPump(self, post, a, exchange & 0xFF);
 }
 
 uint8_t VU30_CALL StopPumpAlt(Vu30Driver* self, int32_t post, int32_t a, int32_t /*reserved*/,
                               int32_t /*reserved2*/) {
   (void)DriverOf(self);
-  return self->table->StopPump(self, post, a, 1);
+  return StopPump(self, post, a, 1);
 }
 
 void VU30_CALL AddMenuEntry(Vu30Driver* self, Vu30MenuItem* parentItem,

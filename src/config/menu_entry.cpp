@@ -5,6 +5,8 @@
 
 #include "config/port_type_dialog.h"
 #include "platform/cp1251.h"
+#include "platform/fp_state.h"
+#include "platform/host_call.h"
 
 namespace vu30::config {
 
@@ -20,7 +22,24 @@ static_assert(kTrkCaption.view() == std::string_view("\x26\xD2\xD0\xCA"));
 // The entry's click handler. It uses neither the driver object it is bound to
 // nor the sender: the dialog is library-wide. Returns after the dialog has
 // closed, or at once when there is no screen to show it on.
-void VU30_CALL MenuParamsClick(void* /*data*/, void* /*sender*/) { COMTypeTRKForm.ShowDialog(); }
+// Called by the host's menu: an entry from the host. No error of the
+// dialog crosses it (the dialog has told the operator what concerns him); a
+// host exception raised in one of the host's own window procedures while
+// the dialog ran goes on to the host, unchanged, once the dialog is closed.
+void VU30_CALL MenuParamsClick(void* /*data*/, void* /*sender*/) {
+  platform::LibraryFpScope fpState;
+  platform::HostExceptionRecord host;
+  bool hostRaised = false;
+  try {
+    COMTypeTRKForm.ShowDialog();
+  } catch (const platform::HostFault& fault) {
+    host = fault.Record();
+    hostRaised = true;
+  } catch (...) {
+  }
+  fpState.Leave();
+  if (hostRaised) platform::RaiseHostException(host);
+}
 
 // The table of a host's menu item, refused like a missing item when an entry
 // that will be called is missing.
@@ -34,19 +53,19 @@ const Vu30MenuItemTable& TableOf(Vu30MenuItem* item, const char* what,
 }
 
 Vu30MenuItem* CreateMenuItem(Vu30MenuItem* parent, Vu30CreateItemFn createItem, void* clickData) {
-  Vu30MenuItem* item = createItem(parent, -1);
+  Vu30MenuItem* item = platform::CallHost(createItem, parent, -1);
   const Vu30MenuItemTable& table =
       TableOf(item, "the item made by CreateItem", &Vu30MenuItemTable::SetCaption,
               &Vu30MenuItemTable::SetHint, &Vu30MenuItemTable::SetHelpContext,
               &Vu30MenuItemTable::SetShortCut, &Vu30MenuItemTable::SetOnClick);
-  table.SetCaption(item, kEntryCaption.c_str());
-  table.SetHint(item, kEntryCaption.c_str());
-  table.SetHelpContext(item, 0);
-  table.SetShortCut(item, 0);
+  platform::CallHost(table.SetCaption, item, kEntryCaption.c_str());
+  platform::CallHost(table.SetHint, item, kEntryCaption.c_str());
+  platform::CallHost(table.SetHelpContext, item, 0);
+  platform::CallHost(table.SetShortCut, item, 0);
   Vu30BoundMethod onClick{};
   onClick.code = reinterpret_cast<void*>(&MenuParamsClick);
   onClick.data = clickData;
-  table.SetOnClick(item, onClick);
+  platform::CallHost(table.SetOnClick, item, onClick);
   return item;
 }
 
@@ -57,11 +76,11 @@ void AddMenuEntry(Vu30MenuItem* parentItem, Vu30CreateItemFn createItem, void* c
     const Vu30MenuItemTable& parent =
         TableOf(parentItem, "the parent item", &Vu30MenuItemTable::Count, &Vu30MenuItemTable::Item);
     if (createItem == nullptr) throw EVu30Refused("AddMenuEntry: no item-creation function");
-    const int32_t count = parent.Count(parentItem);
+    const int32_t count = platform::CallHost(parent.Count, parentItem);
     for (int32_t i = 0; i < count; ++i) {
-      Vu30MenuItem* child = parent.Item(parentItem, i);
-      const char* caption =
-          TableOf(child, "a child of the parent item", &Vu30MenuItemTable::Caption).Caption(child);
+      Vu30MenuItem* child = platform::CallHost(parent.Item, parentItem, i);
+      const char* caption = platform::CallHost(
+          TableOf(child, "a child of the parent item", &Vu30MenuItemTable::Caption).Caption, child);
       if (caption != nullptr && std::string_view(caption) == kTrkCaption.view()) {
         CreateMenuItem(child, createItem, clickData);
         break;

@@ -211,7 +211,14 @@ bool TCOMTypeTRKForm::BitBtn4Click() {
   }
   // The file first, then the table: a file that cannot be written changes
   // nothing, and the dialog stays open with the operator's rows.
-  if (!table_.Save(changes)) {
+  bool saved = false;
+  try {
+    saved = table_.Save(changes);
+  } catch (...) {
+    // Out of memory or the like while saving: told like a file that could
+    // not be written; the table changes only after a complete write.
+  }
+  if (!saved) {
     if (view != nullptr) {
       view->ShowMessage("Файл " + PortTypeTable::FileName() + " не записан. Ничего не сохранено.");
     }

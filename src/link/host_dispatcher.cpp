@@ -3,16 +3,24 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/fp_state.h"
+#include "platform/host_call.h"
 #include "platform/hot_path.h"
 
 namespace vu30::link {
 namespace {
 
+using platform::CallHost;
+
 // The thunks: code of the bound methods registered with the host's
 // dispatcher; data is the registered C++ object, cast from its interface type.
+// Each is an entry from the host: it runs in the library's floating-point
+// state, and nothing leaves it, neither an error of the library nor a host
+// exception that a dispatcher function called inside it raised.
 
 VU30_HOT_PATH bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer,
                                              int32_t reserved, uint8_t* count, uint8_t* expected) {
+  const platform::LibraryFpScope fpState;
   try {
     if (data == nullptr || count == nullptr || expected == nullptr) return false;
     return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count,
@@ -26,6 +34,7 @@ VU30_HOT_PATH bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_
 
 VU30_HOT_PATH void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,
                                                int32_t reserved, uint8_t length) {
+  const platform::LibraryFpScope fpState;
   try {
     if (data == nullptr) return;
     static_cast<MessageHook*>(data)->RouteMessage(workerAddress, buffer, reserved, length);
@@ -35,6 +44,7 @@ VU30_HOT_PATH void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress
 }
 
 void VU30_CALL PreparePostThunk(void* data, uint8_t post) {
+  const platform::LibraryFpScope fpState;
   try {
     if (data == nullptr) return;
     static_cast<PostInitHandler*>(data)->PreparePost(post);
@@ -53,7 +63,9 @@ Vu30BoundMethod Bind(Fn code, void* data) {
   return Vu30BoundMethod{reinterpret_cast<void*>(code), data};
 }
 
-// An entry of the host's table; a missing one is an error of the host.
+// An entry of the host's table; a missing one is an error of the host. Each
+// is called through CallHost: a host exception raised in it becomes a
+// HostFault here.
 template <typename Fn>
 Fn Entry(Fn fn, const char* name) {
   if (fn == nullptr) {
@@ -65,46 +77,47 @@ Fn Entry(Fn fn, const char* name) {
 }  // namespace
 
 int32_t HostDispatcher::GetChannelError(uint8_t channel) {
-  return Entry(host_->table->GetChannelError, "GetChannelError")(host_, channel);
+  return CallHost(Entry(host_->table->GetChannelError, "GetChannelError"), host_, channel);
 }
 
 VU30_HOT_PATH void HostDispatcher::SetChannelError(uint8_t channel, int32_t code) {
-  Entry(host_->table->SetChannelError, "SetChannelError")(host_, channel, code);
+  CallHost(Entry(host_->table->SetChannelError, "SetChannelError"), host_, channel, code);
 }
 
 VU30_HOT_PATH void HostDispatcher::SetChannelStatus(uint8_t channel, uint8_t status) {
-  Entry(host_->table->SetChannelStatus, "SetChannelStatus")(host_, channel, status);
+  CallHost(Entry(host_->table->SetChannelStatus, "SetChannelStatus"), host_, channel, status);
 }
 
 VU30_HOT_PATH uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
-  return Entry(host_->table->GetChannelStatus, "GetChannelStatus")(host_, channel);
+  return CallHost(Entry(host_->table->GetChannelStatus, "GetChannelStatus"), host_, channel);
 }
 
 int32_t HostDispatcher::ConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings) {
-  return Entry(host_->table->ConfigureChannel, "ConfigureChannel")(host_, post, mode, lineSettings);
+  return CallHost(Entry(host_->table->ConfigureChannel, "ConfigureChannel"), host_, post, mode,
+                  lineSettings);
 }
 
 VU30_HOT_PATH int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress,
                                                const uint8_t* request, uint8_t requestLength,
                                                uint8_t* reply, uint8_t replyLength,
                                                uint8_t replyType) {
-  return Entry(host_->table->Transact, "Transact")(host_, channel, lineAddress, request,
-                                                   requestLength, reply, replyLength, replyType);
+  return CallHost(Entry(host_->table->Transact, "Transact"), host_, channel, lineAddress, request,
+                  requestLength, reply, replyLength, replyType);
 }
 
 VU30_HOT_PATH void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {
-  Entry(host_->table->SetReplyChecker, "SetReplyChecker")(
-      host_, channel, Bind(kCheckReply, static_cast<void*>(&checker)));
+  CallHost(Entry(host_->table->SetReplyChecker, "SetReplyChecker"), host_, channel,
+           Bind(kCheckReply, static_cast<void*>(&checker)));
 }
 
 void HostDispatcher::SetMessageHook(uint8_t post, MessageHook& hook) {
-  Entry(host_->table->SetMessageHook, "SetMessageHook")(
-      host_, post, Bind(kRouteMessage, static_cast<void*>(&hook)));
+  CallHost(Entry(host_->table->SetMessageHook, "SetMessageHook"), host_, post,
+           Bind(kRouteMessage, static_cast<void*>(&hook)));
 }
 
 void HostDispatcher::SetPostInit(uint8_t post, PostInitHandler& handler) {
-  Entry(host_->table->SetPostInit, "SetPostInit")(host_, post,
-                                                  Bind(kPreparePost, static_cast<void*>(&handler)));
+  CallHost(Entry(host_->table->SetPostInit, "SetPostInit"), host_, post,
+           Bind(kPreparePost, static_cast<void*>(&handler)));
 }
 
 }  // namespace vu30::link

@@ -15,6 +15,10 @@ namespace {
 // that two frames on one channel pair are at least this far apart.
 constexpr auto kPauseAfterRequest = std::chrono::milliseconds(30);
 
+// The result of an exchange that raised when even the channel's error could
+// not be asked: not 0, so that no caller takes it for a made exchange.
+constexpr int32_t kExchangeRaised = -1;
+
 // Fails a reply check with code: reports status 3 and then the code to the
 // dispatcher, unless there is nothing to report to.
 bool Fail(PortDispatcher* report, uint8_t channel, int32_t code) {
@@ -138,6 +142,7 @@ VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin,
                                      : nullptr;
   Exchange exchange;
   bool rejected = false;
+  bool raised = false;
   try {
     if (host) {
       std::lock_guard lock(pairLocks_[static_cast<std::size_t>(LockOf(number))].mutex);
@@ -158,11 +163,22 @@ VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin,
     exchange.status = rejected ? kLinkFailed : channelStatus;
     channel.SetLinkStatus(exchange.status);
   } catch (...) {
-    // The exception goes no further and the post's link status keeps its
-    // value; no reply of this exchange was accepted, so the caller is told
-    // it failed.
+    // The exception goes no further (a host's own exception arrives here as
+    // a HostFault) and the post's link status keeps its value.
+    raised = true;
+  }
+  if (raised) {
+    // No reply of this exchange was accepted, so the caller is told it
+    // failed; the result is the channel's error, asked outside the handler.
+    // Should that raise too, or report no error, the result still says the
+    // exchange failed: an exchange that raised is never taken for made.
     exchange.status = kLinkFailed;
-    exchange.result = dispatcher_.GetChannelError(number);
+    try {
+      exchange.result = dispatcher_.GetChannelError(number);
+    } catch (...) {
+      exchange.result = kExchangeRaised;
+    }
+    if (exchange.result == 0) exchange.result = kExchangeRaised;
   }
   return exchange;
 }

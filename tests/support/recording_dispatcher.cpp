@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "host_failure.h"
+
 namespace vu30::test {
 
 // The host's table: plain VU30_CALL functions that forward to the owner.
@@ -30,8 +32,10 @@ struct DispatcherThunks {
   static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
                                     const uint8_t* request, uint8_t requestLength, uint8_t* reply,
                                     uint8_t replyLength, uint8_t replyType) {
-    return Owner(self).DoTransact(channel, lineAddress, request, requestLength, reply, replyLength,
-                                  replyType);
+    return host::ReportAsHostFailure([&] {
+      return Owner(self).DoTransact(channel, lineAddress, request, requestLength, reply,
+                                    replyLength, replyType);
+    });
   }
   static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
                                         Vu30BoundMethod method) {

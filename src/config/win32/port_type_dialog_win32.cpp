@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <optional>
+#include <utility>
 
 #include "config/win32/window_placement_win32.h"
+#include "platform/fp_state.h"
+#include "platform/host_call.h"
 
 // The module this code is linked into (the library's DLL, or a test program):
 // its window class is registered for that module.
@@ -179,6 +183,20 @@ HWND Win32ComTypeTrkView::Item(int id) const { return GetDlgItem(Window(), id); 
 
 LRESULT CALLBACK Win32ComTypeTrkView::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                                  LPARAM lParam) {
+  // Called by user32, on behalf of the host's message loop or of ours: an
+  // entry from the host, in the library's floating-point state, and nothing
+  // crosses it. A failure of a handler concerns no one beyond the dialog
+  // (a failed save is shown to the operator by the form itself): the
+  // message is then left to the default procedure.
+  const platform::LibraryFpScope fpState;
+  try {
+    return Dispatch(hwnd, message, wParam, lParam);
+  } catch (...) {
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+}
+
+LRESULT Win32ComTypeTrkView::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* view =
         static_cast<Win32ComTypeTrkView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -472,7 +490,13 @@ void Win32ComTypeTrkView::ShowMessage(const std::string& text) {
 }
 
 void Win32ComTypeTrkView::SendShowMessage() {
-  if (HWND window = Window()) SendMessageW(window, kShowDialogMessage, 0, 0);
+  HWND window = Window();
+  if (window == nullptr) return;
+  hostFault_.reset();
+  SendMessageW(window, kShowDialogMessage, 0, 0);
+  if (const std::optional<platform::HostExceptionRecord> fault = std::exchange(hostFault_, {})) {
+    throw platform::HostFault(*fault);
+  }
 }
 
 ModalResult Win32ComTypeTrkView::ShowModal() {
@@ -512,7 +536,15 @@ ModalResult Win32ComTypeTrkView::ShowModal() {
     if (HandleDialogKey(msg)) continue;
     if (window_ != nullptr && IsDialogMessageW(window_, &msg)) continue;
     TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    try {
+      // The message may be the host's, for one of its own windows.
+      platform::CallHost(&DispatchMessageW, &msg);
+    } catch (const platform::HostFault& fault) {
+      // The host's exception ends the dialog; it goes on to the host once
+      // the message that showed the dialog has returned (SendShowMessage).
+      hostFault_ = fault.Record();
+      break;
+    }
   }
   modal_ = false;
 

@@ -9,10 +9,12 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "config/handler_guard.h"
 #include "config/port_type_dialog.h"
+#include "platform/host_call.h"
 
 namespace vu30::config::win32 {
 
@@ -62,6 +64,7 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls() const;
   HWND Item(int id) const;
@@ -92,6 +95,10 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
   // Set while the combo reports a choice from its list: the combo's edit
   // does not hold the chosen text yet.
   int choosingItem_ = -1;
+  // A host exception raised in one of the host's window procedures that
+  // the dialog's message loop dispatched to; raised again once the dialog
+  // has closed.
+  std::optional<platform::HostExceptionRecord> hostFault_;
 };
 
 // UTF-8 to UTF-16 and back; invalid sequences become U+FFFD.

@@ -1,0 +1,16 @@
+// Without structured exceptions a host's error is a C++ exception: the call
+// is made as it is, and what it throws passes through.
+#include <cstdlib>
+
+#include "platform/host_call.h"
+
+namespace vu30::platform {
+
+bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& /*record*/) {
+  fn(context);
+  return true;
+}
+
+void RaiseHostException(const HostExceptionRecord& /*record*/) { std::abort(); }
+
+}  // namespace vu30::platform
