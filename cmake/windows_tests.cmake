@@ -1,14 +1,18 @@
-# Test runs of the Windows build.
-#
-# The x86_64 build runs its programs under 64-bit Wine: Debian's wine64 loader
-# is called directly (the wine launcher would pick the 32-bit one), in a
-# prefix of the build's own. 32-bit programs cannot run on these machines; the
-# i686 build is checked by its export table only.
+# Test runs of the Windows build, under Wine: Debian's loaders are called
+# directly, in a prefix of the build's own: wine64 for x86_64; for i686 the
+# 32-bit loader (package wine32:i386) with a 32-bit prefix.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64" AND EXISTS /usr/lib/wine/wine64)
+  set(vu30_wine_loader /usr/lib/wine/wine64)
+  set(vu30_wine_arch win64)
+elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686" AND EXISTS /usr/lib/wine/wine)
+  set(vu30_wine_loader /usr/lib/wine/wine)
+  set(vu30_wine_arch win32)
+endif()
+if(vu30_wine_loader)
   set(VU30_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of the test runs")
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      ${CMAKE_COMMAND} -E env WINEPREFIX=${VU30_WINEPREFIX} WINEDEBUG=-all
-      "WINEDLLOVERRIDES=mscoree,mshtml=" /usr/lib/wine/wine64)
+      ${CMAKE_COMMAND} -E env WINEPREFIX=${VU30_WINEPREFIX} WINEARCH=${vu30_wine_arch}
+      WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=" ${vu30_wine_loader})
   set(VU30_CAN_RUN_WINDOWS_PROGRAMS ON)
 else()
   set(VU30_CAN_RUN_WINDOWS_PROGRAMS OFF)
