@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
-# The Windows builds, tested on this Linux machine:
-#  - x86_64: the whole suite and the station demo under 64-bit Wine (Debian's
-#    wine64 loader called directly, a fresh prefix in the build folder), one
-#    test program per Wine process;
-#  - i686 (32-bit programs cannot run here): the library, the demo and the
-#    Windows-only sources compiled, and the export table of vu30.dll checked
-#    for the one undecorated stdcall GetVU30.
+# The Windows builds, tested on this Linux machine under Wine (Debian's
+# loaders called directly, a fresh prefix in each build folder), one test
+# program per Wine process:
+#  - i686, the build station hosts load: the whole suite under 32-bit Wine,
+#    the station demo from the release bundle with injected faults, and the
+#    export table of vu30.dll (the one undecorated stdcall GetVU30);
+#  - x86_64: the whole suite under 64-bit Wine and the station demo.
+#   scripts/test-windows.sh            both
+#   scripts/test-windows.sh i686       one architecture
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export VU30_WINDOWS_BUILD=${VU30_WINDOWS_BUILD:-build-windows}
 root=$VU30_WINDOWS_BUILD
 jobs=$(nproc)
+archs=("$@")
+[ ${#archs[@]} -eq 0 ] && archs=(i686 x86_64)
+version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
-scripts/build-windows.sh x86_64
-build=$root/x86_64/build
-export WINEPREFIX=$PWD/$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-rm -rf "$WINEPREFIX"
+# Wine names Windows files in the Unix locale's character set: without a
+# UTF-8 locale (a fresh machine has none set) it can hold no file name
+# outside ASCII. Wine's processes here get one; nothing outside changes.
+case "$(locale charmap 2>/dev/null || true)" in
+  UTF-8) ;;
+  *) export LC_ALL=C.UTF-8 ;;
+esac
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
 # The dialog tests make real windows: Wine and its server run on a display of
 # their own, and without a window manager's waits.
 display=:$((90 + RANDOM % 100))
@@ -23,17 +33,27 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT
 export DISPLAY=$display
-echo "== windows x86_64: Wine prefix"
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-echo "== windows x86_64: tests under Wine"
-ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 600
-echo "== windows x86_64: station demo under Wine"
-(cd "$build" && /usr/lib/wine/wine64 vu30-demo.exe --posts 4 --sales 2 --baud 0 --fault-rate 0.1 |
-  tail -n 3)
-/usr/lib/wine/wineserver -w
 
-VU30_WINDOWS_TARGETS="vu30 vu30-demo vu30_structured_errors_host vu30_platform_tests" \
-  scripts/build-windows.sh i686
-echo "== windows i686: export table"
-ctest --test-dir "$root/i686/build" --output-on-failure -R '^vu30_exports_only_GetVU30$'
+for arch in "${archs[@]}"; do
+  case "$arch" in
+    i686) loader=/usr/lib/wine/wine; export WINEARCH=win32 ;;
+    x86_64) loader=/usr/lib/wine/wine64; export WINEARCH=win64 ;;
+    *) echo "unknown architecture: $arch (i686, x86_64)" >&2; exit 2 ;;
+  esac
+  scripts/build-windows.sh "$arch"
+  build=$root/$arch/build
+  export WINEPREFIX=$PWD/$build/wineprefix
+  rm -rf "$WINEPREFIX"
+  echo "== windows $arch: Wine prefix"
+  "$loader" wineboot -i >/dev/null 2>&1
+  "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  echo "== windows $arch: tests under Wine"
+  ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 600
+  echo "== windows $arch: station demo from the bundle under Wine, with faults"
+  bundle=$root/vu30-$version-windows-$arch
+  cp "$build/vu30-demo.exe" "$bundle/"
+  (cd "$bundle" && "$loader" vu30-demo.exe --posts 30 --sales 3 --baud 0 --fault-rate 0.1 |
+    tail -n 3)
+  rm -f "$bundle/vu30-demo.exe"
+  /usr/lib/wine/wineserver -w
+done

@@ -8,18 +8,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <type_traits>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include "vu30_catch.h"
 
 namespace vu30::host {
 
 // Bit 29 set: a code of the application's own; "HST" in the low bytes.
-inline constexpr uint32_t kHostFailureCode = 0xE0485354u;
+inline constexpr uint32_t kHostFailureCode = VU30_HOST_FAILURE_CODE;
 
 // Calls f, a host table function's body; see above for what its failure
 // becomes. The caller's own frame must hold nothing but f.
@@ -30,8 +27,7 @@ std::invoke_result_t<F&> ReportAsHostFailure(F&& f) {
     return f();
   } catch (const std::exception&) {
   }
-  RaiseException(kHostFailureCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-  std::abort();  // a non-continuable exception never comes back
+  vu30_raise_host_failure();
 #else
   return f();
 #endif

@@ -100,12 +100,23 @@ void Channel::Attach(PortDispatcher& dispatcher, uint8_t number, ReplyChecker& r
 
 VU30_HOT_PATH bool Channel::CheckReply(uint8_t channel, uint8_t* buffer, int32_t /*reserved*/,
                                        uint8_t& count, uint8_t& expected) {
-  const bool accepted = CheckReplyFrame(dispatcher_, channel, buffer, count, expected);
-  for (Awaited& awaited : awaited_) {
-    if (buffer != nullptr && awaited.frame.load(std::memory_order_acquire) == buffer) {
-      awaited.verdict.store(accepted ? kAccepted : kRejected, std::memory_order_release);
+  const auto record = [&](bool accepted) {
+    for (Awaited& awaited : awaited_) {
+      if (buffer != nullptr && awaited.frame.load(std::memory_order_acquire) == buffer) {
+        awaited.verdict.store(accepted ? kAccepted : kRejected, std::memory_order_release);
+      }
     }
+  };
+  bool accepted = false;
+  try {
+    accepted = CheckReplyFrame(dispatcher_, channel, buffer, count, expected);
+  } catch (...) {
+    // The dispatcher raised while the check reported to it: a check that
+    // could not be completed accepts nothing.
+    record(false);
+    throw;
   }
+  record(accepted);
   return accepted;
 }
 

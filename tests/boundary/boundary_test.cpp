@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
 #include <optional>
 
 #include "host_call.h"
@@ -184,6 +187,35 @@ TEST_F(BoundaryTest, DriversAreIndependentAndDestroyedWithBusyWorkers) {
   ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 2));
   EXPECT_EQ(DecodeByte(dispatcher_.Transacts().back().request.at(0)), 9);
 }
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+// A host with a floating-point control of its own: rounding toward zero, and
+// overflow, zero-divide and invalid unmasked (they trap). The price is sent
+// as the library computes it (2.675 is 267.4999... hundredths in binary, to
+// the nearest 267.5, half to even 268), an argument that would overflow is
+// refused without trapping, and the host finds its own control again after
+// the call and after the error. (Windows hosts: the C test host.)
+TEST_F(BoundaryTest, FiguresDoNotDependOnTheHostsFloatingPointControl) {
+  t_->OpenPost(driver_, 2);
+  constexpr unsigned kHostMxcsr = 0x7900;
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(kHostMxcsr);
+  t_->SetPrice(driver_, 2, 0, 1, 0, 0, 2.675);
+  const unsigned afterCall = _mm_getcsr();
+  bool refused = false;
+  try {
+    t_->SetPrice(driver_, 2, 0, 1, 0, 0, 1e308);
+  } catch (const EVu30Refused&) {
+    refused = true;
+  }
+  const unsigned afterError = _mm_getcsr();
+  _mm_setcsr(saved);
+  EXPECT_EQ(LastDigits(), (std::vector<uint8_t>{2, 0, 0, 2, 6, 8}));
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(afterCall, kHostMxcsr);
+  EXPECT_EQ(afterError, kHostMxcsr);
+}
+#endif
 
 }  // namespace
 }  // namespace vu30::test

@@ -12,13 +12,24 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "dispenser_simulator.h"
 #include "line_code.h"
+#include "platform/host_call.h"
 
 namespace vu30::sim::testing {
+
+// What a failure of the simulator's own reaches its caller as: on Windows a
+// host's structured exception, caught by the guard; elsewhere the C++
+// exception itself.
+#if defined(_WIN32)
+using SimFailure = platform::HostFault;
+#else
+using SimFailure = std::runtime_error;
+#endif
 
 struct Exchange {
   int32_t result = 0;
@@ -44,7 +55,7 @@ class TestDriver {
   }
 
   // One request: digits uncoded, sent to the post (worker=false) or to its
-  // worker address. Throws whatever Transact throws.
+  // worker address. Throws what Transact's failure becomes (SimFailure).
   Exchange Send(int post, bool worker, const std::vector<uint8_t>& digits, uint8_t replyLength,
                 uint8_t replyType) {
     const auto channel = static_cast<uint8_t>(post);
@@ -59,9 +70,10 @@ class TestDriver {
       std::lock_guard lock(mu_);
       lastCheck_.erase(std::this_thread::get_id());
     }
-    ex.result = Table().Transact(
-        dispatcher_, channel, lineAddress, coded.data(), static_cast<uint8_t>(coded.size()),
-        replyLength ? buffer.data() : nullptr, replyLength, replyType ? EncodeDigit(replyType) : 0);
+    ex.result = platform::CallHost(Table().Transact, dispatcher_, channel, lineAddress,
+                                   coded.data(), static_cast<uint8_t>(coded.size()),
+                                   replyLength ? buffer.data() : nullptr, replyLength,
+                                   static_cast<uint8_t>(replyType ? EncodeDigit(replyType) : 0));
     std::lock_guard lock(mu_);
     const auto check = lastCheck_.find(std::this_thread::get_id());
     if (check != lastCheck_.end()) {

@@ -14,6 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Exchange;
+using testing::SimFailure;
 using testing::TestDriver;
 using Digits = std::vector<uint8_t>;
 
@@ -262,7 +263,7 @@ TEST(SimFaults, FramesNotReceivedAreNotActedOn) {
   e.faultKinds = static_cast<unsigned>(Fault::Exception);
   Simulator throwing(e);
   TestDriver drv2(throwing);
-  EXPECT_THROW(drv2.Send(1, false, {2, 0, 1, 2, 3, 4}, 1, 0), std::runtime_error);
+  EXPECT_THROW(drv2.Send(1, false, {2, 0, 1, 2, 3, 4}, 1, 0), SimFailure);
   EXPECT_EQ(throwing.Price(1, 1), 0);
   EXPECT_NE(throwing.ChannelError(1), 0) << "the driver turns the channel error into its result";
 }

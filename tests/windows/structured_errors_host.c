@@ -1,7 +1,13 @@
 /*
  * A host in plain C (no C++ runtime on the catching side) that loads
- * vu30.dll, provokes each kind of error and checks the structured exception
- * it gets: code, flags, the three parameters and the message.
+ * vu30.dll and checks, as a host built with another compiler sees them:
+ *  - the library's structured exception for each kind of error: code,
+ *    flags, the three parameters and the message;
+ *  - the host's own structured exceptions (0x0EEDFADE, as a Pascal host
+ *    raises them) inside its dispatcher and menu functions;
+ *  - calls into the table from inside the host's own Transact;
+ *  - figures under the host's floating-point control words, and those
+ *    control words unchanged after every call.
  */
 #include <stdio.h>
 #include <string.h>
@@ -9,6 +15,10 @@
 
 #include "vu30.h"
 #include "vu30_catch.h"
+
+#define HOST_EXCEPTION 0x0EEDFADEu
+#define POST 3
+#define PAIR_POST 4 /* shares the channel-pair lock with POST */
 
 static int passed;
 static int failed;
@@ -22,26 +32,86 @@ static void Check(int ok, const char* what) {
   }
 }
 
-/* The host's dispatcher: every exchange fails with code 5 (no reply). */
+/* ------------------------------------------------------------------------ */
+/* Floating-point control, as the host sets it.                              */
+
+static unsigned short ReadX87Control(void) {
+  unsigned short value;
+  __asm__ __volatile__("fnstcw %0" : "=m"(value));
+  return value;
+}
+static void WriteX87Control(unsigned short value) {
+  __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(value));
+}
+static unsigned ReadMxcsr(void) {
+  unsigned value;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
+  return value;
+}
+static void WriteMxcsr(unsigned value) { __asm__ __volatile__("ldmxcsr %0" : : "m"(value)); }
+
+/* ------------------------------------------------------------------------ */
+/* Line coding: each bit of a digit as a pair, 01 for one, 10 for zero.      */
+
+static uint8_t Encode(uint8_t digit) {
+  uint8_t coded = 0;
+  for (int bit = 0; bit < 4; ++bit) coded = (uint8_t)(coded * 4 + ((digit >> bit) & 1 ? 1 : 2));
+  return coded;
+}
+static int Decode(uint8_t coded) {
+  for (uint8_t d = 0; d < 16; ++d) {
+    if (Encode(d) == coded) return d;
+  }
+  return -1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* The host's dispatcher.                                                    */
+
+enum Mode { kFail, kAck, kRaise, kRaiseNoncontinuable, kReenter };
+
+static struct {
+  volatile LONG mode;
+  volatile LONG raiseInWorker; /* the next worker exchange raises */
+  volatile LONG raiseInStatus; /* the next SetChannelStatus raises */
+  volatile LONG workerAnswers; /* worker exchanges made */
+  Vu30BoundMethod checker[32];
+  Vu30BoundMethod hook[32];
+  uint8_t status[32];
+  int32_t error[32];
+  int hostDigits[16];
+  int hostDigitCount;
+  int workerDigits[16];
+  /* what the host saw while its Transact ran */
+  unsigned short controlInTransact;
+  unsigned mxcsrInTransact;
+  /* the table call made from inside Transact */
+  Vu30Driver* driver;
+  int reentered;
+  Vu30CaughtError reentryError;
+} D;
+
+static void RaiseHostException(DWORD flags) {
+  const ULONG_PTR parameters[2] = {0x1234, 0x5678};
+  RaiseException(HOST_EXCEPTION, flags, 2, parameters);
+}
+
 static int32_t VU30_CALL GetChannelError(Vu30Dispatcher* self, uint8_t channel) {
   (void)self;
-  (void)channel;
-  return 0;
+  return D.error[channel & 31];
 }
 static void VU30_CALL SetChannelError(Vu30Dispatcher* self, uint8_t channel, int32_t code) {
   (void)self;
-  (void)channel;
-  (void)code;
+  D.error[channel & 31] = code;
 }
 static void VU30_CALL SetChannelStatus(Vu30Dispatcher* self, uint8_t channel, uint8_t status) {
   (void)self;
-  (void)channel;
-  (void)status;
+  if (InterlockedExchange(&D.raiseInStatus, 0)) RaiseHostException(0);
+  D.status[channel & 31] = status;
 }
 static uint8_t VU30_CALL GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
   (void)self;
-  (void)channel;
-  return VU30_LINK_GOOD;
+  return D.status[channel & 31];
 }
 static int32_t VU30_CALL ConfigureChannel(Vu30Dispatcher* self, uint8_t post, int32_t mode,
                                           uint32_t lineSettings) {
@@ -51,65 +121,250 @@ static int32_t VU30_CALL ConfigureChannel(Vu30Dispatcher* self, uint8_t post, in
   (void)lineSettings;
   return 0;
 }
+
+static void BadCallFromTransact(void* context) {
+  (void)context;
+  D.driver->table->GetLinkStatus(D.driver, 31);
+}
+
+/* Acknowledges as a dispenser does: the reply byte 0, checked by the
+ * driver's reply checker. */
+static void Acknowledge(uint8_t channel, uint8_t* reply) {
+  uint8_t count = 1;
+  uint8_t expected = 1;
+  reply[0] = 0;
+  const Vu30BoundMethod m = D.checker[channel & 31];
+  if (m.code != NULL) {
+    Vu30CheckReplyFn check;
+    memcpy(&check, &m.code, sizeof check);
+    check(m.data, channel, reply, 0, &count, &expected);
+  }
+}
+
 static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
                                   const uint8_t* request, uint8_t requestLength, uint8_t* reply,
                                   uint8_t replyLength, uint8_t replyType) {
   (void)self;
-  (void)channel;
-  (void)lineAddress;
-  (void)request;
-  (void)requestLength;
-  (void)reply;
-  (void)replyLength;
   (void)replyType;
-  return 5;
+  if (lineAddress >= 33) {
+    /* A worker's answer to a message. */
+    if (InterlockedExchange(&D.raiseInWorker, 0)) RaiseHostException(EXCEPTION_NONCONTINUABLE);
+    for (int i = 0; i < requestLength && i < 16; ++i) D.workerDigits[i] = Decode(request[i]);
+    InterlockedIncrement(&D.workerAnswers);
+    return 0;
+  }
+  D.controlInTransact = ReadX87Control();
+  D.mxcsrInTransact = ReadMxcsr();
+  D.hostDigitCount = requestLength < 16 ? requestLength : 16;
+  for (int i = 0; i < D.hostDigitCount; ++i) D.hostDigits[i] = Decode(request[i]);
+  switch (D.mode) {
+    case kRaise:
+      RaiseHostException(0);
+      return 0;
+    case kRaiseNoncontinuable:
+      RaiseHostException(EXCEPTION_NONCONTINUABLE);
+      return 0;
+    case kReenter:
+      D.reentered = vu30_catch_call(BadCallFromTransact, NULL, &D.reentryError);
+      if (replyLength == 1 && reply != NULL) Acknowledge(channel, reply);
+      return 0;
+    case kAck:
+      if (replyLength == 1 && reply != NULL) Acknowledge(channel, reply);
+      return 0;
+    default:
+      return 5; /* no reply */
+  }
 }
-static void VU30_CALL SetCallback(Vu30Dispatcher* self, uint8_t channelOrPost,
-                                  Vu30BoundMethod method) {
+static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
+                                      Vu30BoundMethod method) {
   (void)self;
-  (void)channelOrPost;
+  D.checker[channel & 31] = method;
+}
+static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
+  (void)self;
+  D.hook[post & 31] = method;
+}
+static void VU30_CALL SetPostInit(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
+  (void)self;
+  (void)post;
   (void)method;
 }
 
-/* One call into the library, as vu30_catch_call runs it. */
+/* The dispenser sends a message (digits) to the post's worker and waits
+ * until the worker has answered. Returns whether it did within 5 s. */
+static int MessageToWorker(const uint8_t* digits, int count) {
+  uint8_t bytes[16];
+  for (int i = 0; i < count; ++i) bytes[i] = Encode(digits[i]);
+  bytes[count] = 0;
+  const LONG before = D.workerAnswers;
+  const Vu30BoundMethod m = D.hook[POST];
+  Vu30RouteMessageFn route;
+  memcpy(&route, &m.code, sizeof route);
+  route(m.data, POST + 32, bytes, 0, (uint8_t)(count + 1));
+  for (int waited = 0; waited < 5000; ++waited) {
+    if (D.workerAnswers != before) return 1;
+    Sleep(1);
+  }
+  return 0;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Catching the host's own exception when the library raises it again.       */
+
+static HMODULE gLibrary;
+static void* volatile gOwnJump[5];
+static volatile LONG gOwnArmed;
+static volatile LONG gOwnSightings;
+static EXCEPTION_RECORD gOwnCaught;
+
+/* Vectored: it sees an exception before any frame's handler. The first
+ * sighting is the host's own raise, left to the handlers of the frames (the
+ * library's among them); the second is the library raising it again. */
+static LONG CALLBACK OnOwnException(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* r = info->ExceptionRecord;
+  if (!gOwnArmed || r->ExceptionCode != HOST_EXCEPTION) return EXCEPTION_CONTINUE_SEARCH;
+  if (InterlockedIncrement(&gOwnSightings) == 1) return EXCEPTION_CONTINUE_SEARCH;
+  gOwnCaught = *r;
+  gOwnArmed = 0;
+  __builtin_longjmp((void**)gOwnJump, 1);
+}
+
+/* Runs fn(context); 1 when the host's exception came back out of it. */
+static int CatchOwn(void (*fn)(void*), void* context) {
+  gOwnSightings = 0;
+  if (__builtin_setjmp((void**)gOwnJump) == 0) {
+    gOwnArmed = 1;
+    fn(context);
+    gOwnArmed = 0;
+    return 0;
+  }
+  return 1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* The host's menu items.                                                    */
+
+typedef struct Item {
+  Vu30MenuItem base;
+  const char* caption;
+  char set[96];
+} Item;
+
+static Item gParent, gTrk, gCreated;
+static volatile LONG gCreateRaises;
+
+static int32_t VU30_CALL ItemCount(Vu30MenuItem* self) { return self == &gParent.base ? 1 : 0; }
+static Vu30MenuItem* VU30_CALL ItemAt(Vu30MenuItem* self, int32_t index) {
+  (void)self;
+  (void)index;
+  return &gTrk.base;
+}
+static const char* VU30_CALL ItemCaption(Vu30MenuItem* self) { return ((Item*)self)->caption; }
+static void VU30_CALL ItemSetCaption(Vu30MenuItem* self, const char* caption) {
+  lstrcpynA(((Item*)self)->set, caption, sizeof((Item*)self)->set);
+}
+static void VU30_CALL ItemSetHint(Vu30MenuItem* self, const char* hint) {
+  (void)self;
+  (void)hint;
+}
+static void VU30_CALL ItemSetInt(Vu30MenuItem* self, int32_t value) {
+  (void)self;
+  (void)value;
+}
+static void VU30_CALL ItemSetOnClick(Vu30MenuItem* self, Vu30BoundMethod handler) {
+  (void)self;
+  (void)handler;
+}
+static const Vu30MenuItemTable kItemTable = {ItemCount,   ItemAt,     ItemCaption, ItemSetCaption,
+                                             ItemSetHint, ItemSetInt, ItemSetInt,  ItemSetOnClick};
+static Vu30MenuItem* VU30_CALL CreateItem(Vu30MenuItem* parent, int32_t index) {
+  (void)parent;
+  (void)index;
+  if (InterlockedExchange(&gCreateRaises, 0)) RaiseHostException(0);
+  return &gCreated.base;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Calls into the library, as vu30_catch_call and CatchOwn run them.         */
+
 typedef struct Call {
   Vu30GetVU30Fn getVu30;
   Vu30Driver* driver;
   Vu30Dispatcher* dispatcher;
   int which;
+  int post;
+  double amount;
   Vu30Driver* created;
   uint8_t status;
 } Call;
 
-enum { kGetVu30, kAbstract, kBadPost, kStartPump, kStopPumpNow, kLinkStatus };
+enum {
+  kGetVu30,
+  kAbstract,
+  kBadPost,
+  kStartPump,
+  kStopPumpNow,
+  kLinkStatus,
+  kSetPrice,
+  kPresetVolume,
+  kPresetMoney,
+  kAddMenuEntry,
+  kOpenPost,
+  kDestroy
+};
 
 static void Run(void* context) {
   Call* call = (Call*)context;
-  const Vu30DriverTable* t = call->driver != NULL ? call->driver->table : NULL;
+  Vu30Driver* d = call->driver;
+  const Vu30DriverTable* t = d != NULL ? d->table : NULL;
   switch (call->which) {
     case kGetVu30:
       call->created = call->getVu30(0, NULL, call->dispatcher);
       break;
     case kAbstract:
-      t->Abstract(call->driver);
+      t->Abstract(d);
       break;
     case kBadPost:
-      call->status = t->GetLinkStatus(call->driver, 31);
+      call->status = t->GetLinkStatus(d, 31);
       break;
     case kStartPump:
-      t->StartPump(call->driver, 3, 0, 0);
+      t->StartPump(d, call->post, 0, 0);
       break;
     case kStopPumpNow:
-      t->StopPumpNow(call->driver, 3);
+      t->StopPumpNow(d, call->post);
       break;
     case kLinkStatus:
-      call->status = t->GetLinkStatus(call->driver, 3);
+      call->status = t->GetLinkStatus(d, (uint8_t)call->post);
+      break;
+    case kSetPrice:
+      t->SetPrice(d, call->post, 0, 1, 0, 0, call->amount);
+      break;
+    case kPresetVolume:
+      t->PresetVolume(d, call->post, 0, 1, 0, call->amount);
+      break;
+    case kPresetMoney:
+      t->PresetMoney(d, call->post, 0, 1, 0, call->amount);
+      break;
+    case kAddMenuEntry:
+      t->AddMenuEntry(d, &gParent.base, CreateItem);
+      break;
+    case kOpenPost:
+      t->OpenPost(d, call->post);
+      break;
+    case kDestroy:
+      t->Destroy(d);
       break;
   }
 }
 
+/* Runs one call; returns 0 when it returned, else the kind it raised. */
+static uint32_t Try(Call* call, int which, Vu30CaughtError* error) {
+  call->which = which;
+  return vu30_catch_call(Run, call, error) ? error->kind : 0;
+}
+
 /* Runs one call that must raise the library's exception of kind with the
- * message (NULL: any message starting with "prefix"). */
+ * message. */
 static void ExpectError(Call* call, int which, uint32_t kind, const char* message,
                         const char* what) {
   Vu30CaughtError error;
@@ -127,14 +382,192 @@ static void ExpectError(Call* call, int which, uint32_t kind, const char* messag
   if (strcmp(error.message, message) != 0) printf("  message: \"%s\"\n", error.message);
 }
 
+static int DigitsAre(const int* digits, const char* expected) {
+  for (size_t i = 0; expected[i] != '\0'; ++i) {
+    if (digits[i] != expected[i] - '0') return 0;
+  }
+  return 1;
+}
+
+/* ------------------------------------------------------------------------ */
+
+static void ErrorsOfTheLibrary(Call* call) {
+  ExpectError(call, kBadPost, VU30_ERROR_REFUSED, "vu30: post 31 is outside 1..30",
+              "post 31 is refused");
+  ExpectError(call, kAbstract, VU30_ERROR_ABSTRACT, "Abstract error", "slot 0 raises");
+  D.mode = kFail;
+  call->post = POST;
+  ExpectError(call, kStartPump, VU30_ERROR_SERIAL_IO, "Can't START POMP",
+              "a failed start raises ESerialIO");
+  ExpectError(call, kStopPumpNow, VU30_ERROR_SERIAL_IO, "Can't STOP POMP",
+              "a failed stop through slot 5 raises once");
+  Vu30CaughtError error;
+  Check(Try(call, kLinkStatus, &error) == 0 &&
+            (call->status == VU30_LINK_GOOD || call->status == VU30_LINK_FAILED),
+        "a call after the errors returns");
+}
+
+static void HostExceptionInTransact(Call* call, int mode, const char* what) {
+  Vu30CaughtError error;
+  call->driver->table->SetLinkStatus(call->driver, POST, VU30_LINK_FAILED);
+  D.status[POST] = VU30_LINK_GOOD;
+  D.mode = mode;
+  call->post = POST;
+  ExpectError(call, kStartPump, VU30_ERROR_SERIAL_IO, "Can't START POMP", what);
+  Check(call->driver->table->GetLinkStatus(call->driver, POST) == VU30_LINK_FAILED,
+        "the link status is left as it was when Transact raised");
+  /* The pair's lock is free: a request on the other post of the pair is
+   * made (it would wait for ever otherwise). */
+  D.mode = kAck;
+  call->post = PAIR_POST;
+  Check(Try(call, kStartPump, &error) == 0, "the channel pair's lock is free after the raise");
+}
+
+static void HostExceptionInWorker(void) {
+  static const uint8_t report[] = {1, 0, 0};
+  D.raiseInWorker = 1;
+  MessageToWorker(report, 3); /* its answer raises: never counted */
+  Check(D.raiseInWorker == 0, "the worker's exchange was made and raised");
+  Check(MessageToWorker(report, 3), "the worker answers the next message after the raise");
+}
+
+static void HostExceptionInReplyCheck(Call* call) {
+  Vu30CaughtError error;
+  D.mode = kAck;
+  D.raiseInStatus = 1;
+  call->post = POST;
+  /* The checker's report raises inside the check: the check fails, nothing
+   * reaches the dispatcher's Transact, the request has no good reply. */
+  Try(call, kStartPump, &error);
+  Check(D.raiseInStatus == 0, "SetChannelStatus was called and raised");
+}
+
+static void TableCallFromTransact(Call* call) {
+  Vu30CaughtError error;
+  D.mode = kReenter;
+  D.driver = call->driver;
+  D.reentered = 0;
+  call->post = POST;
+  Check(Try(call, kStartPump, &error) == 0, "the request whose Transact calls the table succeeds");
+  Check(D.reentered == 1 && D.reentryError.code == VU30_ERROR_CODE &&
+            D.reentryError.kind == VU30_ERROR_REFUSED,
+        "a bad call from inside Transact raises the library's exception, kind 2");
+  D.mode = kAck;
+}
+
+static void HostExceptionInCreateItem(Call* call) {
+  call->which = kAddMenuEntry;
+  gCreateRaises = 1;
+  memset(&gOwnCaught, 0, sizeof gOwnCaught);
+  Check(CatchOwn(Run, call) == 1, "the host's own exception in CreateItem comes back to the host");
+  Check(gOwnCaught.ExceptionCode == HOST_EXCEPTION && gOwnCaught.ExceptionFlags == 0 &&
+            gOwnCaught.NumberParameters == 2 && gOwnCaught.ExceptionInformation[0] == 0x1234 &&
+            gOwnCaught.ExceptionInformation[1] == 0x5678,
+        "raised again with its code, flags and parameters");
+  Vu30CaughtError error;
+  gCreated.set[0] = '\0';
+  Check(Try(call, kAddMenuEntry, &error) == 0 && gCreated.set[0] != '\0',
+        "a later AddMenuEntry adds the entry");
+}
+
+/* Every call leaves the host's control word and MXCSR as they were. */
+static void ExpectHostFpState(unsigned short control, unsigned mxcsr, const char* what) {
+  Check(ReadX87Control() == control && ReadMxcsr() == mxcsr, what);
+}
+
+static void FloatingPointMatrix(Call* call) {
+  static const unsigned short controls[] = {0x037F, 0x027F, 0x1332};
+  static const unsigned mxcsrs[] = {0x1F80, 0x1900};
+  static const uint8_t doseRequest[] = {8, 0, 0};
+  static const uint8_t report[] = {1, 0, 0};
+  static const struct {
+    int which;
+    double amount;
+    const char* digits; /* price digits sent, or dose digits released */
+  } cases[] = {
+      {kSetPrice, 2.675, "0268"},      {kSetPrice, 0.015, "0002"},
+      {kPresetMoney, 349.95, "03500"}, {kPresetMoney, 0.05, "00000"},
+      {kPresetVolume, 0.125, "00012"}, {kPresetVolume, 0.375, "00038"},
+  };
+  /* 1e308, infinity and a quiet NaN, made from their bits: computing them
+   * would trap under the host's unmasked exceptions. */
+  static const uint64_t refusedBits[] = {0x7FE1CCF385EBC8A0ull, 0x7FF0000000000000ull,
+                                         0x7FF8000000000000ull};
+  double bad[3];
+  memcpy(bad, refusedBits, sizeof bad);
+
+  D.mode = kAck;
+  call->post = POST;
+  for (size_t c = 0; c < sizeof controls / sizeof controls[0]; ++c) {
+    for (size_t m = 0; m < sizeof mxcsrs / sizeof mxcsrs[0]; ++m) {
+      char what[160];
+      Vu30CaughtError error;
+      WriteMxcsr(mxcsrs[m]);
+      WriteX87Control(controls[c]);
+      const unsigned short control = ReadX87Control();
+      const unsigned mxcsr = ReadMxcsr();
+      snprintf(what, sizeof what, "control word %04X, MXCSR %04X", controls[c], mxcsrs[m]);
+
+      for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        char name[240];
+        snprintf(name, sizeof name, "%s: %s %.3f gives %s", what,
+                 cases[i].which == kSetPrice ? "SetPrice" : "a preset", cases[i].amount,
+                 cases[i].digits);
+        call->amount = 10.00;
+        if (Try(call, kSetPrice, &error) != 0) Check(0, name);
+        call->amount = cases[i].amount;
+        if (Try(call, cases[i].which, &error) != 0) {
+          Check(0, name);
+          continue;
+        }
+        if (cases[i].which == kSetPrice) {
+          Check(D.hostDigitCount == 6 && DigitsAre(D.hostDigits + 2, cases[i].digits), name);
+          Check(D.controlInTransact == control && D.mxcsrInTransact == mxcsr,
+                "the host's own state is in force in its Transact");
+        } else {
+          /* The dose the worker releases: start, the dispenser asks. */
+          Try(call, kStartPump, &error);
+          Check(MessageToWorker(doseRequest, 3) && D.workerDigits[0] == 1 &&
+                    DigitsAre(D.workerDigits + 2, cases[i].digits),
+                name);
+          MessageToWorker(report, 3); /* the dispense ends: idle again */
+        }
+        ExpectHostFpState(control, mxcsr, what);
+      }
+      for (int b = 0; b < 3; ++b) {
+        for (int which = kSetPrice; which <= kPresetMoney; ++which) {
+          char name[240];
+          snprintf(name, sizeof name, "%s: argument %d of operation %d refused as kind 2", what, b,
+                   which);
+          call->amount = bad[b];
+          Check(Try(call, which, &error) == VU30_ERROR_REFUSED, name);
+          ExpectHostFpState(control, mxcsr, what);
+        }
+      }
+      call->post = 31;
+      Try(call, kStartPump, &error);
+      call->post = POST;
+      ExpectHostFpState(control, mxcsr, "the host's state is back after an error");
+    }
+  }
+  WriteMxcsr(0x1F80);
+  WriteX87Control(0x037F);
+}
+
 int main(void) {
-  HMODULE library = LoadLibraryA("vu30.dll");
-  Check(library != NULL, "vu30.dll loads");
-  if (library == NULL) return 1;
-  Vu30GetVU30Fn getVu30 = (Vu30GetVU30Fn)(void (*)(void))GetProcAddress(library, "GetVU30");
+  gLibrary = LoadLibraryA("vu30.dll");
+  Check(gLibrary != NULL, "vu30.dll loads");
+  if (gLibrary == NULL) return 1;
+  Vu30GetVU30Fn getVu30 = (Vu30GetVU30Fn)(void (*)(void))GetProcAddress(gLibrary, "GetVU30");
   Check(getVu30 != NULL, "GetVU30 is exported");
   if (getVu30 == NULL) return 1;
+  AddVectoredExceptionHandler(1, OnOwnException);
+  gParent.base.table = &kItemTable;
+  gTrk.base.table = &kItemTable;
+  gTrk.caption = "\x26\xD2\xD0\xCA"; /* "&ТРК" in code page 1251 */
+  gCreated.base.table = &kItemTable;
 
+  for (int channel = 0; channel < 32; ++channel) D.status[channel] = VU30_LINK_GOOD;
   Vu30DispatcherTable table;
   memset(&table, 0, sizeof table);
   table.GetChannelError = GetChannelError;
@@ -143,44 +576,36 @@ int main(void) {
   table.GetChannelStatus = GetChannelStatus;
   table.ConfigureChannel = ConfigureChannel;
   table.Transact = Transact;
-  table.SetReplyChecker = SetCallback;
-  table.SetMessageHook = SetCallback;
-  table.SetPostInit = SetCallback;
+  table.SetReplyChecker = SetReplyChecker;
+  table.SetMessageHook = SetMessageHook;
+  table.SetPostInit = SetPostInit;
   Vu30Dispatcher dispatcher = {&table};
 
   Call call;
   memset(&call, 0, sizeof call);
   call.getVu30 = getVu30;
-
-  /* Refused arguments: GetVU30 without a dispatcher, a post beyond 30. */
   ExpectError(&call, kGetVu30, VU30_ERROR_REFUSED, "vu30: GetVU30 needs the host's port dispatcher",
               "GetVU30 without a dispatcher is refused");
   Vu30CaughtError error;
   call.dispatcher = &dispatcher;
-  call.which = kGetVu30;
-  Check(vu30_catch_call(Run, &call, &error) == 0 && call.created != NULL, "GetVU30 creates");
+  Check(Try(&call, kGetVu30, &error) == 0 && call.created != NULL, "GetVU30 creates");
   call.driver = call.created;
   if (call.driver == NULL) return 1;
-  ExpectError(&call, kBadPost, VU30_ERROR_REFUSED, "vu30: post 31 is outside 1..30",
-              "post 31 is refused");
 
-  /* The abstract slot. */
-  ExpectError(&call, kAbstract, VU30_ERROR_ABSTRACT, "Abstract error", "slot 0 raises");
-
-  /* A failed exchange, directly and through a slot that calls another. */
-  ExpectError(&call, kStartPump, VU30_ERROR_SERIAL_IO, "Can't START POMP",
-              "a failed start raises ESerialIO");
-  ExpectError(&call, kStopPumpNow, VU30_ERROR_SERIAL_IO, "Can't STOP POMP",
-              "a failed stop through slot 5 raises once");
-
-  /* The driver goes on working after the errors: a call returns as usual. */
-  call.which = kLinkStatus;
-  call.status = 0;
-  Check(vu30_catch_call(Run, &call, &error) == 0 &&
-            (call.status == VU30_LINK_GOOD || call.status == VU30_LINK_FAILED),
-        "a call after the errors returns");
-  call.driver->table->Destroy(call.driver);
-  FreeLibrary(library);
+  ErrorsOfTheLibrary(&call);
+  HostExceptionInTransact(&call, kRaise, "a continuable host exception in Transact: kind 1");
+  HostExceptionInTransact(&call, kRaiseNoncontinuable,
+                          "a non-continuable host exception in Transact: kind 1");
+  D.mode = kAck;
+  call.post = POST;
+  Check(Try(&call, kOpenPost, &error) == 0 && D.hook[POST].code != NULL, "the post opens");
+  HostExceptionInWorker();
+  TableCallFromTransact(&call);
+  HostExceptionInCreateItem(&call);
+  FloatingPointMatrix(&call);
+  HostExceptionInReplyCheck(&call);
+  Check(Try(&call, kDestroy, &error) == 0, "Destroy returns after a raise inside the reply check");
+  FreeLibrary(gLibrary);
 
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;

@@ -64,7 +64,7 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls() const;
   HWND Item(int id) const;
