@@ -278,6 +278,35 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *
  * (with gcc, __builtin_setjmp/__builtin_longjmp; a compiler with __try and
  * __except catches it with those: GetExceptionCode() == VU30_ERROR_CODE).
+ * Every table function raises it so, also when the host calls it from
+ * inside one of its own dispatcher functions.
+ *
+ * The host's own exceptions. The library calls every function of the host
+ * (dispatcher, menu items, CreateItem, the host's window procedures reached
+ * through the dialog's message loop) inside a frame-based handler. A
+ * structured exception that leaves such a function (a Pascal raise, an MSVC
+ * throw, RaiseException) first unwinds the host's own frames, with their
+ * handlers and cleanups, then:
+ *   - in Transact and the calls made during an exchange: the exchange has
+ *     failed; the request's operation raises VU30_ERROR_SERIAL_IO with its
+ *     message, the channel pair's lock is free, the post's link status is
+ *     left as it was; a post worker drops it and answers the next message;
+ *   - in a function called from inside the reply check or the message hook:
+ *     the check fails, and nothing reaches the dispatcher's thread;
+ *   - in CreateItem, the menu item functions (AddMenuEntry), SetReplyChecker
+ *     and the registrations of OpenPost, and in a host window procedure while
+ *     the dialog is shown: once the library has released everything it held,
+ *     the host's exception is raised again with its code, flags and
+ *     parameters unchanged, for the host's own handler.
+ *
+ * Floating point. Every entry from the host (the table, GetVU30, the
+ * callbacks, window procedures) saves the host's x87 control word and MXCSR,
+ * computes with all exceptions masked, rounding to nearest and 53-bit
+ * precision, and gives the host its own control words and flags back on
+ * every way out, raising included; during the library's calls into the host
+ * the host's own state is in force. Figures are the same whatever the host's
+ * state, on i686 and x86_64 alike, and an argument that would trap (1e308,
+ * an infinity, NaN) is refused (VU30_ERROR_REFUSED).
  */
 /* Bit 29 set: a code of the application's own; "V30" in the low bytes. */
 #define VU30_ERROR_CODE 0xE0563330u
