@@ -66,7 +66,7 @@ void AppendReplyFields(std::string& out, const Record& r) {
   if (r.flags & Record::kChecked) {
     BytesField(out, "reply", "reply_length", r.reply, r.replyCount);
     IntField(out, "count", r.replyCount);
-    IntField(out, "awaited", r.replyAwaited);
+    if (r.entry == Entry::CheckReply) IntField(out, "awaited", r.replyAwaited);
     BoolField(out, "verdict", (r.flags & Record::kAccepted) != 0);
     IntField(out, "count_after", r.countAfter);
   } else if (r.flags & Record::kReplyCopied) {
