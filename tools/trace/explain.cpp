@@ -121,10 +121,17 @@ std::string DigitsText(const std::vector<uint8_t>& digits) {
 }
 
 // What an accepted reply to a host request says.
+// On an impulse-counting port (line settings' top byte 4: "FAS", "ER112")
+// the running figure counts impulses.
 std::string ReadReply(const std::optional<std::vector<uint8_t>>& request,
-                      const std::vector<uint8_t>& r, int awaited) {
+                      const std::vector<uint8_t>& r, int awaited, bool impulses) {
   if (awaited <= 1) return "acknowledged";
   const uint8_t command = request && !request->empty() ? (*request)[0] : 0xFF;
+  if (command == 8 && impulses && r.size() > 5) {
+    std::string count = DigitsText({r.begin() + 1, r.begin() + 6});
+    std::erase(count, ' ');
+    return "running count " + count + " impulses";
+  }
   if ((command == 8 || command == 4) && r.size() > 5) {
     return (command == 8 ? "running volume " : "volume ") + Amount(r, 1, 5);
   }
@@ -315,6 +322,7 @@ std::vector<Exchange> Explain(const Trace& trace) {
   std::vector<Exchange> out;
   // Per post: the message whose answer is awaited (index into out), and its code.
   std::map<int, std::pair<std::size_t, int>> awaiting;
+  std::map<int, bool> impulsePorts;
   const auto closeAwaited = [&](int post) {
     const auto it = awaiting.find(post);
     if (it == awaiting.end()) return;
@@ -367,7 +375,7 @@ std::vector<Exchange> Explain(const Trace& trace) {
         if (!Failure(r, e.outcome, words, e.cause)) {
           if (r.replyChecked) {
             const Judged j = Judge(r.reply, r.count, r.awaited);
-            words = ReadReply(digits, j.digits, r.awaited);
+            words = ReadReply(digits, j.digits, r.awaited, impulsePorts[r.channel]);
           } else {
             words = r.awaited > 0 ? "reply not checked" : "sent";
           }
@@ -401,6 +409,7 @@ std::vector<Exchange> Explain(const Trace& trace) {
       case Entry::ConfigureChannel:
         e.kind = "ConfigureChannel";
         e.outcome = Outcome::Setup;
+        impulsePorts[r.channel] = ((r.settings >> 24) & 0xFF) == 4;
         e.text = "channel configured: " + std::to_string(r.settings & 0xFFFF) +
                  " baud, type byte " + std::to_string((r.settings >> 24) & 0xFF);
         if (!r.fault.empty()) {
