@@ -102,7 +102,8 @@ const D=JSON.parse(document.getElementById('trace-data').textContent);
 const colors=D.colors, cv=document.getElementById('chart'), tip=document.getElementById('tip');
 const LANE=22, TOP=20, lanes=D.posts.map(()=>[]);
 for(const m of D.marks) lanes[m[0]].push(m);
-let t0=D.t0, t1=Math.max(D.t1, D.t0+1), drag=null;
+const pad=(Math.max(D.t1,D.t0+1)-D.t0)*0.01, home=[D.t0-pad, Math.max(D.t1,D.t0+1)+pad];
+let [t0,t1]=home, drag=null;
 const W=()=>cv.clientWidth, x=t=>(t-t0)/(t1-t0)*W();
 function first(ms,t){let lo=0,hi=ms.length;while(lo<hi){const k=(lo+hi)>>1;if(ms[k][1]<t)lo=k+1;else hi=k;}return lo;}
 function draw(){
@@ -126,7 +127,7 @@ cv.addEventListener('mousedown',ev=>{drag={x:ev.clientX,t0,t1};});
 window.addEventListener('mouseup',()=>{drag=null;});
 cv.addEventListener('wheel',ev=>{ev.preventDefault();const r=cv.getBoundingClientRect(),f=ev.deltaY>0?1.25:0.8,
  t=t0+(ev.clientX-r.left)/W()*(t1-t0);t0=t-(t-t0)*f;t1=t+(t1-t)*f;draw();},{passive:false});
-cv.addEventListener('dblclick',()=>{t0=D.t0;t1=Math.max(D.t1,D.t0+1);draw();});
+cv.addEventListener('dblclick',()=>{[t0,t1]=home;draw();});
 window.addEventListener('resize',draw);draw();
 })();
 )";
