@@ -38,7 +38,7 @@ std::string Amount(const std::vector<uint8_t>& digits, std::size_t from, std::si
 }
 
 // The digits of coded request bytes, or nothing when a byte is no line code.
-std::optional<std::vector<uint8_t>> Digits(const std::vector<uint8_t>& coded) {
+std::optional<std::vector<uint8_t>> Digits(std::span<const uint8_t> coded) {
   std::vector<uint8_t> d;
   for (uint8_t b : coded) {
     if (!IsValidLineByte(b)) return std::nullopt;
@@ -56,7 +56,7 @@ struct Judged {
   std::string why;              // why it was refused
 };
 
-Judged Judge(const std::vector<uint8_t>& bytes, int count, int awaited) {
+Judged Judge(std::span<const uint8_t> bytes, int count, int awaited) {
   Judged j;
   if (count != awaited) {
     j.why = std::to_string(count) + (count == 1 ? " byte, " : " bytes, ") +
@@ -303,7 +303,7 @@ const char* OutcomeName(Outcome o) {
   return "?";
 }
 
-std::string DecodeBytes(const std::vector<uint8_t>& bytes) {
+std::string DecodeBytes(std::span<const uint8_t> bytes) {
   std::string s;
   for (uint8_t b : bytes) {
     if (!s.empty()) s += ' ';

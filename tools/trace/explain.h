@@ -44,7 +44,7 @@ std::vector<Exchange> Explain(const Trace& trace);
 
 // The digits of line-coded bytes as text: "2 1 4 1 3 0"; a byte that is not
 // a line code is shown as [0x6b].
-std::string DecodeBytes(const std::vector<uint8_t>& bytes);
+std::string DecodeBytes(std::span<const uint8_t> bytes);
 
 // Per post, what a trace holds.
 struct PostSummary {

@@ -88,7 +88,8 @@ h1{font-size:18px;margin:0 0 4px}
 .legend i{display:inline-block;width:10px;height:10px;margin-right:4px;vertical-align:middle}
 #view{display:flex;border:1px solid #ccc;margin-top:8px}
 #lanes{flex:none;width:64px;border-right:1px solid #ccc;padding-top:20px}
-.lane{height:22px;line-height:22px;padding-left:6px;color:#444;border-top:1px solid #eee}
+.lane{height:22px;line-height:22px;padding-left:6px;color:#444;box-sizing:border-box;
+ border-top:1px solid #eee}
 #chart{flex:1;display:block;cursor:crosshair}
 #tip{position:fixed;pointer-events:none;background:#fffbe6;border:1px solid #aa9;padding:4px 6px;
  max-width:560px;white-space:pre-wrap;display:none;font:12px monospace}
@@ -111,9 +112,15 @@ function draw(){
  cv.style.height=(TOP+LANE*lanes.length)+'px';const g=cv.getContext('2d');g.scale(dpr,dpr);
  g.fillStyle='#888';g.font='11px sans-serif';const step=Math.pow(10,Math.floor(Math.log10((t1-t0)/4)));
  for(let t=Math.ceil(t0/step)*step;t<t1;t+=step){g.fillRect(x(t),TOP-4,1,4);g.fillText((t/1e6).toFixed(6).replace(/0+$/,'').replace(/\.$/,'')+' s',x(t)+2,TOP-6);}
+ // Per pixel column the most severe outcome, so that a failure among many
+ // good exchanges stays visible however far out the view is.
+ const w=Math.ceil(W()),worst=new Int8Array(w+1);
  lanes.forEach((ms,i)=>{const y=TOP+i*LANE;g.fillStyle=i%2?'#fafafa':'#fff';g.fillRect(0,y,W(),LANE);
-  for(let k=first(ms,t0);k<ms.length&&ms[k][1]<=t1;k++){const m=ms[k];g.fillStyle=colors[m[3]];
-   g.fillRect(Math.floor(x(m[1])),y+4,Math.max(2,x(m[1]+m[2])-x(m[1])),LANE-8);}});
+  worst.fill(-1);
+  for(let k=first(ms,t0);k<ms.length&&ms[k][1]<=t1;k++){const m=ms[k];
+   const a=Math.max(0,Math.floor(x(m[1]))),b=Math.min(w,Math.floor(x(m[1]+m[2])));
+   for(let p=a;p<=b;p++)if(worst[p]<0||D.severity[m[3]]>D.severity[worst[p]])worst[p]=m[3];}
+  for(let p=0;p<=w;p++)if(worst[p]>=0){g.fillStyle=colors[worst[p]];g.fillRect(p,y+4,2,LANE-8);}});
 }
 function at(ev){const r=cv.getBoundingClientRect(),px=ev.clientX-r.left,i=Math.floor((ev.clientY-r.top-TOP)/LANE);
  if(i<0||i>=lanes.length)return null;const ms=lanes[i],t=t0+px/W()*(t1-t0);let k=first(ms,t),best=null,bd=5;
@@ -135,11 +142,13 @@ window.addEventListener('resize',draw);draw();
 struct Colour {
   Outcome outcome;
   const char* css;
+  int severity;  // the one drawn where marks share a pixel
 };
 constexpr Colour kColours[] = {
-    {Outcome::Good, "#2e8b57"},  {Outcome::Rejected, "#e08a00"}, {Outcome::Failed, "#d03030"},
-    {Outcome::Fault, "#8b008b"}, {Outcome::Refused, "#3070d0"},  {Outcome::Ignored, "#999999"},
-    {Outcome::Setup, "#c8c8c8"},
+    {Outcome::Good, "#2e8b57", 1},    {Outcome::Rejected, "#e08a00", 4},
+    {Outcome::Failed, "#d03030", 5},  {Outcome::Fault, "#8b008b", 6},
+    {Outcome::Refused, "#3070d0", 3}, {Outcome::Ignored, "#999999", 2},
+    {Outcome::Setup, "#c8c8c8", 0},
 };
 
 }  // namespace
@@ -232,6 +241,9 @@ void WriteHtml(std::ostream& out, const Trace& trace, const std::vector<Exchange
       << ",\"t1\":" << Format("%.3f", t1) << ",\"colors\":[";
   for (std::size_t i = 0; i < std::size(kColours); ++i)
     out << (i ? "," : "") << '"' << kColours[i].css << '"';
+  out << "],\"severity\":[";
+  for (std::size_t i = 0; i < std::size(kColours); ++i)
+    out << (i ? "," : "") << kColours[i].severity;
   out << "],\"posts\":[";
   for (std::size_t i = 0; i < posts.size(); ++i) out << (i ? "," : "") << posts[i];
   out << "],\"marks\":[";

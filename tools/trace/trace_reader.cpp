@@ -206,7 +206,7 @@ class Line {
 };
 
 // Bytes kept of something length long: all of them, or the first kKeptBytes.
-void CheckKept(const std::vector<uint8_t>& bytes, int length, const char* what) {
+void CheckKept(const KeptBytes& bytes, int length, const char* what) {
   const std::size_t expected = std::min<std::size_t>(static_cast<std::size_t>(length), kKeptBytes);
   if (bytes.size() != expected) {
     throw std::invalid_argument(std::string(what) + " holds " + std::to_string(bytes.size()) +
@@ -217,7 +217,7 @@ void CheckKept(const std::vector<uint8_t>& bytes, int length, const char* what) 
 void ReadReply(const Line& l, TraceRecord& r) {
   if (const auto checked = l.OptBytes("reply")) {
     r.replyChecked = true;
-    r.reply = *checked;
+    r.reply = KeptBytes(*checked);
     r.count = static_cast<int>(l.Int("count", 0, 255));
     r.countAfter = static_cast<int>(l.Int("count_after", 0, 255));
     r.awaited = static_cast<int>(l.Int("awaited", 0, 255));
@@ -226,7 +226,7 @@ void ReadReply(const Line& l, TraceRecord& r) {
     CheckKept(r.reply, static_cast<int>(l.OptInt("reply_length", 0, 255).value_or(r.count)),
               "the reply");
   } else if (const auto copied = l.OptBytes("reply_unchecked")) {
-    r.reply = *copied;
+    r.reply = KeptBytes(*copied);
   }
   r.status = l.OptInt("status", 0, 255);
   r.error = l.OptInt("error", INT32_MIN, INT32_MAX);
@@ -254,7 +254,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     case Entry::Transact:
       r.channel = static_cast<int>(l.Int("channel", 0, 255));
       r.address = static_cast<int>(l.Int("address", 0, 255));
-      r.request = l.Bytes("request");
+      r.request = KeptBytes(l.Bytes("request"));
       r.requestLength =
           static_cast<int>(l.OptInt("request_length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the request");
@@ -271,7 +271,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     case Entry::RouteMessage:
       r.channel = static_cast<int>(l.Int("address", 0, 255)) - 32;
       r.address = r.channel + 32;
-      r.request = l.Bytes("message");
+      r.request = KeptBytes(l.Bytes("message"));
       r.requestLength = static_cast<int>(l.OptInt("length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the message");
       break;
@@ -316,6 +316,39 @@ void ReadHeader(const Fields& fields, Trace& trace) {
   trace.start = l.Text("start");
 }
 
+// Reads the file's lines one by one into trace. torn: the line is the last
+// and has no newline.
+void ReadLine(Trace& trace, std::size_t lineNumber, std::string_view line, bool torn) {
+  try {
+    if (line.size() > kMaxLine) throw std::invalid_argument("the line is too long");
+    if (trace.closed) throw std::invalid_argument("a line after the closing line");
+    const Fields fields = LineParser(line).Object();
+    if (lineNumber == 1) {
+      ReadHeader(fields, trace);
+      return;
+    }
+    const Line l(fields);
+    const std::string entry = l.Text("entry");
+    if (entry == kDroppedLine) {
+      trace.dropped += static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
+    } else if (entry == kEndLine) {
+      trace.closed = true;
+      const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
+      if (dropped != trace.dropped) {
+        throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
+                                    " dropped records, the dropped lines " +
+                                    std::to_string(trace.dropped));
+      }
+    } else {
+      trace.records.push_back(ReadRecord(fields, lineNumber));
+    }
+  } catch (const std::invalid_argument& e) {
+    if (!torn || lineNumber == 1) throw TraceError(lineNumber, e.what());
+    trace.notes.push_back("line " + std::to_string(lineNumber) +
+                          ": the last line is torn (the trace was cut off); it is left out");
+  }
+}
+
 }  // namespace
 
 Trace ParseTrace(std::string_view text) {
@@ -324,53 +357,28 @@ Trace ParseTrace(std::string_view text) {
   std::size_t lineNumber = 0;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    ++lineNumber;
     const std::size_t newline = text.find('\n', pos);
     const bool torn = newline == std::string_view::npos;
-    const std::string_view line = text.substr(pos, torn ? std::string_view::npos : newline - pos);
+    ReadLine(trace, ++lineNumber, text.substr(pos, torn ? std::string_view::npos : newline - pos),
+             torn);
     pos = torn ? text.size() : newline + 1;
-    try {
-      if (line.size() > kMaxLine) throw std::invalid_argument("the line is too long");
-      if (trace.closed) throw std::invalid_argument("a line after the closing line");
-      const Fields fields = LineParser(line).Object();
-      if (lineNumber == 1) {
-        ReadHeader(fields, trace);
-        continue;
-      }
-      const Line l(fields);
-      const std::string entry = l.Text("entry");
-      if (entry == kDroppedLine) {
-        trace.dropped += static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
-      } else if (entry == kEndLine) {
-        trace.closed = true;
-        const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
-        if (dropped != trace.dropped) {
-          throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
-                                      " dropped records, the dropped lines " +
-                                      std::to_string(trace.dropped));
-        }
-      } else {
-        trace.records.push_back(ReadRecord(fields, lineNumber));
-      }
-    } catch (const std::invalid_argument& e) {
-      if (torn && lineNumber > 1) {
-        trace.notes.push_back("line " + std::to_string(lineNumber) +
-                              ": the last line is torn (the trace was cut off); it is left out");
-        break;
-      }
-      throw TraceError(lineNumber, e.what());
-    }
   }
   return trace;
 }
 
+// Line by line, so that a long trace is never held whole in memory.
 Trace ReadTraceFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw TraceError(0, "cannot open " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (in.bad()) throw TraceError(0, "cannot read " + path);
-  return ParseTrace(s.view());
+  Trace trace;
+  std::size_t lineNumber = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    ReadLine(trace, ++lineNumber, line, in.eof());
+  }
+  if (in.bad()) throw TraceError(lineNumber, "cannot read " + path);
+  if (lineNumber == 0) throw TraceError(1, "the file is empty: not a trace");
+  return trace;
 }
 
 }  // namespace vu30::trace

@@ -5,8 +5,11 @@
 // off) is left out, with a note.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,21 +29,44 @@ class TraceError : public std::runtime_error {
   std::size_t line_;
 };
 
+// The bytes a record keeps (at most kKeptBytes), held in place: a long
+// trace has millions of records.
+class KeptBytes {
+ public:
+  KeptBytes() = default;
+  explicit KeptBytes(std::span<const uint8_t> bytes)
+      : size_(static_cast<uint8_t>(std::min(bytes.size(), kKeptBytes))) {
+    std::copy_n(bytes.begin(), size_, data_.begin());
+  }
+  operator std::span<const uint8_t>() const { return {data_.data(), size_}; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const uint8_t* begin() const { return data_.data(); }
+  const uint8_t* end() const { return data_.data() + size_; }
+  bool operator==(std::span<const uint8_t> other) const {
+    return std::equal(begin(), end(), other.begin(), other.end());
+  }
+
+ private:
+  std::array<uint8_t, kKeptBytes> data_{};
+  uint8_t size_ = 0;
+};
+
 struct TraceRecord {
   std::size_t line = 0;
   Entry entry{};
   double t = 0;    // microseconds since the trace was opened
   double dur = 0;  // of the call, microseconds
   uint32_t thread = 0;
-  int channel = -1;              // the channel, or the post for the entries that name one
-  int address = -1;              // line address (Transact) or worker address (RouteMessage)
-  std::vector<uint8_t> request;  // also a message's bytes
-  int requestLength = 0;         // full length; more than request.size() when cut
+  int channel = -1;       // the channel, or the post for the entries that name one
+  int address = -1;       // line address (Transact) or worker address (RouteMessage)
+  KeptBytes request;      // also a message's bytes
+  int requestLength = 0;  // full length; more than request.size() when cut
   int type = 0;
   int awaited = -1;
   // The reply: checked (the received bytes the check saw) or copied from the
   // buffer when no check ran.
-  std::vector<uint8_t> reply;
+  KeptBytes reply;
   bool replyChecked = false;
   int count = -1;
   int countAfter = -1;
