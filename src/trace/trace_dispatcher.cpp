@@ -261,18 +261,26 @@ uint8_t VU30_CALL GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
 }
 
 // The status or error set during an exchange goes into the exchange's
-// record; set at any other time it is a record of its own.
+// record (set applies it there); set at any other time it is a record of its
+// own. Returns whether r is to be kept.
+template <typename Set>
+bool SetOnChannel(ExchangeContext* x, Record& r, int32_t value, Set set) {
+  r.value = value;
+  if (x == nullptr) return true;
+  set(*x->record);
+  return false;
+}
+
 void VU30_CALL SetChannelError(Vu30Dispatcher* self, uint8_t channel, int32_t code) {
   ExchangeContext* x = ExchangeOf(TraceGates::From(self), channel);
   Recorded<void>(
       self, Entry::SetChannelError, channel,
       [&](Vu30Dispatcher* in) { in->table->SetChannelError(in, channel, code); },
       [&](Record& r, char) {
-        r.value = code;
-        if (x == nullptr) return true;
-        x->record->error = code;
-        x->record->flags |= Record::kHasError;
-        return false;
+        return SetOnChannel(x, r, code, [&](Record& e) {
+          e.error = code;
+          e.flags |= Record::kHasError;
+        });
       });
 }
 
@@ -282,11 +290,10 @@ void VU30_CALL SetChannelStatus(Vu30Dispatcher* self, uint8_t channel, uint8_t s
       self, Entry::SetChannelStatus, channel,
       [&](Vu30Dispatcher* in) { in->table->SetChannelStatus(in, channel, status); },
       [&](Record& r, char) {
-        r.value = status;
-        if (x == nullptr) return true;
-        x->record->status = status;
-        x->record->flags |= Record::kHasStatus;
-        return false;
+        return SetOnChannel(x, r, status, [&](Record& e) {
+          e.status = status;
+          e.flags |= Record::kHasStatus;
+        });
       });
 }
 
@@ -393,42 +400,43 @@ bool VU30_CALL TracedCheckReply(void* binding, uint8_t channel, uint8_t* buffer,
   return accepted;
 }
 
+// A call of the dispatcher into the driver that is a record of its own:
+// call forwards it, fill completes the record.
+template <typename Call, typename Fill>
+void RecordedCallback(const Target& t, Entry entry, uint8_t key, Call call, Fill fill) {
+  TraceWriter* w = t.gates.Enter(t.lane);
+  if (w == nullptr) {
+    TraceGates::Leave(t.lane);
+    return call();
+  }
+  Record r = NewRecord(*w, entry, key);
+  fill(r);
+  ForwardThen(call, [&](bool returned, uint32_t code) {
+    Finish(r, *w, returned, code);
+    w->Push(key, r);
+    TraceGates::Leave(t.lane);
+  });
+}
+
 void VU30_CALL TracedRouteMessage(void* binding, uint8_t workerAddress, uint8_t* buffer,
                                   int32_t reserved, uint8_t length) {
   const Target t = TargetOf(binding);
   const auto route = std::bit_cast<Vu30RouteMessageFn>(t.code);
-  TraceWriter* w = t.gates.Enter(t.lane);
-  if (w == nullptr) {
-    TraceGates::Leave(t.lane);
-    return route(t.data, workerAddress, buffer, reserved, length);
-  }
-  Record r = NewRecord(*w, Entry::RouteMessage, static_cast<Binding*>(binding)->key);
-  r.lineAddress = workerAddress;
-  r.requestLength = length;
-  Keep(r.request, buffer, length);  // before the driver decodes it in place
-  auto call = [&] { route(t.data, workerAddress, buffer, reserved, length); };
-  ForwardThen(call, [&](bool returned, uint32_t code) {
-    Finish(r, *w, returned, code);
-    w->Push(r.channel, r);
-    TraceGates::Leave(t.lane);
-  });
+  RecordedCallback(
+      t, Entry::RouteMessage, static_cast<Binding*>(binding)->key,
+      [&] { route(t.data, workerAddress, buffer, reserved, length); },
+      [&](Record& r) {
+        r.lineAddress = workerAddress;
+        r.requestLength = length;
+        Keep(r.request, buffer, length);  // before the driver decodes it in place
+      });
 }
 
 void VU30_CALL TracedPreparePost(void* binding, uint8_t post) {
   const Target t = TargetOf(binding);
   const auto prepare = std::bit_cast<Vu30PreparePostFn>(t.code);
-  TraceWriter* w = t.gates.Enter(t.lane);
-  if (w == nullptr) {
-    TraceGates::Leave(t.lane);
-    return prepare(t.data, post);
-  }
-  Record r = NewRecord(*w, Entry::PreparePost, post);
-  auto call = [&] { prepare(t.data, post); };
-  ForwardThen(call, [&](bool returned, uint32_t code) {
-    Finish(r, *w, returned, code);
-    w->Push(post, r);
-    TraceGates::Leave(t.lane);
-  });
+  RecordedCallback(
+      t, Entry::PreparePost, post, [&] { prepare(t.data, post); }, [](Record&) {});
 }
 
 // A registration: the driver's method is passed on wrapped. It is recorded
