@@ -18,6 +18,11 @@
 #include "trace/trace_writer.h"
 #include "vu30_trace.h"
 
+#if defined(_WIN32)
+#include "host_failure.h"
+#include "platform/host_call.h"
+#endif
+
 namespace vu30::trace {
 namespace {
 
@@ -398,18 +403,27 @@ TEST_F(TracedDispatcher, CallbacksOutliveTheTrace) {
   EXPECT_EQ(routed, 1);
 }
 
-#if !defined(_WIN32)
-// A dispatcher's exception passes through untouched and is recorded.
+// A dispatcher's exception passes through untouched and is recorded: on
+// Windows the host's structured exception, elsewhere a C++ exception.
 TEST_F(TracedDispatcher, AnExceptionOfTheDispatcherPassesThrough) {
   inner_.QueueReply(2, ScriptedReply::Throw(0xE1));
   uint8_t reply[8] = {};
-  EXPECT_THROW(traced_->table->Transact(traced_, 2, 2, nullptr, 0, reply, 1, 0),
-               std::runtime_error);
+  auto transact = [&] { traced_->table->Transact(traced_, 2, 2, nullptr, 0, reply, 1, 0); };
+#if defined(_WIN32)
+  platform::HostExceptionRecord raised;
+  const bool returned = platform::GuardedCall(
+      [](void* f) { (*static_cast<decltype(transact)*>(f))(); }, &transact, raised);
+  EXPECT_FALSE(returned);
+  EXPECT_EQ(raised.code, host::kHostFailureCode);
+  const std::string recorded = "0xE0485354";
+#else
+  EXPECT_THROW(transact(), std::runtime_error);
+  const std::string recorded = "exception";
+#endif
   const Trace trace = Close();
   ASSERT_EQ(trace.records.size(), 1u);
-  EXPECT_EQ(trace.records[0].fault, "exception");
+  EXPECT_EQ(trace.records[0].fault, recorded);
 }
-#endif
 
 }  // namespace
 }  // namespace vu30::trace
