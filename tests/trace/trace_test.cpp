@@ -369,6 +369,54 @@ TEST_F(TracedDispatcher, RecordsEveryExchangeOfADriver) {
   EXPECT_TRUE(words.count("the dispenser asks the price of nozzle 3 → answered 41.30"));
 }
 
+// A reply check as the driver's: it reports its verdict to the dispatcher it
+// was registered with (data), status 1 for a good reply and 3 for another.
+bool VU30_CALL CheckToDispatcher(void* data, uint8_t channel, uint8_t* buffer, int32_t,
+                                 uint8_t* count, uint8_t*) {
+  auto* d = static_cast<Vu30Dispatcher*>(data);
+  const bool good = *count == 1 && buffer[0] == 0;
+  d->table->SetChannelStatus(d, channel, good ? VU30_LINK_GOOD : VU30_LINK_FAILED);
+  return good;
+}
+
+// Two traces at once, each around its own dispatcher: each exchange's check
+// and status land in its own trace's record.
+TEST_F(TracedDispatcher, TwoTracesAtOnceKeepTheirOwn) {
+  RecordingDispatcher otherInner;
+  const std::string otherPath = dir_.File("other.trace");
+  Vu30Dispatcher* other = vu30_trace_open(otherInner.Host(), otherPath.c_str(), 0);
+  ASSERT_NE(other, nullptr);
+  inner_.SetDefaultReply(ScriptedReply::Ack());
+  otherInner.SetDefaultReply(ScriptedReply::Raw({0x6A}));
+  std::thread second([&] {
+    uint8_t reply[256];
+    for (int i = 0; i < 100; ++i) {
+      other->table->SetReplyChecker(other, 5, {reinterpret_cast<void*>(&CheckToDispatcher), other});
+      other->table->Transact(other, 5, 5, nullptr, 0, reply, 1, 0);
+    }
+  });
+  uint8_t reply[256];
+  for (int i = 0; i < 100; ++i) {
+    traced_->table->SetReplyChecker(traced_, 5,
+                                    {reinterpret_cast<void*>(&CheckToDispatcher), traced_});
+    traced_->table->Transact(traced_, 5, 5, nullptr, 0, reply, 1, 0);
+  }
+  second.join();
+  vu30_trace_close(other);
+  for (const auto& [trace, status] : {std::pair{Close(), VU30_LINK_GOOD},
+                                      std::pair{ReadTraceFile(otherPath), VU30_LINK_FAILED}}) {
+    int exchanges = 0;
+    for (const TraceRecord& r : trace.records) {
+      if (r.entry != Entry::Transact) continue;
+      ++exchanges;
+      EXPECT_EQ(r.status, status);
+      EXPECT_EQ(r.verdict, status == VU30_LINK_GOOD);
+    }
+    EXPECT_EQ(exchanges, 100);
+    EXPECT_EQ(trace.records.size(), 101u) << "the exchanges and one registration";
+  }
+}
+
 // Whatever the writer could not keep up with is counted: records written and
 // records dropped add up to the calls made.
 TEST_F(TracedDispatcher, EveryCallIsWrittenOrCountedAsDropped) {
