@@ -12,38 +12,35 @@ namespace vu30::demo {
 
 #if defined(_WIN32)
 
-DriverLibrary::DriverLibrary(const std::string& path) {
-  HMODULE module = LoadLibraryA(path.c_str());
-  if (module == nullptr) {
-    throw std::runtime_error("cannot load the driver " + path + ": error " +
-                             std::to_string(GetLastError()));
+SharedLibrary::SharedLibrary(const std::string& path) : path_(path) {
+  handle_ = LoadLibraryA(path.c_str());
+  if (handle_ == nullptr) {
+    throw std::runtime_error("cannot load " + path + ": error " + std::to_string(GetLastError()));
   }
-  handle_ = module;
-  const FARPROC entry = GetProcAddress(module, "GetVU30");
-  if (entry == nullptr) {
-    FreeLibrary(module);
-    throw std::runtime_error("the library exports no GetVU30");
-  }
-  getVu30_ = reinterpret_cast<Vu30GetVU30Fn>(reinterpret_cast<void (*)()>(entry));
 }
 
-DriverLibrary::~DriverLibrary() { FreeLibrary(static_cast<HMODULE>(handle_)); }
+SharedLibrary::~SharedLibrary() { FreeLibrary(static_cast<HMODULE>(handle_)); }
+
+void (*SharedLibrary::FindAddress(const char* name) const)() {
+  const FARPROC entry = GetProcAddress(static_cast<HMODULE>(handle_), name);
+  if (entry == nullptr) throw std::runtime_error(path_ + " exports no " + name);
+  return reinterpret_cast<void (*)()>(entry);
+}
 
 #else
 
-DriverLibrary::DriverLibrary(const std::string& path) {
+SharedLibrary::SharedLibrary(const std::string& path) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr)
-    throw std::runtime_error(std::string("cannot load the driver: ") + dlerror());
-  void* entry = dlsym(handle_, "GetVU30");
-  if (entry == nullptr) {
-    dlclose(handle_);
-    throw std::runtime_error("the library exports no GetVU30");
-  }
-  getVu30_ = reinterpret_cast<Vu30GetVU30Fn>(entry);
+  if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load: ") + dlerror());
 }
 
-DriverLibrary::~DriverLibrary() { dlclose(handle_); }
+SharedLibrary::~SharedLibrary() { dlclose(handle_); }
+
+void (*SharedLibrary::FindAddress(const char* name) const)() {
+  void* entry = dlsym(handle_, name);
+  if (entry == nullptr) throw std::runtime_error(path_ + " exports no " + name);
+  return reinterpret_cast<void (*)()>(entry);
+}
 
 #endif
 

@@ -19,6 +19,9 @@
 #ifndef VU30_DEMO_LIBRARY
 #define VU30_DEMO_LIBRARY "libvu30.so"
 #endif
+#ifndef VU30_DEMO_TRACE_LIBRARY
+#define VU30_DEMO_TRACE_LIBRARY "libvu30-trace.so"
+#endif
 
 namespace {
 
@@ -32,6 +35,7 @@ void Usage(std::FILE* out) {
                "(default 0)\n"
                "  --seed S         seed of the fault injection (default 1)\n"
                "  --library PATH   driver library (default %s)\n"
+               "  --trace FILE     record every exchange into FILE (vu30-trace explains it)\n"
                "  --help           this text\n",
                VU30_DEMO_LIBRARY);
 }
@@ -48,6 +52,7 @@ bool ParseInt(const char* text, long min, long max, long& value) {
 int main(int argc, char** argv) {
   vu30::demo::StationOptions options;
   options.library = VU30_DEMO_LIBRARY;
+  options.traceLibrary = VU30_DEMO_TRACE_LIBRARY;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -81,6 +86,9 @@ int main(int argc, char** argv) {
       options.faultRate = r;
     } else if (arg == "--library") {
       options.library = value;
+    } else if (arg == "--trace") {
+      options.trace = value;
+      ok = !options.trace.empty();
     } else {
       ok = false;
     }
@@ -101,6 +109,7 @@ int main(int argc, char** argv) {
     const vu30::demo::StationResult result =
         station.Run([&view](const vu30::demo::PostView& v) { view.Update(v); });
     view.PrintSummary(result);
+    if (!options.trace.empty()) std::printf("line trace: %s\n", options.trace.c_str());
     return result.Ok() ? 0 : 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vu30-demo: %s\n", e.what());

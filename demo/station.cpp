@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -51,6 +52,14 @@ struct DriverCloser {
   void operator()(Vu30Driver* driver) const { driver->table->Destroy(driver); }
 };
 using Driver = std::unique_ptr<Vu30Driver, DriverCloser>;
+
+// The line trace around the simulator's dispatcher, closed after the driver
+// that uses it is destroyed.
+struct TraceCloser {
+  Vu30TraceCloseFn close;
+  void operator()(Vu30Dispatcher* traced) const { close(traced); }
+};
+using TracedDispatcher = std::unique_ptr<Vu30Dispatcher, TraceCloser>;
 
 // One host thread's work: the sales of one post.
 class PostRunner {
@@ -301,6 +310,8 @@ sim::PostConfig Station::PostSetup(int post) {
 StationResult Station::Run(const std::function<void(const PostView&)>& onChange) {
   StationIni ini(IniKeys(options_.posts));
   DriverLibrary library(options_.library);
+  std::optional<TraceLibrary> traceLibrary;
+  if (!options_.trace.empty()) traceLibrary.emplace(options_.traceLibrary);
 
   sim::SimOptions simOptions;
   simOptions.baud = options_.baud;
@@ -315,7 +326,13 @@ StationResult Station::Run(const std::function<void(const PostView&)>& onChange)
         sim.SetCounter(post, nozzle, 100000000LL * post + 1000000LL * nozzle);
       }
     }
-    Driver driver(host::HostGetVU30(library.GetVU30(), 0, nullptr, sim.Dispatcher()));
+    TracedDispatcher traced(nullptr, {traceLibrary ? traceLibrary->Close() : nullptr});
+    if (traceLibrary) {
+      traced.reset(traceLibrary->Open()(sim.Dispatcher(), options_.trace.c_str(), 0));
+      if (!traced) throw std::runtime_error("cannot write the trace " + options_.trace);
+    }
+    Driver driver(
+        host::HostGetVU30(library.GetVU30(), 0, nullptr, traced ? traced.get() : sim.Dispatcher()));
     if (!driver) throw std::runtime_error("GetVU30 returned no driver");
     const Vu30DriverTable& table = *host::HostTable(driver->table);
     for (int post = 1; post <= options_.posts; ++post) table.OpenPost(driver.get(), post);

@@ -16,7 +16,9 @@
 namespace vu30::demo {
 
 struct StationOptions {
-  std::string library;  // path of the driver library (libvu30.so, vu30.dll)
+  std::string library;       // path of the driver library (libvu30.so, vu30.dll)
+  std::string trace;         // a line trace into this file; empty: none
+  std::string traceLibrary;  // path of the trace library (libvu30-trace.so, vu30-trace.dll)
   int posts = 4;
   int sales = 3;    // per post
   int baud = 1200;  // 0: instant line

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the driver for Windows with mingw-w64 and makes the release
-# bundles: per architecture a folder holding vu30.dll (stripped), vu30.h and
-# the runtime DLLs vu30.dll imports, zipped. By default vu30.dll links the
+# bundles: per architecture a folder holding vu30.dll (stripped), vu30.h, the
+# line trace (vu30-trace.dll, vu30_trace.h, vu30-trace.exe) and the runtime
+# DLLs they import, zipped. By default vu30.dll links the
 # compiler's runtime statically, so a host needs nothing beside it but the
 # system's own DLLs; a build with -DVU30_WIN32_CXX_EXCEPTIONS=ON imports the
 # runtime DLLs, which then go into the bundle.
@@ -56,7 +57,10 @@ for arch in "${archs[@]}"; do
   rm -rf "$bundle" "$bundle.zip"
   mkdir -p "$bundle"
   "$triple-strip" -o "$bundle/vu30.dll" "$dir/build/vu30.dll"
-  cp include/vu30.h "$bundle/"
+  # The line trace: its library, its header and the program that explains it.
+  "$triple-strip" -o "$bundle/vu30-trace.dll" "$dir/build/vu30-trace.dll"
+  "$triple-strip" -o "$bundle/vu30-trace.exe" "$dir/build/vu30-trace.exe"
+  cp include/vu30.h include/vu30_trace.h "$bundle/"
   # The compiler's runtime DLLs that vu30.dll needs, and those they need.
   runtime_dirs=("$(dirname "$("$triple-g++-posix" -print-libgcc-file-name)")" "/usr/$triple/lib")
   for _ in 1 2 3; do

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the library and runs the station demo: a host
 # that drives several posts of the dispenser simulator through the driver.
-# Arguments are passed to the demo (see: scripts/demo.sh --help).
+# Arguments are passed to the demo (see: scripts/demo.sh --help); with --trace FILE
+# it writes a line trace, which build/tools/trace/vu30-trace explains.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vu30 vu30-demo
+cmake --build build -j"$(nproc)" --target vu30 vu30-demo vu30-trace vu30-trace-tool
 exec build/demo/vu30-demo "$@"

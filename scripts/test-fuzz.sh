@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${VU30_FUZZ_SECONDS:-60}
 passed=0
 failed=0
-for target in check_reply route_message ini; do
+for target in check_reply route_message ini trace_reader; do
   if scripts/fuzz.sh "$seconds" "$target"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
 if scripts/soak.sh 10; then passed=$((passed + 1)); else failed=$((failed + 1)); fi

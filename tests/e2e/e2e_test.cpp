@@ -16,6 +16,7 @@
 #include "dispenser_simulator.h"
 #include "host_call.h"
 #include "vu30.h"
+#include "vu30_trace.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -92,6 +93,22 @@ class WindowsDirectory : public ::testing::Environment {
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowsDirectory);
 
+// With VU30_E2E_TRACE set to a folder, every station runs through the line
+// trace, one file per driver object: the driver must not tell it is there.
+Vu30Dispatcher* TraceIfAsked(Vu30Dispatcher* inner) {
+  const char* folder = getenv("VU30_E2E_TRACE");
+  if (folder == nullptr) return nullptr;
+  static int stations = 0;
+  std::filesystem::create_directories(folder);
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string path = (std::filesystem::path(folder) / (std::string(test->name()) + "-" +
+                                                             std::to_string(++stations) + ".trace"))
+                               .string();
+  Vu30Dispatcher* traced = vu30_trace_open(inner, path.c_str(), VU30_TRACE_DEFAULTS);
+  EXPECT_NE(traced, nullptr) << "cannot trace into " << path;
+  return traced;
+}
+
 // What the host read of one sale.
 struct HostSale {
   double volume = 0;
@@ -109,12 +126,14 @@ class Station {
       sim_.ConfigurePost(post, PostSetup(post));
       for (int n = 1; n <= 4; ++n) sim_.SetCounter(post, n, 1000000LL * post + 10000LL * n);
     }
-    driver_ = host::HostGetVU30(&GetVU30, 0, nullptr, sim_.Dispatcher());
+    traced_ = TraceIfAsked(sim_.Dispatcher());
+    driver_ = host::HostGetVU30(&GetVU30, 0, nullptr, traced_ ? traced_ : sim_.Dispatcher());
     for (int post = 1; post <= posts; ++post) t().OpenPost(driver_, post);
   }
   ~Station() {
     sim_.ForgetCallbacks();
     t().Destroy(driver_);
+    vu30_trace_close(traced_);
   }
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -206,6 +225,7 @@ class Station {
 
  private:
   Simulator sim_;
+  Vu30Dispatcher* traced_ = nullptr;
   Vu30Driver* driver_ = nullptr;
 };
 

@@ -1,0 +1,477 @@
+// The line trace: records written as the tracing dispatcher writes them, read
+// back and explained; the file's damage; the page; and the tracing dispatcher
+// itself between a driver and a recording dispatcher.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "explain.h"
+#include "host_call.h"
+#include "recording_dispatcher.h"
+#include "report.h"
+#include "temp_dir.h"
+#include "trace/trace_writer.h"
+#include "vu30_trace.h"
+
+#if defined(_WIN32)
+#include "host_failure.h"
+#include "platform/host_call.h"
+#endif
+
+namespace vu30::trace {
+namespace {
+
+using test::CodeDigit;
+using test::RecordingDispatcher;
+using test::ScriptedReply;
+
+const std::string kHeader =
+    R"({"format":"vu30-trace","version":1,"library":"2.41","start":"2026-12-08T10:00:00Z"})"
+    "\n";
+
+std::vector<uint8_t> Coded(std::initializer_list<uint8_t> digits) {
+  std::vector<uint8_t> out;
+  for (uint8_t d : digits) out.push_back(CodeDigit(d));
+  return out;
+}
+
+// A reply as received: the coded digits closed by zero.
+std::vector<uint8_t> Reply(std::initializer_list<uint8_t> digits) {
+  std::vector<uint8_t> out = Coded(digits);
+  out.push_back(0);
+  return out;
+}
+
+void Put(std::array<uint8_t, kKeptBytes>& to, const std::vector<uint8_t>& bytes) {
+  std::copy_n(bytes.begin(), std::min(bytes.size(), to.size()), to.begin());
+}
+
+Record Transact(int64_t us, uint8_t channel, uint8_t address, const std::vector<uint8_t>& request,
+                uint8_t awaited) {
+  Record r;
+  r.entry = Entry::Transact;
+  r.timeNs = us * 1000;
+  r.channel = channel;
+  r.lineAddress = address;
+  r.requestLength = static_cast<uint8_t>(request.size());
+  Put(r.request, request);
+  r.replyAwaited = awaited;
+  return r;
+}
+
+Record Checked(Record r, const std::vector<uint8_t>& received, bool accepted, int32_t error = 0) {
+  r.flags |= Record::kChecked | (accepted ? Record::kAccepted : 0) | Record::kHasError;
+  r.replyCount = static_cast<uint8_t>(received.size());
+  Put(r.reply, received);
+  r.error = error;
+  return r;
+}
+
+Record Message(int64_t us, uint8_t post, const std::vector<uint8_t>& bytes) {
+  Record r;
+  r.entry = Entry::RouteMessage;
+  r.timeNs = us * 1000;
+  r.channel = post;
+  r.lineAddress = static_cast<uint8_t>(post + 32);
+  r.requestLength = static_cast<uint8_t>(bytes.size());
+  Put(r.request, bytes);
+  return r;
+}
+
+std::string Lines(const std::vector<Record>& records) {
+  std::string text = kHeader;
+  for (const Record& r : records) AppendRecordLine(text, r);
+  return text;
+}
+
+// Every kind of exchange the line carries, written by the writer, read by the
+// reader and put in words.
+TEST(TraceExplain, EachKindOfExchange) {
+  const auto message = [](std::initializer_list<uint8_t> digits) {
+    std::vector<uint8_t> m{0x23};  // the uncoded address byte ahead
+    for (uint8_t b : Reply(digits)) m.push_back(b);
+    return m;
+  };
+  Record faulted = Transact(1, 3, 3, Coded({0}), 1);
+  faulted.flags |= Record::kFaulted;
+  faulted.faultCode = 0x0EEDFADE;
+  Record configure;
+  configure.entry = Entry::ConfigureChannel;
+  configure.channel = 3;
+  configure.settings = 0x040004B0;
+  Record failed = Transact(1, 3, 3, Coded({0}), 1);
+  failed.value = 0xE0;
+  const struct {
+    const char* name;
+    std::vector<Record> records;
+    std::string words;
+    Outcome outcome;
+    std::size_t at = 0;  // which exchange
+  } rows[] = {
+      {"set price",
+       {Checked(Transact(1, 3, 3, Coded({2, 1, 4, 1, 3, 0}), 1), {0}, true)},
+       "SetPrice nozzle 2 41.30 → acknowledged",
+       Outcome::Good},
+      {"start failed", {failed}, "StartPump → failed: result 0xE0", Outcome::Failed},
+      {"start raised", {faulted}, "StartPump → the dispatcher raised 0x0EEDFADE", Outcome::Fault},
+      {"poll of the wrong length",
+       {Checked(Transact(1, 5, 5, Coded({8}), 8), {0x6A, 0}, false, 0xDB)},
+       "PollDispense → reply rejected: 2 bytes, 8 awaited (0xDB)",
+       Outcome::Rejected},
+      {"malformed state reply",
+       {Checked(Transact(1, 3, 3, Coded({11, 1}), 4), {0x59, 0x6B, 0x66, 0}, false, 0xDE)},
+       "state request at OpenPost → reply rejected: byte 0x6b at 1 is no line code (0xDE)",
+       Outcome::Rejected},
+      {"reply not closed",
+       {Checked(Transact(1, 3, 3, Coded({5}), 1), {0x6A}, false, 0xDE)},
+       "StopPump → reply rejected: not closed by a zero byte (0xDE)",
+       Outcome::Rejected},
+      {"counter",
+       {Checked(Transact(1, 3, 3, Coded({3, 2}), 13), Reply({3, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 2}),
+                true)},
+       "ReadCounter nozzle 3 → counter 1234.56",
+       Outcome::Good},
+      {"final figures",
+       {Checked(Transact(1, 3, 3, Coded({4}), 15),
+                Reply({3, 0, 1, 2, 3, 4, 0, 5, 0, 9, 6, 4, 1, 2}), true)},
+       "final figures (ReadFinalDispense or PollDispense) → volume 12.34",
+       Outcome::Good},
+      {"pump state",
+       {Checked(Transact(1, 3, 3, Coded({11, 2}), 4), Reply({11, 0, 2}), true)},
+       "GetPumpState asks the dispenser → nozzle 3 in use",
+       Outcome::Good},
+      {"request with a byte that is no line code",
+       {Transact(1, 3, 3, {0x6B}, 0)},
+       "request [[0x6b]] → sent",
+       Outcome::Good},
+      {"price request and answer",
+       {Message(1, 3, message({9, 1, 0})),
+        Checked(Transact(9, 3, 35, Coded({1, 0, 0, 0, 0, 0, 0, 4, 1, 3, 0}), 1), {0}, true)},
+       "the dispenser asks the price of nozzle 2 → answered 41.30",
+       Outcome::Good},
+      {"dose released",
+       {Message(1, 3, message({8, 1, 0})),
+        Checked(Transact(9, 3, 35, Coded({1, 0, 0, 2, 5, 5, 0, 4, 1, 3, 0}), 1), {0}, true)},
+       "the dispenser asks the dose of nozzle 2 → released 25.50 L at 41.30",
+       Outcome::Good},
+      {"dose refused",
+       {Message(1, 3, message({8, 0, 0})), Transact(9, 3, 35, {}, 0)},
+       "the dispenser asks the dose of nozzle 1 → refused; the pump is stopped",
+       Outcome::Refused},
+      {"report",
+       {Message(1, 3, message({1, 0, 1, 2, 3, 4, 5, 0, 9, 6, 4, 1})), Transact(9, 3, 35, {}, 0)},
+       "the dispenser reports the end of a dispense on nozzle 2: 12.34, 509.64 → acknowledged",
+       Outcome::Good},
+      {"message not answered",
+       {Message(1, 3, message({9, 1, 0})), Message(5, 3, message({9, 1, 0}))},
+       "the dispenser asks the price of nozzle 2 → no answer",
+       Outcome::Failed},
+      {"dose request of four digits",
+       {Message(1, 3, message({8, 1, 0, 0}))},
+       "the dispenser sends code 8 with 4 digits → ignored: three awaited",
+       Outcome::Ignored},
+      {"running count on an impulse port",
+       {configure, Checked(Transact(2, 3, 3, Coded({8}), 8), Reply({3, 0, 1, 2, 0, 5, 0}), true)},
+       "PollDispense → running count 01205 impulses",
+       Outcome::Good,
+       1},
+      {"short message",
+       {Message(1, 3, {0x6A, 0x6A, 0})},
+       "the dispenser sends 3 bytes → ignored: too short",
+       Outcome::Ignored},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<Exchange> exchanges = Explain(ParseTrace(Lines(row.records)));
+    ASSERT_GT(exchanges.size(), row.at);
+    EXPECT_EQ(exchanges[row.at].text, row.words);
+    EXPECT_EQ(exchanges[row.at].outcome, row.outcome);
+    EXPECT_EQ(exchanges[row.at].post, row.records.front().channel);
+  }
+}
+
+// Damaged files: each is refused with the line at fault, except a torn last
+// line, which is left out with a note.
+TEST(TraceFile, DamageIsReportedWithItsLine) {
+  const std::string good = Lines({Transact(1, 3, 3, Coded({0}), 0)});
+  const struct {
+    std::string text;
+    std::size_t line;
+  } bad[] = {
+      {"", 1},
+      {"hello\n", 1},
+      {R"({"format":"other","version":1})"
+       "\n",
+       1},
+      {R"({"format":"vu30-trace","version":2,"library":"9","start":""})"
+       "\n",
+       1},
+      {good + "{\"t\":1,\"thread\":1,\"entry\":\"Transact\"\n" + good.substr(kHeader.size()), 3},
+      {good + R"({"t":2,"thread":1,"entry":"Transact","channel":3,"address":3,"request":"5",)"
+              R"("type":0,"awaited":0,"result":0})"
+              "\n",
+       3},
+      {good + R"({"t":2,"thread":1,"entry":"Teleport"})"
+              "\n",
+       3},
+      {good + R"({"entry":"end","records":1,"dropped":4})"
+              "\n",
+       3},
+  };
+  for (const auto& b : bad) {
+    SCOPED_TRACE(b.text);
+    try {
+      ParseTrace(b.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const TraceError& e) {
+      EXPECT_EQ(e.Line(), b.line) << e.what();
+    }
+  }
+
+  const Trace torn = ParseTrace(good +
+                                R"({"entry":"dropped","count":7,"total":7})"
+                                "\n" +
+                                R"({"t":3,"thread":1,"entry":"Trans)");
+  EXPECT_EQ(torn.records.size(), 1u);
+  EXPECT_EQ(torn.dropped, 7u);
+  ASSERT_EQ(torn.notes.size(), 1u);
+  EXPECT_NE(torn.notes[0].find("line 4"), std::string::npos);
+  std::ostringstream summary;
+  WriteSummary(summary, torn, Explain(torn));
+  EXPECT_NE(summary.str().find("7 dropped"), std::string::npos);
+  EXPECT_NE(summary.str().find("torn"), std::string::npos);
+}
+
+#if !defined(_WIN32)
+TEST(TraceFile, TheToolExitsWithTwoOnBadInput) {
+  test::TempDir dir;
+  test::WriteBytes(dir.File("bad.trace"), kHeader + "{not json\n");
+  const std::string command =
+      std::string(VU30_TRACE_TOOL) + " summary " + dir.File("bad.trace") + " 2>/dev/null";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+#endif
+
+// The page: one lane per post, and one mark per exchange that names the
+// record it came from.
+TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
+  std::vector<Record> records;
+  for (const uint8_t post : std::initializer_list<uint8_t>{1, 7, 30}) {
+    records.push_back(Checked(Transact(post, post, post, Coded({2, 0, 3, 0, 0, 0}), 1), {0}, true));
+    records.push_back(Transact(100 + post, post, post, Coded({0}), 1));
+  }
+  const Trace trace = ParseTrace(Lines(records));
+  const std::vector<Exchange> exchanges = Explain(trace);
+  std::ostringstream page;
+  WriteHtml(page, trace, exchanges, "station <1>");
+  const std::string html = page.str();
+
+  std::set<int> lanes;
+  const std::regex lane(R"re(<div class="lane" data-post="(\d+)">)re");
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), lane); it != std::sregex_iterator();
+       ++it) {
+    EXPECT_TRUE(lanes.insert(std::stoi((*it)[1])).second) << "a second lane for a post";
+  }
+  EXPECT_EQ(lanes, (std::set<int>{1, 7, 30}));
+
+  const std::size_t from = html.find("\"marks\":[");
+  const std::string marks = html.substr(from, html.find("\"texts\":[") - from);
+  std::set<std::size_t> marked;
+  const std::regex mark(R"re(\[(\d+),[\d.]+,[\d.]+,\d+,\d+,\d+,(\d+)[\],])re");
+  for (auto it = std::sregex_iterator(marks.begin(), marks.end(), mark);
+       it != std::sregex_iterator(); ++it) {
+    marked.insert(std::stoul((*it)[2]));
+  }
+  EXPECT_EQ(marked.size(), records.size());
+  for (const TraceRecord& r : trace.records) EXPECT_TRUE(marked.count(r.line)) << r.line;
+  EXPECT_EQ(html.find("station <1>"), std::string::npos) << "the title is escaped";
+  EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
+}
+
+// ---- The tracing dispatcher --------------------------------------------------
+
+class TracedDispatcher : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if !defined(_WIN32)
+    setenv("WINDIR", dir_.Path().string().c_str(), 1);
+#endif
+    traced_ = vu30_trace_open(inner_.Host(), path_.c_str(), VU30_TRACE_DEFAULTS);
+    ASSERT_NE(traced_, nullptr);
+  }
+  Trace Close() {
+    vu30_trace_close(traced_);
+    return ReadTraceFile(path_);
+  }
+
+  test::TempDir dir_;
+  const std::string path_ = dir_.File("t.trace");
+  RecordingDispatcher inner_;
+  Vu30Dispatcher* traced_ = nullptr;
+};
+
+TEST_F(TracedDispatcher, RefusesWhatItCannotTrace) {
+  EXPECT_EQ(vu30_trace_open(nullptr, path_.c_str(), 0), nullptr);
+  EXPECT_EQ(vu30_trace_open(inner_.Host(), nullptr, 0), nullptr);
+  EXPECT_EQ(vu30_trace_open(inner_.Host(), path_.c_str(), 1), nullptr);
+  EXPECT_EQ(vu30_trace_open(inner_.Host(), dir_.File("no/such/folder/t.trace").c_str(), 0),
+            nullptr);
+  vu30_trace_close(nullptr);
+}
+
+// A driver through the trace: every exchange the dispatcher saw is in the
+// file, and the price request reads as the dispenser's question and the
+// worker's answer.
+TEST_F(TracedDispatcher, RecordsEveryExchangeOfADriver) {
+  inner_.SetDefaultReply(ScriptedReply::Ack());
+  inner_.SetResponder([](const test::TransactRequest& q) -> std::optional<ScriptedReply> {
+    if (q.replyLength == 4) return ScriptedReply::Digits({1, 0}, 0x23);  // the state: idle
+    return std::nullopt;
+  });
+  Vu30Driver* driver = host::HostGetVU30(&GetVU30, 0, nullptr, traced_);
+  ASSERT_NE(driver, nullptr);
+  const Vu30DriverTable& t = *host::HostTable(driver->table);
+  t.OpenPost(driver, 3);
+  t.SetPrice(driver, 3, 0, 3, 0, 0, 41.3);
+  inner_.DeliverMessage(3, {0x23, CodeDigit(9), CodeDigit(2), CodeDigit(0), 0});
+  for (int i = 0; i < 500 && inner_.Calls(test::DispatcherOp::Transact).size() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  t.Destroy(driver);
+  const Trace trace = Close();
+
+  EXPECT_EQ(trace.library, "2.41");
+  EXPECT_TRUE(trace.closed);
+  const auto calls = inner_.Calls(test::DispatcherOp::Transact);
+  ASSERT_EQ(calls.size(), 3u) << "state request, price, the worker's answer";
+  std::vector<const TraceRecord*> transacts;
+  for (const TraceRecord& r : trace.records) {
+    if (r.entry == Entry::Transact) transacts.push_back(&r);
+  }
+  ASSERT_EQ(transacts.size(), calls.size());
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(transacts[i]->channel, calls[i].channel);
+    EXPECT_EQ(transacts[i]->address, calls[i].lineAddress);
+    EXPECT_EQ(transacts[i]->request, calls[i].request);
+    EXPECT_EQ(transacts[i]->verdict,
+              calls[i].checkerCalled ? std::optional(calls[i].checkerResult) : std::nullopt);
+  }
+  std::set<std::string> words;
+  for (const Exchange& e : Explain(trace)) words.insert(e.text);
+  EXPECT_TRUE(words.count("SetPrice nozzle 3 41.30 → acknowledged"));
+  EXPECT_TRUE(words.count("the dispenser asks the price of nozzle 3 → answered 41.30"));
+}
+
+// A reply check as the driver's: it reports its verdict to the dispatcher it
+// was registered with (data), status 1 for a good reply and 3 for another.
+bool VU30_CALL CheckToDispatcher(void* data, uint8_t channel, uint8_t* buffer, int32_t,
+                                 uint8_t* count, uint8_t*) {
+  auto* d = static_cast<Vu30Dispatcher*>(data);
+  const bool good = *count == 1 && buffer[0] == 0;
+  d->table->SetChannelStatus(d, channel, good ? VU30_LINK_GOOD : VU30_LINK_FAILED);
+  return good;
+}
+
+// Two traces at once, each around its own dispatcher: each exchange's check
+// and status land in its own trace's record.
+TEST_F(TracedDispatcher, TwoTracesAtOnceKeepTheirOwn) {
+  RecordingDispatcher otherInner;
+  const std::string otherPath = dir_.File("other.trace");
+  Vu30Dispatcher* other = vu30_trace_open(otherInner.Host(), otherPath.c_str(), 0);
+  ASSERT_NE(other, nullptr);
+  inner_.SetDefaultReply(ScriptedReply::Ack());
+  otherInner.SetDefaultReply(ScriptedReply::Raw({0x6A}));
+  std::thread second([&] {
+    uint8_t reply[256];
+    for (int i = 0; i < 100; ++i) {
+      other->table->SetReplyChecker(other, 5, {reinterpret_cast<void*>(&CheckToDispatcher), other});
+      other->table->Transact(other, 5, 5, nullptr, 0, reply, 1, 0);
+    }
+  });
+  uint8_t reply[256];
+  for (int i = 0; i < 100; ++i) {
+    traced_->table->SetReplyChecker(traced_, 5,
+                                    {reinterpret_cast<void*>(&CheckToDispatcher), traced_});
+    traced_->table->Transact(traced_, 5, 5, nullptr, 0, reply, 1, 0);
+  }
+  second.join();
+  vu30_trace_close(other);
+  for (const auto& [trace, status] : {std::pair{Close(), VU30_LINK_GOOD},
+                                      std::pair{ReadTraceFile(otherPath), VU30_LINK_FAILED}}) {
+    int exchanges = 0;
+    for (const TraceRecord& r : trace.records) {
+      if (r.entry != Entry::Transact) continue;
+      ++exchanges;
+      EXPECT_EQ(r.status, status);
+      EXPECT_EQ(r.verdict, status == VU30_LINK_GOOD);
+    }
+    EXPECT_EQ(exchanges, 100);
+    EXPECT_EQ(trace.records.size(), 101u) << "the exchanges and one registration";
+  }
+}
+
+// Whatever the writer could not keep up with is counted: records written and
+// records dropped add up to the calls made.
+TEST_F(TracedDispatcher, EveryCallIsWrittenOrCountedAsDropped) {
+  constexpr int kCallsPerThread = 20000;
+  std::vector<std::thread> threads;
+  for (const uint8_t channel : std::initializer_list<uint8_t>{1, 2, 2}) {
+    threads.emplace_back([this, channel] {
+      for (int i = 0; i < kCallsPerThread; ++i) traced_->table->GetChannelStatus(traced_, channel);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const Trace trace = Close();
+  EXPECT_EQ(trace.records.size() + trace.dropped, 3u * kCallsPerThread);
+  EXPECT_TRUE(trace.closed);
+}
+
+// The callbacks the trace registered reach the driver's own, recorded while
+// the trace is open and still after it was closed.
+void VU30_CALL CountMessage(void* data, uint8_t, uint8_t*, int32_t, uint8_t) {
+  ++*static_cast<int*>(data);
+}
+
+TEST_F(TracedDispatcher, CallbacksOutliveTheTrace) {
+  int messages = 0;
+  traced_->table->SetMessageHook(traced_, 4, {reinterpret_cast<void*>(&CountMessage), &messages});
+  inner_.DeliverMessage(4, Reply({9, 0, 0}));
+  const Trace trace = Close();
+  inner_.DeliverMessage(4, Reply({9, 0, 0}));
+  EXPECT_EQ(messages, 2);
+  int routed = 0;
+  for (const TraceRecord& r : trace.records) routed += r.entry == Entry::RouteMessage;
+  EXPECT_EQ(routed, 1);
+}
+
+// A dispatcher's exception passes through untouched and is recorded: on
+// Windows the host's structured exception, elsewhere a C++ exception.
+TEST_F(TracedDispatcher, AnExceptionOfTheDispatcherPassesThrough) {
+  inner_.QueueReply(2, ScriptedReply::Throw(0xE1));
+  uint8_t reply[8] = {};
+  auto transact = [&] { traced_->table->Transact(traced_, 2, 2, nullptr, 0, reply, 1, 0); };
+#if defined(_WIN32)
+  platform::HostExceptionRecord raised;
+  const bool returned = platform::GuardedCall(
+      [](void* f) { (*static_cast<decltype(transact)*>(f))(); }, &transact, raised);
+  EXPECT_FALSE(returned);
+  EXPECT_EQ(raised.code, host::kHostFailureCode);
+  const std::string recorded = "0xE0485354";
+#else
+  EXPECT_THROW(transact(), std::runtime_error);
+  const std::string recorded = "exception";
+#endif
+  const Trace trace = Close();
+  ASSERT_EQ(trace.records.size(), 1u);
+  EXPECT_EQ(trace.records[0].fault, recorded);
+}
+
+}  // namespace
+}  // namespace vu30::trace

@@ -1,0 +1,457 @@
+#include "explain.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "link/line_coding.h"
+
+namespace vu30::trace {
+namespace {
+
+using link::DecodeLineByte;
+using link::IsValidLineByte;
+
+std::string Hex(int64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string ByteHex(uint8_t b) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02x", b);
+  return buf;
+}
+
+// digits[from, from + n) as a decimal amount in hundredths: "41.30".
+std::string Amount(const std::vector<uint8_t>& digits, std::size_t from, std::size_t n) {
+  if (from + n > digits.size()) return "?";
+  uint64_t v = 0;
+  for (std::size_t i = from; i < from + n; ++i) {
+    if (digits[i] > 9) return "?";
+    v = v * 10 + digits[i];
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%llu.%02llu", static_cast<unsigned long long>(v / 100),
+                static_cast<unsigned long long>(v % 100));
+  return buf;
+}
+
+// The digits of coded request bytes, or nothing when a byte is no line code.
+std::optional<std::vector<uint8_t>> Digits(std::span<const uint8_t> coded) {
+  std::vector<uint8_t> d;
+  for (uint8_t b : coded) {
+    if (!IsValidLineByte(b)) return std::nullopt;
+    d.push_back(DecodeLineByte(b));
+  }
+  return d;
+}
+
+// A received reply or message judged by the driver's rules: a leading byte
+// that is no line code is dropped, every other byte but the closing zero
+// must be one.
+struct Judged {
+  bool accepted = false;
+  std::vector<uint8_t> digits;  // decoded, without the closing zero
+  std::string why;              // why it was refused
+};
+
+Judged Judge(std::span<const uint8_t> bytes, int count, int awaited) {
+  Judged j;
+  if (count != awaited) {
+    j.why = std::to_string(count) + (count == 1 ? " byte, " : " bytes, ") +
+            std::to_string(awaited) + " awaited (0xDB)";
+    return j;
+  }
+  if (bytes.empty() || bytes.back() != 0) {
+    j.why = "not closed by a zero byte (0xDE)";
+    return j;
+  }
+  const std::size_t start = IsValidLineByte(bytes[0]) ? 0 : 1;
+  for (std::size_t i = start; i + 1 < bytes.size(); ++i) {
+    if (!IsValidLineByte(bytes[i])) {
+      j.why = "byte " + ByteHex(bytes[i]) + " at " + std::to_string(i) + " is no line code (0xDE)";
+      return j;
+    }
+    j.digits.push_back(DecodeLineByte(bytes[i]));
+  }
+  j.accepted = true;
+  return j;
+}
+
+struct Request {
+  std::string kind;
+  std::string text;
+};
+
+Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits) {
+  if (!digits || digits->empty()) return {"request", ""};
+  const auto& d = *digits;
+  switch (d[0]) {
+    case 2:
+      if (d.size() == 6) {
+        return {"SetPrice", "SetPrice nozzle " + std::to_string(d[1] + 1) + " " + Amount(d, 2, 4)};
+      }
+      break;
+    case 0:
+      return {"StartPump", "StartPump"};
+    case 5:
+      return {"StopPump", "StopPump"};
+    case 8:
+      return {"PollDispense", "PollDispense"};
+    case 4:
+      return {"final figures", "final figures (ReadFinalDispense or PollDispense)"};
+    case 3:
+      if (d.size() == 2) return {"ReadCounter", "ReadCounter nozzle " + std::to_string(d[1] + 1)};
+      break;
+    case 11:
+      if (d.size() == 2 && d[1] == 2) return {"GetPumpState", "GetPumpState asks the dispenser"};
+      if (d.size() == 2 && d[1] == 1) return {"state request", "state request at OpenPost"};
+      break;
+    default:
+      break;
+  }
+  return {"request", ""};
+}
+
+std::string DigitsText(const std::vector<uint8_t>& digits) {
+  std::string s;
+  for (uint8_t d : digits) s += (s.empty() ? "" : " ") + std::to_string(d);
+  return s;
+}
+
+// What an accepted reply to a host request says.
+// On an impulse-counting port (line settings' top byte 4: "FAS", "ER112")
+// the running figure counts impulses.
+std::string ReadReply(const std::optional<std::vector<uint8_t>>& request,
+                      const std::vector<uint8_t>& r, int awaited, bool impulses) {
+  if (awaited <= 1) return "acknowledged";
+  const uint8_t command = request && !request->empty() ? (*request)[0] : 0xFF;
+  if (command == 8 && impulses && r.size() > 5) {
+    std::string count = DigitsText({r.begin() + 1, r.begin() + 6});
+    std::erase(count, ' ');
+    return "running count " + count + " impulses";
+  }
+  if ((command == 8 || command == 4) && r.size() > 5) {
+    return (command == 8 ? "running volume " : "volume ") + Amount(r, 1, 5);
+  }
+  if (command == 3 && r.size() > 11) {
+    const int nozzle = r[11] + 1;
+    if (request->size() == 2 && nozzle != (*request)[1] + 1) {
+      return "counter of nozzle " + std::to_string(nozzle) + ", not the one asked";
+    }
+    return "counter " + Amount(r, 1, 10);
+  }
+  if (command == 11 && r.size() > 2) {
+    if (r[1] == 0) return "nozzle " + std::to_string(r[2] + 1) + " in use";
+    if (r[1] == 1) return "idle";
+    return "state digit " + std::to_string(r[1]);
+  }
+  return "reply " + DigitsText(r);
+}
+
+struct Message {
+  bool delivered = false;
+  int code = -1;
+  std::string kind;
+  std::string text;
+};
+
+// A dispenser's message, judged as the driver's routing judges it.
+Message NameMessage(const TraceRecord& m) {
+  Message out;
+  const int length = m.requestLength;
+  if (length <= 3) {
+    out.kind = "message ignored";
+    out.text = "the dispenser sends " + std::to_string(length) + " bytes → ignored: too short";
+    return out;
+  }
+  if (length > static_cast<int>(m.request.size())) {
+    out.kind = "long message";
+    out.text = "the dispenser sends " + std::to_string(length) + " bytes";
+    out.delivered = true;
+    return out;
+  }
+  const Judged j = Judge(m.request, length, length);
+  if (!j.accepted) {
+    out.kind = "message ignored";
+    out.text = "the dispenser sends a message → ignored: " + j.why.substr(0, j.why.find(" ("));
+    return out;
+  }
+  const auto& d = j.digits;
+  out.code = d.empty() ? -1 : d[0];
+  const std::string nozzle = d.size() > 1 ? std::to_string(d[1] + 1) : "?";
+  if ((out.code == 0 || out.code == 8 || out.code == 9) && d.size() != 3) {
+    out.kind = "message ignored";
+    out.text = "the dispenser sends code " + std::to_string(out.code) + " with " +
+               std::to_string(d.size()) + " digits → ignored: three awaited";
+    return out;
+  }
+  out.delivered = true;
+  switch (out.code) {
+    case 0:
+    case 9:
+      out.kind = "price request";
+      out.text = "the dispenser asks the price of nozzle " + nozzle;
+      break;
+    case 8:
+      out.kind = "dose request";
+      out.text = "the dispenser asks the dose of nozzle " + nozzle;
+      break;
+    case 1:
+      out.kind = "report";
+      out.text = "the dispenser reports the end of a dispense";
+      if (d.size() > 11) {
+        out.text += " on nozzle " + std::to_string(d[11] + 1) + ": " + Amount(d, 1, 5) + ", " +
+                    Amount(d, 6, 5);
+      }
+      break;
+    default:
+      out.kind = "message code " + std::to_string(out.code);
+      out.text = "the dispenser sends code " + std::to_string(out.code);
+      break;
+  }
+  return out;
+}
+
+// The worker's answer as words, given the message it answers (code, or -1).
+std::string NameAnswer(const TraceRecord& a, int code, Outcome& outcome) {
+  const auto d = Digits(a.request);
+  if (!d) return "answered " + DecodeBytes(a.request);
+  if (d->empty()) {
+    if (code == 8) {
+      outcome = Outcome::Refused;
+      return "refused; the pump is stopped";
+    }
+    return "acknowledged";
+  }
+  if (d->size() == 11 && (*d)[0] == 1) {
+    const std::string price = Amount(*d, 7, 4);
+    if (code == 8) return "released " + Amount(*d, 2, 5) + " L at " + price;
+    return "answered " + price;
+  }
+  if (d->size() == 1 && (*d)[0] == 9) return "answered with command 9";
+  return "answered " + DecodeBytes(a.request);
+}
+
+// How a Transact went, when not well: the outcome and its cause.
+bool Failure(const TraceRecord& r, Outcome& outcome, std::string& words, std::string& cause) {
+  if (!r.fault.empty()) {
+    outcome = Outcome::Fault;
+    cause = r.fault == "exception" ? "exception" : "raised " + r.fault;
+    words = r.fault == "exception" ? "the dispatcher threw" : "the dispatcher raised " + r.fault;
+    return true;
+  }
+  if (r.result && *r.result != 0) {
+    outcome = Outcome::Failed;
+    cause = "result " + Hex(*r.result);
+    words = "failed: result " + Hex(*r.result);
+    return true;
+  }
+  if (r.replyChecked && r.verdict == false) {
+    const Judged j = Judge(r.reply, r.count, r.awaited);
+    outcome = Outcome::Rejected;
+    std::string why = j.accepted ? "refused" : j.why;
+    if (r.error && j.accepted) why += " (" + Hex(*r.error) + ")";
+    cause = "rejected " + (r.error ? Hex(*r.error) : std::string("reply"));
+    words = "reply rejected: " + why;
+    return true;
+  }
+  return false;
+}
+
+std::string Detail(const TraceRecord& r) {
+  std::string s;
+  if (r.entry == Entry::Transact) {
+    s += "address " + std::to_string(r.address) + ", request [" + DecodeBytes(r.request) + "]";
+    if (r.awaited > 0) {
+      s += ", reply type " + std::to_string(r.type) + ", awaited " + std::to_string(r.awaited);
+    }
+    if (r.replyChecked) {
+      s += ", received [" + DecodeBytes(r.reply) + "] count " + std::to_string(r.count);
+    }
+    if (r.status) s += ", status " + std::to_string(*r.status);
+    if (r.error) s += ", error " + Hex(*r.error);
+  } else if (r.entry == Entry::RouteMessage) {
+    s += "message [" + DecodeBytes(r.request) + "]";
+    if (r.requestLength > static_cast<int>(r.request.size())) {
+      s += " of " + std::to_string(r.requestLength);
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+const char* OutcomeName(Outcome o) {
+  switch (o) {
+    case Outcome::Good:
+      return "good";
+    case Outcome::Rejected:
+      return "rejected";
+    case Outcome::Failed:
+      return "failed";
+    case Outcome::Fault:
+      return "fault";
+    case Outcome::Refused:
+      return "refused";
+    case Outcome::Ignored:
+      return "ignored";
+    case Outcome::Setup:
+      return "setup";
+  }
+  return "?";
+}
+
+std::string DecodeBytes(std::span<const uint8_t> bytes) {
+  std::string s;
+  for (uint8_t b : bytes) {
+    if (!s.empty()) s += ' ';
+    s += IsValidLineByte(b) ? std::to_string(DecodeLineByte(b)) : "[" + ByteHex(b) + "]";
+  }
+  return s;
+}
+
+std::vector<Exchange> Explain(const Trace& trace) {
+  std::vector<const TraceRecord*> records;
+  records.reserve(trace.records.size());
+  for (const TraceRecord& r : trace.records) records.push_back(&r);
+  std::stable_sort(records.begin(), records.end(),
+                   [](const TraceRecord* a, const TraceRecord* b) { return a->t < b->t; });
+
+  std::vector<Exchange> out;
+  // Per post: the message whose answer is awaited (index into out), and its code.
+  std::map<int, std::pair<std::size_t, int>> awaiting;
+  std::map<int, bool> impulsePorts;
+  const auto closeAwaited = [&](int post) {
+    const auto it = awaiting.find(post);
+    if (it == awaiting.end()) return;
+    Exchange& m = out[it->second.first];
+    m.text += " → no answer";
+    m.outcome = Outcome::Failed;
+    m.cause = "message not answered";
+    awaiting.erase(it);
+  };
+
+  for (const TraceRecord* rp : records) {
+    const TraceRecord& r = *rp;
+    Exchange e;
+    e.t = r.t;
+    e.dur = r.dur;
+    e.post = r.channel;
+    e.lines.push_back(r.line);
+    e.detail = Detail(r);
+    switch (r.entry) {
+      case Entry::Transact: {
+        if (r.address >= 33) {
+          // The worker's answer: joined to the message it answers.
+          const auto it = awaiting.find(r.channel);
+          const int code = it != awaiting.end() ? it->second.second : -1;
+          Outcome outcome = Outcome::Good;
+          std::string words = NameAnswer(r, code, outcome);
+          std::string cause;
+          Failure(r, outcome, words, cause);
+          if (it != awaiting.end()) {
+            Exchange& m = out[it->second.first];
+            m.text += " → " + words;
+            m.outcome = outcome;
+            m.cause = cause;
+            m.answerUs = r.t - m.t;
+            m.lines.push_back(r.line);
+            m.detail += "; answer: " + e.detail;
+            awaiting.erase(it);
+            continue;
+          }
+          e.kind = "worker answer";
+          e.text = "the worker sends [" + DecodeBytes(r.request) + "] → " + words;
+          e.outcome = outcome;
+          e.cause = cause;
+          break;
+        }
+        const auto digits = Digits(r.request);
+        const Request q = NameHostRequest(digits);
+        e.kind = q.kind;
+        std::string words;
+        if (!Failure(r, e.outcome, words, e.cause)) {
+          if (r.replyChecked) {
+            const Judged j = Judge(r.reply, r.count, r.awaited);
+            words = ReadReply(digits, j.digits, r.awaited, impulsePorts[r.channel]);
+          } else {
+            words = r.awaited > 0 ? "reply not checked" : "sent";
+          }
+        }
+        e.text = q.kind == "request" ? "request [" + DecodeBytes(r.request) + "]" : q.text;
+        e.text += " → " + words;
+        break;
+      }
+      case Entry::RouteMessage: {
+        const Message m = NameMessage(r);
+        e.kind = m.kind;
+        e.text = m.text;
+        if (!m.delivered) {
+          e.outcome = Outcome::Ignored;
+          e.cause = "message ignored";
+          break;
+        }
+        closeAwaited(e.post);  // a message overtaken by the next one
+        awaiting[e.post] = {out.size(), m.code};
+        break;
+      }
+      case Entry::CheckReply: {
+        e.kind = "reply check";
+        const Judged j = Judge(r.reply, r.count, r.awaited);
+        e.text = std::string("reply check on its own → ") +
+                 (r.verdict == true ? "accepted" : "rejected: " + j.why);
+        e.outcome = r.verdict == true ? Outcome::Good : Outcome::Rejected;
+        if (e.outcome == Outcome::Rejected) e.cause = "rejected reply";
+        break;
+      }
+      case Entry::ConfigureChannel:
+        e.kind = "ConfigureChannel";
+        e.outcome = Outcome::Setup;
+        impulsePorts[r.channel] = ((r.settings >> 24) & 0xFF) == 4;
+        e.text = "channel configured: " + std::to_string(r.settings & 0xFFFF) +
+                 " baud, type byte " + std::to_string((r.settings >> 24) & 0xFF);
+        if (!r.fault.empty()) {
+          e.outcome = Outcome::Fault;
+          e.cause = "raised " + r.fault;
+          e.text += " → the dispatcher raised " + r.fault;
+        }
+        break;
+      case Entry::SetMessageHook:
+      case Entry::SetPostInit:
+      case Entry::SetReplyChecker:
+      case Entry::PreparePost:
+        e.kind = std::string(EntryName(r.entry));
+        e.outcome = Outcome::Setup;
+        e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
+                 : r.entry == Entry::SetPostInit     ? "post initialisation registered"
+                 : r.entry == Entry::SetReplyChecker ? "reply check registered"
+                                                     : "the dispatcher prepares the post";
+        break;
+      default:
+        // Status and error reads and sets outside an exchange: counted only.
+        if (r.fault.empty()) continue;
+        e.kind = std::string(EntryName(r.entry));
+        e.outcome = Outcome::Fault;
+        e.cause = "raised " + r.fault;
+        e.text = e.kind + " → the dispatcher raised " + r.fault;
+        break;
+    }
+    out.push_back(std::move(e));
+  }
+  return out;
+}
+
+std::map<int, PostSummary> Summarize(const std::vector<Exchange>& exchanges) {
+  std::map<int, PostSummary> posts;
+  for (const Exchange& e : exchanges) {
+    PostSummary& p = posts[e.post];
+    ++p.byKind[e.kind];
+    if (!e.cause.empty()) ++p.failures[e.cause];
+    if (e.answerUs) p.answerUs.push_back(*e.answerUs);
+  }
+  return posts;
+}
+
+}  // namespace vu30::trace
