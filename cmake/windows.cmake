@@ -14,3 +14,22 @@ endif()
 # vu30.dll and every program land at the top of the build folder, where
 # Windows (and Wine) find the DLL beside the program that loads it.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+
+# vu30_stdcall_exports(target NAME@N...): on i686 the DLL exports its stdcall
+# functions without their decoration (--kill-at), as hosts look them up; its
+# import library binds the decorated names a caller's compiler asks for to
+# those exports.
+function(vu30_stdcall_exports target)
+  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    return()
+  endif()
+  target_link_options(${target} PRIVATE -Wl,--kill-at)
+  set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}-import.def)
+  list(JOIN ARGN "\n" names)
+  file(WRITE ${def} "EXPORTS\n${names}\n")
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${VU30_MINGW_TRIPLE}-dlltool --kill-at
+                             --dllname $<TARGET_FILE_NAME:${target}> --def ${def}
+                             --output-lib $<TARGET_LINKER_FILE:${target}>
+                     VERBATIM)
+endfunction()
