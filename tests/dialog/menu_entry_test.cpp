@@ -9,7 +9,9 @@
 
 #include "config/port_type_dialog.h"
 #include "fake_view.h"
+#include "host_failure.h"
 #include "platform/cp1251.h"
+#include "support/host_failure_seen.h"
 
 namespace vu30::config {
 namespace {
@@ -35,7 +37,9 @@ Vu30MenuItem* VU30_CALL Item(Vu30MenuItem* self, int32_t index) {
 }
 const char* VU30_CALL Caption(Vu30MenuItem* self) { return Of(self).caption.c_str(); }
 void VU30_CALL SetCaption(Vu30MenuItem* self, const char* text) {
-  if (Of(self).failOnCaption) throw std::runtime_error("caption refused");
+  host::ReportAsHostFailure([&] {
+    if (Of(self).failOnCaption) throw std::runtime_error("caption refused");
+  });
   Of(self).caption = text;
 }
 void VU30_CALL SetHint(Vu30MenuItem* self, const char* text) { Of(self).hint = text; }
@@ -62,7 +66,9 @@ bool newItemRefusesCaption = false;
 Vu30MenuItem* VU30_CALL CreateItem(Vu30MenuItem* parent, int32_t index) {
   ++createCalls;
   lastIndex = index;
-  if (createThrows) throw std::runtime_error("no more items");
+  host::ReportAsHostFailure([] {
+    if (createThrows) throw std::runtime_error("no more items");
+  });
   auto item = MakeItem("");
   item->failOnCaption = newItemRefusesCaption;
   Of(parent).children.push_back(std::move(item));
@@ -124,10 +130,10 @@ TEST_F(MenuEntryTest, NoMatchOnTheFirstCallMeansNoEntryForThisLoad) {
 
 TEST_F(MenuEntryTest, HostErrorsPassThroughAndTheEntryStaysPending) {
   createThrows = true;
-  EXPECT_THROW(AddMenuEntry(root.get(), CreateItem, &driver), std::runtime_error);
+  EXPECT_THROW(AddMenuEntry(root.get(), CreateItem, &driver), test::HostFailureSeen);
   createThrows = false;
   newItemRefusesCaption = true;
-  EXPECT_THROW(AddMenuEntry(root.get(), CreateItem, &driver), std::runtime_error);
+  EXPECT_THROW(AddMenuEntry(root.get(), CreateItem, &driver), test::HostFailureSeen);
   newItemRefusesCaption = false;
   AddMenuEntry(root.get(), CreateItem, &driver);
   EXPECT_EQ(createCalls, 3);

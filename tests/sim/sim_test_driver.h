@@ -19,17 +19,12 @@
 #include "dispenser_simulator.h"
 #include "line_code.h"
 #include "platform/host_call.h"
+#include "support/host_failure_seen.h"
 
 namespace vu30::sim::testing {
 
-// What a failure of the simulator's own reaches its caller as: on Windows a
-// host's structured exception, caught by the guard; elsewhere the C++
-// exception itself.
-#if defined(_WIN32)
-using SimFailure = platform::HostFault;
-#else
-using SimFailure = std::runtime_error;
-#endif
+// What a failure of the simulator's own reaches its caller as.
+using SimFailure = test::HostFailureSeen;
 
 struct Exchange {
   int32_t result = 0;

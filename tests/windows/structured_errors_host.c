@@ -472,7 +472,12 @@ static void HostExceptionInCreateItem(Call* call) {
 
 /* Every call leaves the host's control word and MXCSR as they were. */
 static void ExpectHostFpState(unsigned short control, unsigned mxcsr, const char* what) {
-  Check(ReadX87Control() == control && ReadMxcsr() == mxcsr, what);
+  const unsigned short controlNow = ReadX87Control();
+  const unsigned mxcsrNow = ReadMxcsr();
+  Check(controlNow == control && mxcsrNow == mxcsr, what);
+  if (controlNow != control || mxcsrNow != mxcsr) {
+    printf("  control word %04X, MXCSR %04X\n", controlNow, mxcsrNow);
+  }
 }
 
 static void FloatingPointMatrix(Call* call) {
@@ -504,9 +509,11 @@ static void FloatingPointMatrix(Call* call) {
       Vu30CaughtError error;
       WriteMxcsr(mxcsrs[m]);
       WriteX87Control(controls[c]);
-      const unsigned short control = ReadX87Control();
-      const unsigned mxcsr = ReadMxcsr();
       snprintf(what, sizeof what, "control word %04X, MXCSR %04X", controls[c], mxcsrs[m]);
+      /* The state as the host has it right before a call: its own work
+       * (printing a number) may raise a flag meanwhile. */
+      unsigned short control = 0;
+      unsigned mxcsr = 0;
 
       for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         char name[240];
@@ -514,6 +521,8 @@ static void FloatingPointMatrix(Call* call) {
                  cases[i].which == kSetPrice ? "SetPrice" : "a preset", cases[i].amount,
                  cases[i].digits);
         call->amount = 10.00;
+        control = ReadX87Control();
+        mxcsr = ReadMxcsr();
         if (Try(call, kSetPrice, &error) != 0) Check(0, name);
         call->amount = cases[i].amount;
         if (Try(call, cases[i].which, &error) != 0) {
@@ -524,6 +533,10 @@ static void FloatingPointMatrix(Call* call) {
           Check(D.hostDigitCount == 6 && DigitsAre(D.hostDigits + 2, cases[i].digits), name);
           Check(D.controlInTransact == control && D.mxcsrInTransact == mxcsr,
                 "the host's own state is in force in its Transact");
+          if (D.controlInTransact != control || D.mxcsrInTransact != mxcsr) {
+            printf("  in Transact: control word %04X, MXCSR %04X\n", D.controlInTransact,
+                   D.mxcsrInTransact);
+          }
         } else {
           /* The dose the worker releases: start, the dispenser asks. */
           Try(call, kStartPump, &error);
@@ -540,11 +553,15 @@ static void FloatingPointMatrix(Call* call) {
           snprintf(name, sizeof name, "%s: argument %d of operation %d refused as kind 2", what, b,
                    which);
           call->amount = bad[b];
+          control = ReadX87Control();
+          mxcsr = ReadMxcsr();
           Check(Try(call, which, &error) == VU30_ERROR_REFUSED, name);
           ExpectHostFpState(control, mxcsr, what);
         }
       }
       call->post = 31;
+      control = ReadX87Control();
+      mxcsr = ReadMxcsr();
       Try(call, kStartPump, &error);
       call->post = POST;
       ExpectHostFpState(control, mxcsr, "the host's state is back after an error");
