@@ -307,8 +307,9 @@ class TracedDispatcher : public ::testing::Test {
     traced_ = vu30_trace_open(inner_.Host(), path_.c_str(), VU30_TRACE_DEFAULTS);
     ASSERT_NE(traced_, nullptr);
   }
+  void TearDown() override { vu30_trace_close(traced_); }
   Trace Close() {
-    vu30_trace_close(traced_);
+    vu30_trace_close(std::exchange(traced_, nullptr));
     return ReadTraceFile(path_);
   }
 
