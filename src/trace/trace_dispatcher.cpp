@@ -21,6 +21,7 @@
 #include <forward_list>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <type_traits>
 
@@ -49,6 +50,17 @@ uint32_t ThreadId() {
 }
 
 class TraceGates;
+
+// A T made in place whose destructor never runs.
+template <typename T>
+class NeverDestroyed {
+ public:
+  NeverDestroyed() { new (storage_) T(); }
+  T& Get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+ private:
+  alignas(T) unsigned char storage_[sizeof(T)];
+};
 
 // A registration of the driver's, as the trace passed it on: the driver's
 // method, and where the wrapped call finds its trace.
@@ -113,12 +125,15 @@ class TraceGates {
 
   static TraceGates& From(Vu30Dispatcher* self) { return *reinterpret_cast<Handle*>(self)->gates; }
   // A new set of gates, kept until the library is unloaded: the inner
-  // dispatcher may hold its callbacks that long, so it is never reused.
+  // dispatcher may hold its callbacks that long, so it is never reused. The
+  // kept gates are never destroyed, not even when the process ends: a trace
+  // the host left open then keeps what its writer wrote, and its writer
+  // thread, which the system has already stopped on Windows, is not waited for.
   static TraceGates& KeepNew(Vu30Dispatcher* inner) {
     static std::mutex mutex;
-    static std::forward_list<TraceGates> kept;
+    static NeverDestroyed<std::forward_list<TraceGates>> kept;
     std::lock_guard lock(mutex);
-    return kept.emplace_front(inner);
+    return kept.Get().emplace_front(inner);
   }
 
   Vu30Dispatcher* Traced() { return &handle_.base; }

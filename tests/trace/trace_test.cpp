@@ -5,7 +5,6 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -274,20 +273,22 @@ TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
   const std::string html = page.str();
 
   std::set<int> lanes;
-  const std::regex lane(R"re(<div class="lane" data-post="(\d+)">)re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), lane); it != std::sregex_iterator();
-       ++it) {
-    EXPECT_TRUE(lanes.insert(std::stoi((*it)[1])).second) << "a second lane for a post";
+  const std::string lane = "<div class=\"lane\" data-post=\"";
+  for (std::size_t at = html.find(lane); at != std::string::npos; at = html.find(lane, at + 1)) {
+    EXPECT_TRUE(lanes.insert(std::stoi(html.substr(at + lane.size()))).second)
+        << "a second lane for a post";
   }
   EXPECT_EQ(lanes, (std::set<int>{1, 7, 30}));
 
-  const std::size_t from = html.find("\"marks\":[");
-  const std::string marks = html.substr(from, html.find("\"texts\":[") - from);
+  // Marks: [lane, t, dur, colour, text, detail, record line(, answer)].
+  const std::size_t from = html.find("\"marks\":[") + 9;
+  std::istringstream marks(html.substr(from, html.find("],\"texts\":[") - from));
   std::set<std::size_t> marked;
-  const std::regex mark(R"re(\[(\d+),[\d.]+,[\d.]+,\d+,\d+,\d+,(\d+)[\],])re");
-  for (auto it = std::sregex_iterator(marks.begin(), marks.end(), mark);
-       it != std::sregex_iterator(); ++it) {
-    marked.insert(std::stoul((*it)[2]));
+  for (std::string mark; std::getline(marks, mark, ']');) {
+    std::istringstream fields(mark.substr(mark.find('[') + 1));
+    std::string field;
+    for (int i = 0; i < 7; ++i) std::getline(fields, field, ',');
+    marked.insert(std::stoul(field));
   }
   EXPECT_EQ(marked.size(), records.size());
   for (const TraceRecord& r : trace.records) EXPECT_TRUE(marked.count(r.line)) << r.line;
@@ -306,8 +307,9 @@ class TracedDispatcher : public ::testing::Test {
     traced_ = vu30_trace_open(inner_.Host(), path_.c_str(), VU30_TRACE_DEFAULTS);
     ASSERT_NE(traced_, nullptr);
   }
+  void TearDown() override { vu30_trace_close(traced_); }
   Trace Close() {
-    vu30_trace_close(traced_);
+    vu30_trace_close(std::exchange(traced_, nullptr));
     return ReadTraceFile(path_);
   }
 

@@ -333,6 +333,12 @@ void ReadLine(Trace& trace, std::size_t lineNumber, std::string_view line, bool 
       trace.dropped += static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
     } else if (entry == kEndLine) {
       trace.closed = true;
+      const auto written = static_cast<uint64_t>(l.Int("records", 0, INT64_C(1) << 50));
+      if (written != trace.records.size()) {
+        trace.notes.push_back("line " + std::to_string(lineNumber) + ": the trace wrote " +
+                              std::to_string(written) + " records, the file holds " +
+                              std::to_string(trace.records.size()));
+      }
       const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
       if (dropped != trace.dropped) {
         throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
