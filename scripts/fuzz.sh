@@ -4,7 +4,7 @@
 # number of seconds (default 300), starting from its seed inputs in
 # fuzz/corpus/<target>/. New inputs go to build-fuzz/corpus/<target>/, a
 # finding to build-fuzz/findings/; any finding makes the exit status non-zero.
-#   scripts/fuzz.sh [seconds] [target...]     targets: check_reply route_message ini
+#   scripts/fuzz.sh [seconds] [target...]     targets: check_reply route_message ini trace_reader
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +12,7 @@ seconds=${1:-300}
 shift || true
 case "$seconds" in ''|*[!0-9]*) echo "usage: scripts/fuzz.sh [seconds] [target...]" >&2; exit 2 ;; esac
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(check_reply route_message ini)
+[ ${#targets[@]} -eq 0 ] && targets=(check_reply route_message ini trace_reader)
 
 dir=build-fuzz
 launcher=()
