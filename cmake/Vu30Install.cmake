@@ -1,7 +1,9 @@
 # What `cmake --install` puts under the prefix, in two components:
-#   runtime      the shared library with its soname link
-#   development  vu30.h, the link libvu30.so, the CMake package (find_package(vu30)
-#                and vu30::vu30) and vu30.pc for pkg-config
+#   runtime      the shared library with its soname link; the line trace's
+#                library and vu30-trace, the program that explains a trace
+#   development  vu30.h and vu30_trace.h, the links libvu30.so and
+#                libvu30-trace.so, the CMake package (find_package(vu30) and
+#                vu30::vu30) and vu30.pc for pkg-config
 include(CMakePackageConfigHelpers)
 
 set(VU30_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vu30)
@@ -12,6 +14,17 @@ install(TARGETS vu30 EXPORT vu30Targets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vu30.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT development)
+
+# The line trace, for commissioning and support: a host puts it between the
+# driver and its dispatcher (vu30_trace.h); vu30-trace reads what it wrote.
+install(TARGETS vu30-trace
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                NAMELINK_COMPONENT development
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(TARGETS vu30-trace-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/include/vu30_trace.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
 
 install(EXPORT vu30Targets NAMESPACE vu30:: DESTINATION ${VU30_CMAKE_PACKAGE_DIR}

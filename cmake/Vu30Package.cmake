@@ -19,12 +19,12 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-    "Trovelheim fuel dispenser driver: the shared library a station host loads (GetVU30)")
+    "Trovelheim fuel dispenser driver: the shared library a station host loads (GetVU30), the line trace and vu30-trace")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvu30-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${vu30_runtime_package} (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-    "Trovelheim fuel dispenser driver: header vu30.h, CMake package and pkg-config file")
+    "Trovelheim fuel dispenser driver: headers vu30.h and vu30_trace.h, CMake package and pkg-config file")
 
 include(CPack)

@@ -11,7 +11,7 @@ dir=${1:-build-package}
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=OFF >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target vu30
+cmake --build "$dir" -j"$(nproc)" --target vu30 vu30-trace vu30-trace-tool
 rm -rf "$dir/packages"
 (cd "$dir" && cpack -G DEB -B "$PWD/packages" >/dev/null)
 rm -rf "$dir/packages/_CPack_Packages"

@@ -30,7 +30,12 @@ prefix=$work/prefix
 cmake --install "$dir" --prefix "$prefix" >/dev/null
 actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sort)
 expected=$(sort <<'LIST'
+./bin/vu30-trace
 ./include/vu30.h
+./include/vu30_trace.h
+./lib/libvu30-trace.so
+./lib/libvu30-trace.so.2
+./lib/libvu30-trace.so.2.41
 ./lib/libvu30.so
 ./lib/libvu30.so.2
 ./lib/libvu30.so.2.41
