@@ -2,7 +2,8 @@
 // object behind the host's pointer. Each slot is a plain function; errors
 // leave it as boundary_errors.h says. A slot that the design defines through
 // another slot calls that slot's inner function, never the table: only the
-// outermost entry switches the floating-point state and raises.
+// outermost entry switches the floating-point state and raises, and the inner
+// function checks the driver object.
 #include <memory>
 
 #include "boundary/boundary_errors.h"
@@ -49,7 +50,6 @@ VU30_HOT_PATH uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t
 }
 
 int32_t VU30_CALL StopPumpNow(Vu30Driver* self, int32_t post) {
-  (void)DriverOf(self);
   StopPump(self, post & 0xFF, 0, 1);
   return 0;
 }
@@ -110,7 +110,6 @@ void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) { (vo
 
 void VU30_CALL StartPumpAlias(Vu30Driver* self, int32_t post, int32_t a, int32_t b,
                               int32_t /*reserved*/) {
-  (void)DriverOf(self);
   StartPump(self, post, a, b);
 }
 
@@ -134,13 +133,11 @@ uint8_t* VU30_CALL GetStatusRecord(uint8_t* record, Vu30Driver* self, uint8_t po
 
 uint8_t VU30_CALL StopPumpEx(Vu30Driver* self, int32_t post, int32_t a, int32_t /*reserved*/,
                              int32_t exchange) {
-  (void)DriverOf(self);
   return StopPump(self, post, a, exchange & 0xFF);
 }
 
 uint8_t VU30_CALL StopPumpAlt(Vu30Driver* self, int32_t post, int32_t a, int32_t /*reserved*/,
                               int32_t /*reserved2*/) {
-  (void)DriverOf(self);
   return StopPump(self, post, a, 1);
 }
 

@@ -15,8 +15,9 @@ namespace {
 // that two frames on one channel pair are at least this far apart.
 constexpr auto kPauseAfterRequest = std::chrono::milliseconds(30);
 
-// The result of an exchange that raised when even the channel's error could
-// not be asked: not 0, so that no caller takes it for a made exchange.
+// The result of an exchange that raised when the channel's error does not
+// say so (asking it raised too, or it is 0): not 0, so that no caller takes
+// the exchange for made.
 constexpr int32_t kExchangeRaised = -1;
 
 // Fails a reply check with code: reports status 3 and then the code to the
