@@ -5,7 +5,8 @@
 # it writes a line trace, which build/tools/trace/vu30-trace explains.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+vu30_configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target vu30 vu30-demo vu30-trace vu30-trace-tool
 exec build/demo/vu30-demo "$@"

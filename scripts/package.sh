@@ -7,9 +7,11 @@
 # Install them with: apt-get install ./build-package/packages/*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/common.sh
+scripts/install-deps.sh
 dir=${1:-build-package}
 
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+vu30_configure "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target vu30 vu30-trace vu30-trace-tool
 rm -rf "$dir/packages"

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Fails unless a program linked through the import library of vu30.dll imports
+# the undecorated GetVU30 from vu30.dll: on i686 the import library binds the
+# decorated GetVU30@12 that a __stdcall caller asks for to the undecorated
+# export. Reads the program only; runs nothing.
+#   check_import_binding.sh OBJDUMP PROGRAM
+set -eu
+objdump=$1
+program=$2
+imports=$("$objdump" -p "$program" | awk '
+  /DLL Name:/ { inside = ($3 == "vu30.dll"); next }
+  inside && NF >= 2 && $1 ~ /^[0-9a-f]+$/ { print $NF }')
+if [ "$imports" != "GetVU30" ]; then
+  echo "$program imports from vu30.dll: $(echo "$imports" | tr '\n' ' ')"
+  exit 1
+fi
+echo "$program imports the undecorated GetVU30 from vu30.dll"
