@@ -9,7 +9,8 @@ objdump=$1
 program=$2
 imports=$("$objdump" -p "$program" | awk '
   /DLL Name:/ { inside = ($3 == "vu30.dll"); next }
-  inside && NF >= 2 && $1 ~ /^[0-9a-f]+$/ { print $NF }')
+  inside && NF == 0 { inside = 0 }
+  inside && NF == 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print $3 }')
 if [ "$imports" != "GetVU30" ]; then
   echo "$program imports from vu30.dll: $(echo "$imports" | tr '\n' ' ')"
   exit 1
