@@ -227,10 +227,35 @@ class GatesPool {
     return pool.Get();
   }
 
-  // Gates for a new trace around inner: closed ones of inner if there are,
-  // new ones while few are kept, else the longest closed.
-  TraceGates& Take(Vu30Dispatcher* inner) {
+  // Gates for a new trace around inner, started with writer: closed ones of
+  // inner if there are, new ones while few are kept, else the longest closed.
+  TraceGates& Start(Vu30Dispatcher* inner, std::unique_ptr<TraceWriter> writer) {
     std::lock_guard lock(mutex_);
+    TraceGates& g = Take(inner);
+    g.Start(inner, std::move(writer));
+    return g;
+  }
+  // Ends g's trace; false when it was not open.
+  bool Close(TraceGates& g) {
+    std::lock_guard lock(mutex_);
+    if (!g.Open()) return false;
+    g.Stop();
+    closed_.push_back(&g);
+    return true;
+  }
+  void FinishAtExit() {
+#if defined(_WIN32)
+    // The system has stopped the other threads; one may have held this.
+    if (!mutex_.try_lock()) return;
+    std::lock_guard lock(mutex_, std::adopt_lock);
+#else
+    std::lock_guard lock(mutex_);
+#endif
+    for (TraceGates& g : all_) g.FinishAtExit();
+  }
+
+ private:
+  TraceGates& Take(Vu30Dispatcher* inner) {
     auto same = std::find_if(closed_.begin(), closed_.end(),
                              [&](TraceGates* g) { return g->Inner() == inner; });
     if (same == closed_.end() && made_ >= kKeptForTheirDispatcher && !closed_.empty()) {
@@ -244,22 +269,6 @@ class GatesPool {
     all_.emplace_front();
     ++made_;
     return all_.front();
-  }
-  void Close(TraceGates& g) {
-    std::lock_guard lock(mutex_);
-    if (!g.Open()) return;
-    g.Stop();
-    closed_.push_back(&g);
-  }
-  void FinishAtExit() {
-#if defined(_WIN32)
-    // The system has stopped the other threads; one may have held this.
-    if (!mutex_.try_lock()) return;
-    std::lock_guard lock(mutex_, std::adopt_lock);
-#else
-    std::lock_guard lock(mutex_);
-#endif
-    for (TraceGates& g : all_) g.FinishAtExit();
   }
 
  private:
@@ -630,9 +639,19 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
   try {
     auto writer = vu30::trace::TraceWriter::Open(path, VU30_TRACE_LIBRARY_VERSION, limit);
     if (!writer) return nullptr;
-    vu30::trace::TraceGates& gates = GatesPool::Get().Take(inner);
-    gates.Start(inner, std::move(writer));
-    return gates.Traced();
+#if defined(_WIN32)
+    // An open trace keeps the library loaded, so that its writer thread
+    // never runs in an unloaded library; vu30_trace_close lets go.
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&vu30_trace_open), &self)) {
+      return nullptr;
+    }
+    Vu30Dispatcher* traced = GatesPool::Get().Start(inner, std::move(writer)).Traced();
+    return traced;
+#else
+    return GatesPool::Get().Start(inner, std::move(writer)).Traced();
+#endif
   } catch (...) {
     return nullptr;  // no memory or no thread for the writer
   }
@@ -641,7 +660,18 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
 VU30_TRACE_EXPORT void VU30_CALL vu30_trace_close(Vu30Dispatcher* traced) {
   using vu30::trace::TraceGates;
   if (traced == nullptr || traced->table != &TraceGates::kTable) return;
+#if defined(_WIN32)
+  if (vu30::trace::GatesPool::Get().Close(TraceGates::From(traced))) {
+    HMODULE self = nullptr;
+    if (GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&vu30_trace_close), &self)) {
+      FreeLibrary(self);
+    }
+  }
+#else
   vu30::trace::GatesPool::Get().Close(TraceGates::From(traced));
+#endif
 }
 
 VU30_TRACE_EXPORT int VU30_CALL vu30_trace_status(Vu30Dispatcher* traced, Vu30TraceStatus* status) {

@@ -382,6 +382,7 @@ bool TraceWriter::WriteChunk(std::size_t from, std::size_t to) {
   if (file_) {
     uint64_t fileDropped = fileDropped_[kBufferFull] + fileDropped_[kWriteFailed];
     AppendDroppedLines(text_, fileDropped);
+    if (text_.empty()) return true;
     if (headerDue_) text_.insert(0, header_);
     // The closing lines' room first: records take only what is left.
     error = file_->KeepRoom(text_.size() + kClosingRoom);

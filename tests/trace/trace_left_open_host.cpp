@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
   Vu30Dispatcher* traced = open != nullptr ? open(&inner, argv[2], VU30_TRACE_DEFAULTS) : nullptr;
   if (traced == nullptr) return 2;
   const int calls = std::atoi(argv[3]);
-  for (int i = 0; i < calls; ++i) traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % 8));
+  for (int i = 0; i < calls; ++i)
+    traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % 8));
   if (std::string(argv[4]) == "unload") {
     dlclose(library);
     _exit(0);  // no exit handlers: only the unloading wrote the rest

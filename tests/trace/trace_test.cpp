@@ -658,8 +658,8 @@ TEST(TraceLeftOpen, IsFinishedAtExitAndAtUnload) {
   for (const char* how : {"exit", "unload"}) {
     SCOPED_TRACE(how);
     const std::string path = dir.File(std::string(how) + ".trace");
-    const std::string command = std::string(VU30_TRACE_LEFT_OPEN_HOST) + " " +
-                                VU30_TRACE_LIBRARY + " " + path + " 3000 " + how;
+    const std::string command = std::string(VU30_TRACE_LEFT_OPEN_HOST) + " " + VU30_TRACE_LIBRARY +
+                                " " + path + " 3000 " + how;
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
@@ -693,7 +693,8 @@ class SmallFileSystem {
 
 // Calls on channels 1..8 until the writer has written and dropped
 // what they made; the calls made.
-uint64_t CallUntil(Vu30Dispatcher* traced, const std::function<bool(const Vu30TraceStatus&)>& done) {
+uint64_t CallUntil(Vu30Dispatcher* traced,
+                   const std::function<bool(const Vu30TraceStatus&)>& done) {
   uint64_t calls = 0;
   Vu30TraceStatus status{};
   for (int round = 0; round < 20000; ++round) {
@@ -722,7 +723,8 @@ TEST(TraceDiskFull, NothingIsLostWithoutAWord) {
   Vu30Dispatcher* traced = vu30_trace_open(&inner, path.c_str(), 0);
   ASSERT_NE(traced, nullptr);
 
-  uint64_t calls = CallUntil(traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; });
+  uint64_t calls =
+      CallUntil(traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; });
   Vu30TraceStatus status{};
   ASSERT_EQ(vu30_trace_status(traced, &status), 1);
   ASSERT_GT(status.droppedWriteFailed, 0u) << "the disk never filled";
@@ -730,9 +732,8 @@ TEST(TraceDiskFull, NothingIsLostWithoutAWord) {
   const uint64_t writtenWhenFull = status.recordsWritten;
 
   std::filesystem::remove(at + "/filler");
-  calls += CallUntil(traced, [&](const Vu30TraceStatus& s) {
-    return s.recordsWritten > writtenWhenFull + 1000;
-  });
+  calls += CallUntil(
+      traced, [&](const Vu30TraceStatus& s) { return s.recordsWritten > writtenWhenFull + 1000; });
   calls += CallUntil(traced, [&](const Vu30TraceStatus& s) {
     return s.recordsWritten > writtenWhenFull + 1000 &&
            s.droppedWriteFailed > status.droppedWriteFailed;
@@ -792,7 +793,8 @@ TEST(TraceRotation, KeepsTheFilesAskedFor) {
     const std::vector<std::string> lines = FileLines(file);
     uint64_t recordBytes = 0;
     for (const std::string& line : lines) {
-      if (line.find("\"t\":") != std::string::npos || line.find("\"format\"") != std::string::npos) {
+      if (line.find("\"t\":") != std::string::npos ||
+          line.find("\"format\"") != std::string::npos) {
         recordBytes += line.size() + 1;
       }
     }
