@@ -79,10 +79,11 @@ class Binding {
 
   Vu30BoundMethod Method() const {
     for (;;) {
+      // Acquired: a method written after the version turned odd makes the
+      // second look see that version or a later one.
       const uint32_t before = version_.load(std::memory_order_acquire);
-      void* const code = code_.load(std::memory_order_relaxed);
-      void* const data = data_.load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+      void* const code = code_.load(std::memory_order_acquire);
+      void* const data = data_.load(std::memory_order_acquire);
       if ((before & 1u) == 0 && version_.load(std::memory_order_relaxed) == before) {
         return {code, data};
       }
@@ -107,9 +108,8 @@ class Binding {
         break;
       }
     }
-    std::atomic_thread_fence(std::memory_order_release);
-    code_.store(method.code, std::memory_order_relaxed);
-    data_.store(method.data, std::memory_order_relaxed);
+    code_.store(method.code, std::memory_order_release);
+    data_.store(method.data, std::memory_order_release);
     const bool fresh = recorded_.exchange(generation, std::memory_order_acq_rel) != generation ||
                        now.code != method.code || now.data != method.data;
     version_.store(v + 2, std::memory_order_release);

@@ -69,7 +69,8 @@ class RecordRing {
       if (diff == 0) {
         if (tail_.compare_exchange_weak(pos, pos + 1, std::memory_order_relaxed)) {
           cell.record = r;
-          cell.sequence.store(pos + 1, std::memory_order_release);
+          // seq_cst: the writer's look before it sleeps must not miss it.
+          cell.sequence.store(pos + 1, std::memory_order_seq_cst);
           return true;
         }
       } else if (diff < 0) {
@@ -92,7 +93,7 @@ class RecordRing {
 
   // The writer's side: whether a record waits.
   bool HasRecord() const {
-    return cells_[head_ & (Capacity - 1)].sequence.load(std::memory_order_acquire) == head_ + 1;
+    return cells_[head_ & (Capacity - 1)].sequence.load(std::memory_order_seq_cst) == head_ + 1;
   }
 
  private:

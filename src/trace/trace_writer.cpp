@@ -170,7 +170,10 @@ std::unique_ptr<TraceWriter> TraceWriter::Open(const std::string& path, const ch
   std::unique_ptr<TraceWriter> w(new TraceWriter(path, libraryVersion, limit));
   if (!w->StartFile()) return nullptr;
   // The header goes out now, so that a file that cannot take it is refused.
-  if (w->file_->Append(w->header_.data(), w->header_.size()) != 0) return nullptr;
+  if (w->file_->Append(w->header_.data(), w->header_.size()) != 0) {
+    w->finished_ = true;
+    return nullptr;
+  }
   w->headerDue_ = false;
   w->thread_ = std::thread([p = w.get()] { p->Run(); });
   return w;
@@ -249,7 +252,7 @@ bool TraceWriter::AnythingQueued() const {
     if (ring->HasRecord()) return true;
   }
   for (std::size_t key = 0; key < tallies_.size(); ++key) {
-    if (tallies_[key].count.load(std::memory_order_acquire) != tallied_[key]) return true;
+    if (tallies_[key].count.load(std::memory_order_seq_cst) != tallied_[key]) return true;
   }
   return !held_.empty();
 }
@@ -269,8 +272,7 @@ void TraceWriter::Run() {
       continue;
     }
     // Nothing held: sleep until a call records something.
-    idle_.store(true, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    idle_.store(true, std::memory_order_seq_cst);
     if (!AnythingQueued()) {
       wake_.wait_for(lock, kIdleBound,
                      [this] { return stop_ || !idle_.load(std::memory_order_relaxed); });

@@ -76,10 +76,10 @@ class TraceWriter {
   // channel or post.
   void Push(uint8_t key, const Record& r) {
     if (!rings_[key <= 30 ? key : kRings - 1]->TryPush(r)) tallies_[key].Add(r.timeNs);
-    // Pairs with the writer's fence before it sleeps: either it sees the
-    // record, or this sees that it sleeps.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (idle_.load(std::memory_order_relaxed)) WakeFromIdle();
+    // The record (or its loss) and the writer's going to sleep are in one
+    // order (seq_cst): either the writer sees the record, or this sees that
+    // it sleeps.
+    if (idle_.load(std::memory_order_seq_cst)) WakeFromIdle();
   }
 
   WriterStatus Status() const;
@@ -110,7 +110,7 @@ class TraceWriter {
       v = to.load(std::memory_order_relaxed);
       while (t > v && !to.compare_exchange_weak(v, t, std::memory_order_relaxed)) {
       }
-      count.fetch_add(1, std::memory_order_release);
+      count.fetch_add(1, std::memory_order_seq_cst);
     }
   };
   // Lost records of one key not yet told in the file (the writer's own).

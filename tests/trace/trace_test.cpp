@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -325,19 +324,37 @@ std::vector<std::string> FileLines(const std::string& path) {
   return lines;
 }
 
+// Reads a dropped line of exactly the shape the file promises; false when
+// it has another.
+bool ReadDropped(const std::string& line, DroppedLine& d) {
+  std::istringstream in(line);
+  const auto literal = [&](std::string_view text) {
+    std::string got(text.size(), '\0');
+    return static_cast<bool>(in.read(got.data(), static_cast<std::streamsize>(got.size()))) &&
+           got == text;
+  };
+  uint64_t total = 0;
+  if (!(literal(R"({"entry":"dropped","channel":)") && in >> d.channel && literal(R"(,"from":)") &&
+        in >> d.from && literal(R"(,"to":)") && in >> d.to && literal(R"(,"count":)") &&
+        in >> d.count && literal(R"(,"total":)") && in >> total && literal(R"(,"reason":")"))) {
+    return false;
+  }
+  if (!std::getline(in, d.reason, '"')) return false;
+  std::string rest;
+  std::getline(in, rest);
+  return rest == "}";
+}
+
 std::vector<DroppedLine> DroppedLines(const std::string& path) {
-  static const std::regex shape(
-      R"re(\{"entry":"dropped","channel":(\d+),"from":(\d+\.\d{3}),"to":(\d+\.\d{3}),)re"
-      R"re("count":(\d+),"total":\d+,"reason":"([^"]*)"\})re");
   std::vector<DroppedLine> out;
   for (const std::string& line : FileLines(path)) {
     if (line.find(R"("entry":"dropped")") == std::string::npos) continue;
-    std::smatch m;
-    if (!std::regex_match(line, m, shape)) {
+    DroppedLine d;
+    if (!ReadDropped(line, d)) {
       ADD_FAILURE() << "a dropped line of another shape: " << line;
       continue;
     }
-    out.push_back({std::stoi(m[1]), std::stod(m[2]), std::stod(m[3]), std::stoull(m[4]), m[5]});
+    out.push_back(d);
   }
   return out;
 }
