@@ -651,7 +651,10 @@ TEST(TraceWriterThread, SleepsWhileNothingIsRecorded) {
   ASSERT_NE(traced, nullptr);
   std::vector<std::string> started;
   for (const std::string& id : Threads()) {
-    if (!before.count(id)) started.push_back(id);
+    std::ifstream name("/proc/self/task/" + id + "/comm");
+    std::string comm;
+    std::getline(name, comm);
+    if (!before.count(id) && comm == "vu30-trace") started.push_back(id);
   }
   ASSERT_EQ(started.size(), 1u) << "the writer";
   traced->table->GetChannelStatus(traced, 1);
