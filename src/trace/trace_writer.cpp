@@ -180,6 +180,9 @@ std::unique_ptr<TraceWriter> TraceWriter::Open(const std::string& path, const ch
   }
   w->headerDue_ = false;
   w->thread_ = std::thread([p = w.get()] { p->Run(); });
+#if defined(__linux__)
+  pthread_setname_np(w->thread_.native_handle(), "vu30-trace");  // as ps and debuggers show it
+#endif
   return w;
 }
 
@@ -262,9 +265,6 @@ bool TraceWriter::AnythingQueued() const {
 }
 
 void TraceWriter::Run() {
-#if defined(__linux__)
-  pthread_setname_np(pthread_self(), "vu30-trace");  // as ps and debuggers show it
-#endif
   for (;;) {
     bool busy;
     {
