@@ -76,11 +76,9 @@ uint32_t TraceFile::KeepRoom(std::size_t n) {
   return 0;
 }
 
-uint32_t ReplaceFile(const std::string& from, const std::string& to) {
+uint32_t RenameOver(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
 }
-
-void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
 std::string SystemErrorText(uint32_t code) {
   wchar_t* text = nullptr;
@@ -167,11 +165,9 @@ uint32_t TraceFile::KeepRoom(std::size_t n) {
   return 0;
 }
 
-uint32_t ReplaceFile(const std::string& from, const std::string& to) {
+uint32_t RenameOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : static_cast<uint32_t>(errno);
 }
-
-void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
 
 std::string SystemErrorText(uint32_t code) {
   return std::system_category().message(static_cast<int>(code));

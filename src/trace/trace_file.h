@@ -40,9 +40,7 @@ class TraceFile {
 };
 
 // Renames from to to, replacing to. 0, or the system's error code.
-uint32_t ReplaceFile(const std::string& from, const std::string& to);
-// Removes path if it exists.
-void RemoveFile(const std::string& path);
+uint32_t RenameOver(const std::string& from, const std::string& to);
 // The system's text for an error code of the functions above, in UTF-8,
 // without a line end.
 std::string SystemErrorText(uint32_t code);

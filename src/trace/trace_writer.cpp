@@ -458,10 +458,10 @@ void TraceWriter::EndFile(bool rotated) {
 
 bool TraceWriter::Rotate() {
   for (unsigned n = limit_.kept; n > 1; --n) {
-    ReplaceFile(path_ + "." + std::to_string(n - 1), path_ + "." + std::to_string(n));
+    RenameOver(path_ + "." + std::to_string(n - 1), path_ + "." + std::to_string(n));
   }
   // Renamed while still open, so that nothing is lost when it cannot be.
-  if (ReplaceFile(path_, path_ + ".1") != 0) return false;
+  if (RenameOver(path_, path_ + ".1") != 0) return false;
   if (file_) {
     EndFile(true);
     file_.reset();
