@@ -5,7 +5,9 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -29,7 +31,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #endif
 
 namespace vu30::trace {
@@ -624,6 +625,23 @@ TEST_F(TracedDispatcher, TheFileIsInTimeOrder) {
   }
 }
 
+// Calls on channels 1..8 until the writer has written and dropped
+// what they made; the calls made.
+uint64_t CallUntil(Vu30Dispatcher* traced,
+                   const std::function<bool(const Vu30TraceStatus&)>& done) {
+  uint64_t calls = 0;
+  Vu30TraceStatus status{};
+  for (int round = 0; round < 20000; ++round) {
+    EXPECT_EQ(vu30_trace_status(traced, &status), 1);
+    if (done(status)) break;
+    for (int i = 0; i < 200; ++i, ++calls) {
+      traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % 8));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return calls;
+}
+
 #if defined(__linux__)
 std::set<std::string> Threads() {
   std::set<std::string> ids;
@@ -710,23 +728,6 @@ class SmallFileSystem {
   std::string at_;
   std::string error_;
 };
-
-// Calls on channels 1..8 until the writer has written and dropped
-// what they made; the calls made.
-uint64_t CallUntil(Vu30Dispatcher* traced,
-                   const std::function<bool(const Vu30TraceStatus&)>& done) {
-  uint64_t calls = 0;
-  Vu30TraceStatus status{};
-  for (int round = 0; round < 20000; ++round) {
-    EXPECT_EQ(vu30_trace_status(traced, &status), 1);
-    if (done(status)) break;
-    for (int i = 0; i < 200; ++i, ++calls) {
-      traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % 8));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return calls;
-}
 
 // The disk fills up under the trace: what the file could not take is counted
 // by channel, span and reason; the trace goes on writing once there is room
