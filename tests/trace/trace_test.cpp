@@ -619,7 +619,6 @@ TEST_F(TracedDispatcher, TheFileIsInTimeOrder) {
   slow.join();
   const Trace trace = Close();
   ASSERT_GT(trace.records.size(), 6u);
-  EXPECT_EQ(trace.dropped, 0u);
   for (std::size_t i = 1; i < trace.records.size(); ++i) {
     EXPECT_GE(trace.records[i].t, trace.records[i - 1].t) << "line " << trace.records[i].line;
   }
