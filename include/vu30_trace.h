@@ -10,16 +10,24 @@
  *   vu30_trace_close(traced);
  *
  * The traced dispatcher forwards every entry to the inner one unchanged and on
- * the same thread, and wraps the callbacks the driver registers, so that the
- * dispatcher's calls into the driver are recorded too. Recording never waits:
- * records go to bounded buffers that a thread of the trace writes to the file
- * in batches; when it cannot keep up, records are dropped and counted. The
- * file is JSON Lines; the vu30-trace program explains it.
+ * the same thread, and wraps the callbacks the driver registers (every driver
+ * object's, however many use the trace in turn), so that the dispatcher's
+ * calls into the driver are recorded too. Recording never waits: records go
+ * to bounded buffers that a thread of the trace writes to the file in time
+ * order; the thread sleeps while nothing is recorded. A record that cannot be
+ * kept (the buffers are full, or the file cannot take it, as on a full disk)
+ * is dropped and counted: the file tells each channel's losses with their
+ * time span and reason, its end line the totals, and vu30_trace_status the
+ * figures while the trace is open. The file is JSON Lines; the vu30-trace
+ * program explains it.
  *
  * Several traces may be open at once, each around its own dispatcher, each to
  * its own file. The callbacks the trace registered with the inner dispatcher
  * stay safe to call after vu30_trace_close: they then go straight to the
- * driver's own.
+ * driver's own (until a later trace reuses what the closed one left; a later
+ * trace around the same dispatcher reuses it first). A trace never closed
+ * still gets what it recorded into its file when the process ends normally or
+ * the library is unloaded; a closed traced dispatcher must not be used again.
  */
 #ifndef VU30_TRACE_H
 #define VU30_TRACE_H
@@ -42,14 +50,40 @@
 extern "C" {
 #endif
 
-/* The only options value so far: the defaults. Other values are refused. */
+/*
+ * options of vu30_trace_open: VU30_TRACE_DEFAULTS (one file, no size limit),
+ * or VU30_TRACE_ROTATE(mib, kept): the file grows to at most mib MiB (1 ..
+ * 65535; it ends before the record that would take it past the limit, and
+ * its closing lines come on top), then it is renamed path.1 (path.1 becomes
+ * path.2 and so on up to path.<kept>, the oldest is removed; kept 1 .. 255)
+ * and a new file is started at path. The disk holds at most about
+ * mib * (kept + 1) MiB of the trace. Every file is whole: header, records,
+ * end line. Other bits, a limit without kept files or kept files without a
+ * limit are refused.
+ */
 #define VU30_TRACE_DEFAULTS 0u
+#define VU30_TRACE_LIMIT_MIB_MASK 0x0000FFFFu
+#define VU30_TRACE_KEPT_MASK 0x00FF0000u
+#define VU30_TRACE_KEPT_SHIFT 16
+#define VU30_TRACE_ROTATE(mib, kept)             \
+  (((uint32_t)(mib)&VU30_TRACE_LIMIT_MIB_MASK) | \
+   (((uint32_t)(kept) << VU30_TRACE_KEPT_SHIFT) & VU30_TRACE_KEPT_MASK))
+
+/* What an open trace has done so far (all files of a rotated trace). */
+typedef struct Vu30TraceStatus {
+  uint64_t recordsWritten;     /* records that reached the file */
+  uint64_t recordsDropped;     /* records lost, whatever the reason */
+  uint64_t droppedWriteFailed; /* of those, records the file could not take */
+  uint32_t lastWriteError;     /* the system's code of the last failed write (errno;
+                                  GetLastError() on Windows); 0 if none failed */
+  uint32_t filesRotated;       /* times the file reached its limit and was renamed */
+} Vu30TraceStatus;
 
 /*
  * Wraps inner (kept, never owned; it must outlive the trace) and starts a
  * trace into the file at path (code page of the system; created or emptied).
  * Returns the dispatcher to hand to GetVU30, or NULL when inner or path is
- * NULL, options is not 0, or the file cannot be made.
+ * NULL, options is not valid (see above), or the file cannot be made.
  */
 VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inner, const char* path,
                                                             uint32_t options);
@@ -60,9 +94,18 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
  */
 VU30_TRACE_EXPORT void VU30_CALL vu30_trace_close(Vu30Dispatcher* traced);
 
+/*
+ * Fills *status with the figures of the open trace traced; any thread, at
+ * any time while it is open. Returns 1, or 0 (status untouched) when traced
+ * is not an open trace or status is NULL. Losses reach the figures within
+ * the writer's next batch.
+ */
+VU30_TRACE_EXPORT int VU30_CALL vu30_trace_status(Vu30Dispatcher* traced, Vu30TraceStatus* status);
+
 typedef Vu30Dispatcher*(VU30_CALL* Vu30TraceOpenFn)(Vu30Dispatcher* inner, const char* path,
                                                     uint32_t options);
 typedef void(VU30_CALL* Vu30TraceCloseFn)(Vu30Dispatcher* traced);
+typedef int(VU30_CALL* Vu30TraceStatusFn)(Vu30Dispatcher* traced, Vu30TraceStatus* status);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -72,5 +115,12 @@ VU30_STATIC_ASSERT(sizeof(Vu30Dispatcher) == sizeof(void*),
                    "a traced dispatcher is handed out as a plain dispatcher");
 VU30_STATIC_ASSERT(sizeof(Vu30DispatcherTable) == 22 * sizeof(void*),
                    "the trace forwards a table of entries 0..21");
+VU30_STATIC_ASSERT(sizeof(Vu30TraceStatus) == 32, "the status is laid out alike on every target");
+VU30_STATIC_ASSERT(offsetof(Vu30TraceStatus, droppedWriteFailed) == 16,
+                   "the status's counts are 64-bit, one after the other");
+VU30_STATIC_ASSERT(offsetof(Vu30TraceStatus, lastWriteError) == 24,
+                   "the status's codes follow its counts");
+VU30_STATIC_ASSERT(offsetof(Vu30TraceStatus, filesRotated) == 28,
+                   "the status's codes follow its counts");
 
 #endif /* VU30_TRACE_H */

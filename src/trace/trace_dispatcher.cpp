@@ -5,11 +5,13 @@
 // calls into the driver are recorded as well.
 //
 // What the host and the inner dispatcher hold of a trace (the dispatcher
-// object and the wrapped callbacks) lives in a TraceGates that is kept until
-// the library is unloaded, because registrations are never withdrawn: the
-// inner dispatcher may call a wrapped callback after the trace was closed,
-// and the call then goes straight to the driver's own. The trace itself (the
-// file, its writer and its buffers) is freed by vu30_trace_close.
+// object and the wrapped callbacks) lives in a TraceGates that outlives the
+// trace, because registrations are never withdrawn: the inner dispatcher may
+// call a wrapped callback after the trace was closed, and the call then goes
+// straight to the driver's own. The trace itself (the file, its writer and
+// its buffers) is freed by vu30_trace_close. Closed gates are reused: first
+// by a trace around the same inner dispatcher, and once a few are kept, by
+// any, so that opening and closing traces does not grow the process.
 //
 // Recording takes no lock and shares nothing between posts: each channel has
 // its own gate counter and its own ring of records.
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <deque>
 #include <forward_list>
 #include <memory>
 #include <mutex>
@@ -62,52 +65,72 @@ class NeverDestroyed {
   alignas(T) unsigned char storage_[sizeof(T)];
 };
 
-// A registration of the driver's, as the trace passed it on: the driver's
-// method, and where the wrapped call finds its trace.
-struct Binding {
-  std::atomic<void*> code{nullptr};
-  std::atomic<void*> data{nullptr};
-  std::atomic<bool> ready{false};
-  TraceGates* gates = nullptr;
-  uint8_t key = 0;
+// The callbacks the driver registered for one channel (or post) and kind, as
+// the trace passed them on: the wrapped call finds the driver's method here.
+// A new registration replaces the method, as it replaces the registration
+// in the inner dispatcher; a call under way reads either the old method or
+// the new one whole (the version is odd while they change).
+class Binding {
+ public:
+  Binding(TraceGates* gates, uint8_t key) : gates_(gates), key_(key) {}
+
+  TraceGates& Gates() const { return *gates_; }
+  uint8_t Key() const { return key_; }
+
+  Vu30BoundMethod Method() const {
+    for (;;) {
+      // Acquired: a method written after the version turned odd makes the
+      // second look see that version or a later one.
+      const uint32_t before = version_.load(std::memory_order_acquire);
+      void* const code = code_.load(std::memory_order_acquire);
+      void* const data = data_.load(std::memory_order_acquire);
+      if ((before & 1u) == 0 && version_.load(std::memory_order_relaxed) == before) {
+        return {code, data};
+      }
+      std::this_thread::yield();
+    }
+  }
+
+  // Makes method the one called; whether it is new to the trace of the given
+  // generation (and so to be recorded).
+  bool Set(Vu30BoundMethod method, uint32_t generation) {
+    const Vu30BoundMethod now = Method();
+    if (now.code == method.code && now.data == method.data &&
+        recorded_.load(std::memory_order_acquire) == generation) {
+      return false;
+    }
+    uint32_t v = version_.load(std::memory_order_relaxed);
+    for (;;) {
+      if ((v & 1u) != 0) {
+        std::this_thread::yield();
+        v = version_.load(std::memory_order_relaxed);
+      } else if (version_.compare_exchange_weak(v, v + 1, std::memory_order_acquire)) {
+        break;
+      }
+    }
+    code_.store(method.code, std::memory_order_release);
+    data_.store(method.data, std::memory_order_release);
+    const bool fresh = recorded_.exchange(generation, std::memory_order_acq_rel) != generation ||
+                       now.code != method.code || now.data != method.data;
+    version_.store(v + 2, std::memory_order_release);
+    return fresh;
+  }
+
+ private:
+  std::atomic<uint32_t> version_{0};
+  std::atomic<void*> code_{nullptr};
+  std::atomic<void*> data_{nullptr};
+  std::atomic<uint32_t> recorded_{0};  // the trace generation that recorded the method
+  TraceGates* const gates_;
+  const uint8_t key_;
 };
 
 enum Kind : std::size_t { kChecker, kHook, kInit, kKinds };
-// Distinct methods wrapped per channel and kind; the driver registers one.
-// A further method is passed on unwrapped (its calls are then not recorded).
-constexpr std::size_t kBindingsPerKind = 2;
 
 // What one channel (or post) of a trace has of its own.
 struct alignas(64) Lane {
-  std::atomic<uint32_t> inside{0};  // calls under way that may use the trace
-  std::array<std::atomic<uint32_t>, kKinds> used{};
-  std::array<std::array<Binding, kBindingsPerKind>, kKinds> bindings{};
-
-  // The binding of method, made if new (created then set); null when the
-  // lane has no room left.
-  Binding* Bind(Kind kind, Vu30BoundMethod method, bool& created) {
-    auto& slots = bindings[kind];
-    const uint32_t n =
-        std::min<uint32_t>(used[kind].load(std::memory_order_acquire), kBindingsPerKind);
-    for (uint32_t i = 0; i < n; ++i) {
-      Binding& b = slots[i];
-      if (b.ready.load(std::memory_order_acquire) &&
-          b.code.load(std::memory_order_relaxed) == method.code &&
-          b.data.load(std::memory_order_relaxed) == method.data) {
-        return &b;
-      }
-    }
-    uint32_t i = used[kind].load(std::memory_order_relaxed);
-    do {
-      if (i >= kBindingsPerKind) return nullptr;
-    } while (!used[kind].compare_exchange_weak(i, i + 1, std::memory_order_acq_rel));
-    Binding& b = slots[i];
-    b.code.store(method.code, std::memory_order_relaxed);
-    b.data.store(method.data, std::memory_order_relaxed);
-    b.ready.store(true, std::memory_order_release);
-    created = true;
-    return &b;
-  }
+  std::atomic<uint32_t> inside{0};                       // calls under way that may use the trace
+  std::array<std::atomic<Binding*>, kKinds> bindings{};  // made on first use, never freed
 };
 
 constexpr std::size_t kLanes = 256;  // one per value of a channel or post byte
@@ -119,26 +142,28 @@ class TraceGates {
     TraceGates* gates;
   };
 
-  explicit TraceGates(Vu30Dispatcher* inner);
+  TraceGates() : handle_{{&kTable}, this} {}
   TraceGates(const TraceGates&) = delete;
   TraceGates& operator=(const TraceGates&) = delete;
 
   static TraceGates& From(Vu30Dispatcher* self) { return *reinterpret_cast<Handle*>(self)->gates; }
-  // A new set of gates, kept until the library is unloaded: the inner
-  // dispatcher may hold its callbacks that long, so it is never reused. The
-  // kept gates are never destroyed, not even when the process ends: a trace
-  // the host left open then keeps what its writer wrote, and its writer
-  // thread, which the system has already stopped on Windows, is not waited for.
-  static TraceGates& KeepNew(Vu30Dispatcher* inner) {
-    static std::mutex mutex;
-    static NeverDestroyed<std::forward_list<TraceGates>> kept;
-    std::lock_guard lock(mutex);
-    return kept.Get().emplace_front(inner);
-  }
 
   Vu30Dispatcher* Traced() { return &handle_.base; }
-  Vu30Dispatcher* Inner() const { return inner_; }
+  Vu30Dispatcher* Inner() const { return inner_.load(std::memory_order_acquire); }
   Lane& LaneOf(uint8_t key) { return lanes_[key]; }
+  uint32_t Generation() const { return generation_.load(std::memory_order_acquire); }
+
+  // The binding of key's lane for kind, made if there is none yet.
+  Binding& BindingOf(uint8_t key, Kind kind) {
+    std::atomic<Binding*>& slot = lanes_[key].bindings[kind];
+    Binding* b = slot.load(std::memory_order_acquire);
+    if (b != nullptr) return *b;
+    auto made = std::make_unique<Binding>(this, key);
+    if (slot.compare_exchange_strong(b, made.get(), std::memory_order_acq_rel)) {
+      return *made.release();
+    }
+    return *b;
+  }
 
   // Enters key's lane: the trace to record into, or null once closed. Every
   // Enter is followed by one Leave.
@@ -148,7 +173,9 @@ class TraceGates {
   }
   static void Leave(Lane& lane) { lane.inside.fetch_sub(1, std::memory_order_release); }
 
-  void Start(std::unique_ptr<TraceWriter> writer) {
+  void Start(Vu30Dispatcher* inner, std::unique_ptr<TraceWriter> writer) {
+    inner_.store(inner, std::memory_order_release);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
     owned_ = std::move(writer);
     writer_.store(owned_.get(), std::memory_order_seq_cst);
   }
@@ -161,16 +188,101 @@ class TraceGates {
     }
     owned_.reset();
   }
+  // At the end of the process or the library: what was recorded goes to the
+  // file; calls under way are not waited for, and the trace is not freed.
+  void FinishAtExit() {
+    writer_.store(nullptr, std::memory_order_seq_cst);
+    if (owned_) owned_->FinishAtExit();
+  }
+  bool Open() const { return writer_.load(std::memory_order_acquire) != nullptr; }
+  // The open trace's figures; false when the trace is closed.
+  bool Status(WriterStatus& status) {
+    Lane& lane = lanes_[0];
+    TraceWriter* w = Enter(lane);
+    if (w != nullptr) status = w->Status();
+    Leave(lane);
+    return w != nullptr;
+  }
 
   static const Vu30DispatcherTable kTable;
 
  private:
   Handle handle_;
-  Vu30Dispatcher* const inner_;
+  std::atomic<Vu30Dispatcher*> inner_{nullptr};
+  std::atomic<uint32_t> generation_{0};
   std::atomic<TraceWriter*> writer_{nullptr};
   std::unique_ptr<TraceWriter> owned_;  // the open trace; Start and Stop only
   std::array<Lane, kLanes> lanes_{};
 };
+
+// Every TraceGates ever made, never destroyed (the inner dispatchers may hold
+// their callbacks as long as the library is loaded), and the closed ones.
+class GatesPool {
+ public:
+  // Closed gates beyond this many are reused for any inner dispatcher.
+  static constexpr std::size_t kKeptForTheirDispatcher = 16;
+
+  static GatesPool& Get() {
+    static NeverDestroyed<GatesPool> pool;
+    return pool.Get();
+  }
+
+  // Gates for a new trace around inner, started with writer: closed ones of
+  // inner if there are, new ones while few are kept, else the longest closed.
+  TraceGates& Start(Vu30Dispatcher* inner, std::unique_ptr<TraceWriter> writer) {
+    std::lock_guard lock(mutex_);
+    TraceGates& g = Take(inner);
+    g.Start(inner, std::move(writer));
+    return g;
+  }
+  // Ends g's trace; false when it was not open.
+  bool Close(TraceGates& g) {
+    std::lock_guard lock(mutex_);
+    if (!g.Open()) return false;
+    g.Stop();
+    closed_.push_back(&g);
+    return true;
+  }
+  void FinishAtExit() {
+#if defined(_WIN32)
+    // The system has stopped the other threads; one may have held this.
+    if (!mutex_.try_lock()) return;
+    std::lock_guard lock(mutex_, std::adopt_lock);
+#else
+    std::lock_guard lock(mutex_);
+#endif
+    for (TraceGates& g : all_) g.FinishAtExit();
+  }
+
+ private:
+  TraceGates& Take(Vu30Dispatcher* inner) {
+    auto same = std::find_if(closed_.begin(), closed_.end(),
+                             [&](TraceGates* g) { return g->Inner() == inner; });
+    if (same == closed_.end() && made_ >= kKeptForTheirDispatcher && !closed_.empty()) {
+      same = closed_.begin();
+    }
+    if (same != closed_.end()) {
+      TraceGates* g = *same;
+      closed_.erase(same);
+      return *g;
+    }
+    all_.emplace_front();
+    ++made_;
+    return all_.front();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::forward_list<TraceGates> all_;
+  std::size_t made_ = 0;
+  std::deque<TraceGates*> closed_;
+};
+
+// A trace the host left open still gets what it recorded into its file when
+// the process ends normally or the library is unloaded.
+struct FinishOpenTracesAtExit {
+  ~FinishOpenTracesAtExit() { GatesPool::Get().FinishAtExit(); }
+} finishOpenTracesAtExit;
 
 // The exchange under way on this thread, so that the reply check and the
 // status and error set during it land in the exchange's own record.
@@ -374,9 +486,9 @@ struct Target {
 };
 
 Target TargetOf(void* binding) {
-  Binding& b = *static_cast<Binding*>(binding);
-  return {*b.gates, b.gates->LaneOf(b.key), b.code.load(std::memory_order_acquire),
-          b.data.load(std::memory_order_acquire)};
+  const Binding& b = *static_cast<const Binding*>(binding);
+  const Vu30BoundMethod method = b.Method();
+  return {b.Gates(), b.Gates().LaneOf(b.Key()), method.code, method.data};
 }
 
 bool VU30_CALL TracedCheckReply(void* binding, uint8_t channel, uint8_t* buffer, int32_t reserved,
@@ -438,7 +550,7 @@ void VU30_CALL TracedRouteMessage(void* binding, uint8_t workerAddress, uint8_t*
   const Target t = TargetOf(binding);
   const auto route = std::bit_cast<Vu30RouteMessageFn>(t.code);
   RecordedCallback(
-      t, Entry::RouteMessage, static_cast<Binding*>(binding)->key,
+      t, Entry::RouteMessage, static_cast<const Binding*>(binding)->Key(),
       [&] { route(t.data, workerAddress, buffer, reserved, length); },
       [&](Record& r) {
         r.lineAddress = workerAddress;
@@ -454,14 +566,19 @@ void VU30_CALL TracedPreparePost(void* binding, uint8_t post) {
       t, Entry::PreparePost, post, [&] { prepare(t.data, post); }, [](Record&) {});
 }
 
-// A registration: the driver's method is passed on wrapped. It is recorded
-// the first time; the driver renews its reply check with every request, and
-// a renewal of the same method is not recorded again.
+// A registration: the driver's method is passed on wrapped, whichever driver
+// object registers it. It is recorded when it is new to the trace; the
+// driver renews its reply check with every request, and a renewal of the
+// same method is not recorded again.
 void Register(Vu30Dispatcher* self, Entry entry, Kind kind, uint8_t key, Vu30BoundMethod method,
               void* wrapper) {
   TraceGates& g = TraceGates::From(self);
   bool created = false;
-  Binding* b = method.code != nullptr ? g.LaneOf(key).Bind(kind, method, created) : nullptr;
+  Binding* b = nullptr;
+  if (method.code != nullptr) {
+    b = &g.BindingOf(key, kind);
+    created = b->Set(method, g.Generation());
+  }
   const Vu30BoundMethod passed = b != nullptr ? Vu30BoundMethod{wrapper, b} : method;
   const Vu30SetCallbackFn forward = kind == kChecker ? g.Inner()->table->SetReplyChecker
                                     : kind == kHook  ? g.Inner()->table->SetMessageHook
@@ -491,35 +608,50 @@ const Vu30DispatcherTable TraceGates::kTable = {
     &ConfigureChannel, &Transact,        &SetReplyChecker, &SetMessageHook,   &SetPostInit,
 };
 
-TraceGates::TraceGates(Vu30Dispatcher* inner) : handle_{{&kTable}, this}, inner_(inner) {
-  for (std::size_t key = 0; key < kLanes; ++key) {
-    for (auto& slots : lanes_[key].bindings) {
-      for (Binding& b : slots) {
-        b.gates = this;
-        b.key = static_cast<uint8_t>(key);
-      }
-    }
-  }
+}  // namespace
+}  // namespace vu30::trace
+
+namespace {
+
+// The size limit and rotation the host asked for in options; false when
+// options asks for something else.
+bool LimitOf(uint32_t options, vu30::trace::FileLimit& limit) {
+  if ((options & ~(VU30_TRACE_LIMIT_MIB_MASK | VU30_TRACE_KEPT_MASK)) != 0) return false;
+  const uint32_t mib = options & VU30_TRACE_LIMIT_MIB_MASK;
+  const uint32_t kept = (options & VU30_TRACE_KEPT_MASK) >> VU30_TRACE_KEPT_SHIFT;
+  if ((mib == 0) != (kept == 0)) return false;
+  limit.bytes = uint64_t{mib} << 20;
+  limit.kept = kept;
+  return true;
 }
 
 }  // namespace
-}  // namespace vu30::trace
 
 extern "C" {
 
 VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inner, const char* path,
                                                             uint32_t options) {
-  using vu30::trace::TraceGates;
-  if (inner == nullptr || inner->table == nullptr || path == nullptr ||
-      options != VU30_TRACE_DEFAULTS) {
+  using vu30::trace::GatesPool;
+  vu30::trace::FileLimit limit;
+  if (inner == nullptr || inner->table == nullptr || path == nullptr || !LimitOf(options, limit)) {
     return nullptr;
   }
   try {
-    auto writer = vu30::trace::TraceWriter::Open(path, VU30_TRACE_LIBRARY_VERSION);
+    auto writer = vu30::trace::TraceWriter::Open(path, VU30_TRACE_LIBRARY_VERSION, limit);
     if (!writer) return nullptr;
-    TraceGates& gates = TraceGates::KeepNew(inner);
-    gates.Start(std::move(writer));
-    return gates.Traced();
+#if defined(_WIN32)
+    // An open trace keeps the library loaded, so that its writer thread
+    // never runs in an unloaded library; vu30_trace_close lets go.
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&vu30_trace_open), &self)) {
+      return nullptr;
+    }
+    Vu30Dispatcher* traced = GatesPool::Get().Start(inner, std::move(writer)).Traced();
+    return traced;
+#else
+    return GatesPool::Get().Start(inner, std::move(writer)).Traced();
+#endif
   } catch (...) {
     return nullptr;  // no memory or no thread for the writer
   }
@@ -528,7 +660,31 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
 VU30_TRACE_EXPORT void VU30_CALL vu30_trace_close(Vu30Dispatcher* traced) {
   using vu30::trace::TraceGates;
   if (traced == nullptr || traced->table != &TraceGates::kTable) return;
-  TraceGates::From(traced).Stop();
+#if defined(_WIN32)
+  if (vu30::trace::GatesPool::Get().Close(TraceGates::From(traced))) {
+    HMODULE self = nullptr;
+    if (GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&vu30_trace_close), &self)) {
+      FreeLibrary(self);
+    }
+  }
+#else
+  vu30::trace::GatesPool::Get().Close(TraceGates::From(traced));
+#endif
+}
+
+VU30_TRACE_EXPORT int VU30_CALL vu30_trace_status(Vu30Dispatcher* traced, Vu30TraceStatus* status) {
+  using vu30::trace::TraceGates;
+  if (traced == nullptr || status == nullptr || traced->table != &TraceGates::kTable) return 0;
+  vu30::trace::WriterStatus s;
+  if (!TraceGates::From(traced).Status(s)) return 0;
+  status->recordsWritten = s.written;
+  status->recordsDropped = s.dropped;
+  status->droppedWriteFailed = s.droppedWriteFailed;
+  status->lastWriteError = s.lastWriteError;
+  status->filesRotated = s.rotations;
+  return 1;
 }
 
 }  // extern "C"

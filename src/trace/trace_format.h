@@ -6,10 +6,33 @@
 // Every further line is one object with "entry" naming what it records:
 // a dispatcher entry the driver called (GetChannelError .. SetPostInit), a
 // call of the dispatcher into the driver (CheckReply, RouteMessage,
-// PreparePost), "dropped" (records lost because the writer could not keep
-// up) or "end" (the trace was closed: totals). Times ("t", "dur") are
-// microseconds on the monotonic clock since the trace was opened; byte
-// strings are lower-case hex.
+// PreparePost), "dropped" (records lost) or "end" (the file is finished:
+// totals). Times ("t", "dur", "from", "to") are microseconds on the
+// monotonic clock since the trace was opened, with three decimals; byte
+// strings are lower-case hex. Record lines are in the order of "t", except a
+// call that reached the writer later than its reordering window (one that
+// lasted longer than the window), which is written when it arrives.
+//
+// A dropped line tells records of one channel (or post) that are not in the
+// file, the time span they lie in, and why:
+//   {"entry":"dropped","channel":C,"from":T0,"to":T1,"count":N,"total":T,"reason":"R"}
+// C: 0..255, the channel or post the lost records name; from <= to: the
+// first and last lost record's "t"; count: how many were lost in the span;
+// total: the file's dropped records up to and including this line; reason:
+// "buffer full" (the writer could not keep up) or "write failed: <the
+// system's error text>" (the file could not take them, e.g. a full disk).
+// Several dropped lines may name the same channel, and their spans may
+// overlap record lines of that channel. A dropped line has no "t".
+//
+// The end line closes a file and gives its totals:
+//   {"entry":"end","records":N,"dropped":D,"dropped_buffer_full":B,
+//    "dropped_write_failed":W[,"write_error":"<text>"][,"rotated":true]}
+// records: record lines in this file; dropped (= B + W): the sum of this
+// file's dropped lines' counts; write_error: the last failed write's error
+// text, when a write of this file failed; rotated: the trace goes on in a
+// new file (the host asked for a size limit; this file was renamed path.1,
+// older ones path.2 ..). A trace the host never closed still gets its end
+// line when the process exits normally or the library is unloaded.
 #pragma once
 
 #include <array>

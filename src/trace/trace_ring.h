@@ -1,7 +1,7 @@
 // A trace's records on their way to the file: fixed-size records in bounded
 // lock-free rings. Any thread may push (several at once); one thread, the
 // trace's writer, takes them out. A push never waits: when the ring is full
-// the record is dropped and counted.
+// it refuses the record, and the caller counts it as dropped.
 #pragma once
 
 #include <array>
@@ -59,7 +59,7 @@ class RecordRing {
       cells_[i].sequence.store(i, std::memory_order_relaxed);
   }
 
-  // Copies r in; false (and counted) when the ring is full.
+  // Copies r in; false when the ring is full.
   bool TryPush(const Record& r) {
     std::size_t pos = tail_.load(std::memory_order_relaxed);
     for (;;) {
@@ -69,11 +69,11 @@ class RecordRing {
       if (diff == 0) {
         if (tail_.compare_exchange_weak(pos, pos + 1, std::memory_order_relaxed)) {
           cell.record = r;
-          cell.sequence.store(pos + 1, std::memory_order_release);
+          // seq_cst: the writer's look before it sleeps must not miss it.
+          cell.sequence.store(pos + 1, std::memory_order_seq_cst);
           return true;
         }
       } else if (diff < 0) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
         return false;
       } else {
         pos = tail_.load(std::memory_order_relaxed);
@@ -91,7 +91,10 @@ class RecordRing {
     return true;
   }
 
-  uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  // The writer's side: whether a record waits.
+  bool HasRecord() const {
+    return cells_[head_ & (Capacity - 1)].sequence.load(std::memory_order_seq_cst) == head_ + 1;
+  }
 
  private:
   struct Cell {
@@ -99,7 +102,6 @@ class RecordRing {
     Record record;
   };
   alignas(64) std::atomic<std::size_t> tail_{0};
-  alignas(64) std::atomic<uint64_t> dropped_{0};
   alignas(64) std::size_t head_ = 0;  // the writer's own
   std::array<Cell, Capacity> cells_{};
 };

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <utility>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
 
 namespace vu30::trace {
 namespace {
@@ -33,6 +38,26 @@ void AppendHex(std::string& out, const uint8_t* bytes, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     out += kDigits[bytes[i] >> 4];
     out += kDigits[bytes[i] & 0x0F];
+  }
+  out += '"';
+}
+
+// A JSON string of text (UTF-8), quotes and controls escaped.
+void AppendText(std::string& out, const std::string& text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      out += "\\u00";
+      out += kDigits[u >> 4];
+      out += kDigits[u & 0x0F];
+    } else {
+      out += c;
+    }
   }
   out += '"';
 }
@@ -143,9 +168,27 @@ void AppendRecordLine(std::string& out, const Record& r) {
   out += "}\n";
 }
 
-std::unique_ptr<TraceWriter> TraceWriter::Open(const char* path, const char* libraryVersion) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
-  if (!file) return nullptr;
+std::unique_ptr<TraceWriter> TraceWriter::Open(const std::string& path, const char* libraryVersion,
+                                               FileLimit limit) {
+  if (limit.bytes != 0 && limit.kept == 0) return nullptr;
+  std::unique_ptr<TraceWriter> w(new TraceWriter(path, libraryVersion, limit));
+  if (!w->StartFile()) return nullptr;
+  // The header goes out now, so that a file that cannot take it is refused.
+  if (w->file_->Append(w->header_.data(), w->header_.size()) != 0) {
+    w->finished_ = true;
+    return nullptr;
+  }
+  w->headerDue_ = false;
+  w->thread_ = std::thread([p = w.get()] { p->Run(); });
+#if defined(__linux__)
+  pthread_setname_np(w->thread_.native_handle(), "vu30-trace");  // as ps and debuggers show it
+#endif
+  return w;
+}
+
+TraceWriter::TraceWriter(std::string path, std::string libraryVersion, FileLimit limit)
+    : path_(std::move(path)), libraryVersion_(std::move(libraryVersion)), limit_(limit) {
+  for (auto& ring : rings_) ring = std::make_unique<Ring>();
   char start[32] = "";
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -155,77 +198,292 @@ std::unique_ptr<TraceWriter> TraceWriter::Open(const char* path, const char* lib
   const bool haveTime = gmtime_r(&now, &utc) != nullptr;
 #endif
   if (haveTime) std::strftime(start, sizeof start, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  const std::string header = std::string("{\"format\":\"") + std::string(kFormatName) +
-                             "\",\"version\":" + std::to_string(kFormatVersion) +
-                             ",\"library\":\"" + libraryVersion + "\",\"start\":\"" + start +
-                             "\"}\n";
-  if (std::fwrite(header.data(), 1, header.size(), file.get()) != header.size() ||
-      std::fflush(file.get()) != 0) {
-    return nullptr;
-  }
-  return std::unique_ptr<TraceWriter>(new TraceWriter(std::move(file)));
+  header_ = std::string("{\"format\":\"") + std::string(kFormatName) +
+            "\",\"version\":" + std::to_string(kFormatVersion) + ",\"library\":\"" +
+            libraryVersion_ + "\",\"start\":\"" + start + "\"}\n";
 }
 
-TraceWriter::TraceWriter(std::unique_ptr<std::FILE, FileCloser> file) : file_(std::move(file)) {
-  for (auto& ring : rings_) ring = std::make_unique<Ring>();
-  batch_.reserve(kRings * kRingCapacity);
-  thread_ = std::thread([this] { Run(); });
+TraceWriter::~TraceWriter() { Finish(); }
+
+WriterStatus TraceWriter::Status() const {
+  WriterStatus s;
+  s.written = written_.load(std::memory_order_relaxed);
+  s.droppedWriteFailed = dropped_[kWriteFailed].load(std::memory_order_relaxed);
+  s.dropped = s.droppedWriteFailed + dropped_[kBufferFull].load(std::memory_order_relaxed);
+  s.lastWriteError = lastError_.load(std::memory_order_relaxed);
+  s.rotations = rotations_.load(std::memory_order_relaxed);
+  return s;
 }
 
-TraceWriter::~TraceWriter() {
+void TraceWriter::Finish() {
   {
     std::lock_guard lock(mu_);
     stop_ = true;
   }
   wake_.notify_one();
-  thread_.join();
-  WriteBatch();
-  text_.clear();
-  text_ += "{\"entry\":\"";
-  text_ += kEndLine;
-  text_ += '"';
-  IntField(text_, "records", static_cast<int64_t>(written_));
-  IntField(text_, "dropped", static_cast<int64_t>(droppedReported_));
-  text_ += "}\n";
-  std::fwrite(text_.data(), 1, text_.size(), file_.get());
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard pass(passMutex_);
+  Finalize();
+}
+
+void TraceWriter::FinishAtExit() {
+#if defined(_WIN32)
+  // The writer thread is gone; if it went in the middle of a pass, what it
+  // held is gone with it and the file is left as it is.
+  if (!passMutex_.try_lock()) return;
+  std::lock_guard pass(passMutex_, std::adopt_lock);
+  Finalize();
+#else
+  Finish();
+#endif
+}
+
+void TraceWriter::Finalize() {
+  if (finished_) return;
+  finished_ = true;
+  Pass(true);
+  if (file_) EndFile(false);
+  file_.reset();
+}
+
+void TraceWriter::WakeFromIdle() {
+  if (!idle_.exchange(false, std::memory_order_acq_rel)) return;
+  // Taken so that the wake-up cannot fall between the writer's last look
+  // and its sleep.
+  { std::lock_guard lock(mu_); }
+  wake_.notify_one();
+}
+
+bool TraceWriter::AnythingQueued() const {
+  for (const auto& ring : rings_) {
+    if (ring->HasRecord()) return true;
+  }
+  for (std::size_t key = 0; key < tallies_.size(); ++key) {
+    if (tallies_[key].count.load(std::memory_order_seq_cst) != tallied_[key]) return true;
+  }
+  return !held_.empty();
 }
 
 void TraceWriter::Run() {
-  std::unique_lock lock(mu_);
-  while (!stop_) {
-    wake_.wait_for(lock, kBatchInterval, [this] { return stop_; });
-    lock.unlock();
-    WriteBatch();
-    lock.lock();
+  for (;;) {
+    bool busy;
+    {
+      std::lock_guard pass(passMutex_);
+      if (finished_) return;
+      busy = Pass(false);
+    }
+    std::unique_lock lock(mu_);
+    if (stop_) return;
+    if (busy) {
+      wake_.wait_for(lock, kBatchInterval, [this] { return stop_; });
+      continue;
+    }
+    // Nothing held: sleep until a call records something.
+    idle_.store(true, std::memory_order_seq_cst);
+    if (!AnythingQueued()) {
+      wake_.wait_for(lock, kIdleBound,
+                     [this] { return stop_ || !idle_.load(std::memory_order_relaxed); });
+    }
+    idle_.store(false, std::memory_order_relaxed);
   }
 }
 
-void TraceWriter::WriteBatch() {
-  batch_.clear();
-  uint64_t dropped = 0;
+namespace {
+bool Later(const Record& a, const Record& b) { return a.timeNs > b.timeNs; }
+}  // namespace
+
+void TraceWriter::TakeTallies() {
+  for (std::size_t key = 0; key < tallies_.size(); ++key) {
+    Tally& tally = tallies_[key];
+    // The count first: every loss it counts has its time in the span.
+    const uint64_t count = tally.count.load(std::memory_order_acquire);
+    const uint64_t n = count - tallied_[key];
+    if (n == 0) continue;
+    tallied_[key] = count;
+    int64_t from = tally.from.exchange(INT64_MAX, std::memory_order_relaxed);
+    int64_t to = tally.to.exchange(INT64_MIN, std::memory_order_relaxed);
+    // Losses whose times an earlier span took along.
+    if (from == INT64_MAX) std::tie(from, to) = lastSpan_[key];
+    lastSpan_[key] = {from, to};
+    pending_[kBufferFull][key].Add(n, from, to);
+    dropped_[kBufferFull].fetch_add(n, std::memory_order_relaxed);
+  }
+}
+
+bool TraceWriter::Pass(bool final) {
   for (auto& ring : rings_) {
     Record r;
-    while (batch_.size() < batch_.capacity() && ring->TryPop(r)) batch_.push_back(r);
-    dropped += ring->Dropped();
+    for (std::size_t i = 0; i < kRingCapacity && ring->TryPop(r); ++i) {
+      held_.push_back(r);
+      std::push_heap(held_.begin(), held_.end(), Later);
+    }
   }
-  if (batch_.empty() && dropped == droppedReported_) return;
-  std::stable_sort(batch_.begin(), batch_.end(),
-                   [](const Record& a, const Record& b) { return a.timeNs < b.timeNs; });
-  text_.clear();
-  for (const Record& r : batch_) AppendRecordLine(text_, r);
-  written_ += batch_.size();
-  if (dropped != droppedReported_) {
-    // The ring counts grow only; the file tells each batch's new losses.
+  TakeTallies();
+  const int64_t due =
+      final ? INT64_MAX
+            : Now() - std::chrono::duration_cast<std::chrono::nanoseconds>(kReorderWindow).count();
+  out_.clear();
+  while (!held_.empty() && (held_.front().timeNs <= due || held_.size() > kHeldMax)) {
+    std::pop_heap(held_.begin(), held_.end(), Later);
+    out_.push_back(held_.back());
+    held_.pop_back();
+  }
+  bool lossesDue = false;
+  for (const auto& spans : pending_) {
+    for (const Span& span : spans) lossesDue = lossesDue || span.count != 0;
+  }
+  if (out_.empty() && !lossesDue) return !held_.empty();
+  if (!file_) StartFile();
+  // In chunks, so that a file with a limit ends before the record that
+  // would take it past the limit.
+  std::size_t from = 0;
+  bool limited = limit_.bytes != 0;
+  for (;;) {
+    text_.clear();
+    const uint64_t size = file_ ? file_->Size() : 0;
+    const uint64_t room = !limited ? UINT64_MAX : size < limit_.bytes ? limit_.bytes - size : 0;
+    std::size_t to = from;
+    bool full = false;
+    for (; to < out_.size(); ++to) {
+      const std::size_t before = text_.size();
+      AppendRecordLine(text_, out_[to]);
+      if (text_.size() > room && (to > from || fileRecords_ > 0)) {
+        text_.resize(before);
+        full = true;
+        break;
+      }
+    }
+    WriteChunk(from, to);
+    if (!full) break;
+    // A file that cannot be renamed goes on past its limit.
+    limited = Rotate();
+    from = to;
+  }
+  return !held_.empty();
+}
+
+void TraceWriter::AppendDroppedLines(std::string& text, uint64_t& fileDropped) const {
+  for (std::size_t reason = 0; reason < kReasons; ++reason) {
+    for (std::size_t key = 0; key < 256; ++key) {
+      const Span& span = pending_[reason][key];
+      if (span.count == 0) continue;
+      fileDropped += span.count;
+      text += "{\"entry\":\"";
+      text += kDroppedLine;
+      text += '"';
+      IntField(text, "channel", static_cast<int64_t>(key));
+      Field(text, "from");
+      AppendMicros(text, span.from);
+      Field(text, "to");
+      AppendMicros(text, span.to);
+      IntField(text, "count", static_cast<int64_t>(span.count));
+      IntField(text, "total", static_cast<int64_t>(fileDropped));
+      Field(text, "reason");
+      AppendText(text, reason == kBufferFull ? std::string("buffer full")
+                                             : "write failed: " + SystemErrorText(pendingError_));
+      text += "}\n";
+    }
+  }
+}
+
+bool TraceWriter::WriteChunk(std::size_t from, std::size_t to) {
+  uint32_t error = lastError_.load(std::memory_order_relaxed);
+  if (file_) {
+    uint64_t fileDropped = fileDropped_[kBufferFull] + fileDropped_[kWriteFailed];
+    AppendDroppedLines(text_, fileDropped);
+    if (text_.empty()) return true;
+    if (headerDue_) text_.insert(0, header_);
+    // The closing lines' room first: records take only what is left.
+    error = file_->KeepRoom(text_.size() + kClosingRoom);
+    if (error == 0) error = file_->Append(text_.data(), text_.size());
+    if (error == 0) {
+      headerDue_ = false;
+      fileRecords_ += to - from;
+      written_.fetch_add(to - from, std::memory_order_relaxed);
+      for (std::size_t reason = 0; reason < kReasons; ++reason) {
+        for (Span& span : pending_[reason]) {
+          fileDropped_[reason] += span.count;
+          span = Span{};
+        }
+      }
+      return true;
+    }
+  }
+  for (std::size_t i = from; i < to; ++i) {
+    pending_[kWriteFailed][out_[i].channel].Add(1, out_[i].timeNs, out_[i].timeNs);
+  }
+  dropped_[kWriteFailed].fetch_add(to - from, std::memory_order_relaxed);
+  pendingError_ = error;
+  fileError_ = error;
+  lastError_.store(error, std::memory_order_relaxed);
+  return false;
+}
+
+void TraceWriter::EndFile(bool rotated) {
+  const auto endLine = [&](uint64_t full, uint64_t failed) {
     text_ += "{\"entry\":\"";
-    text_ += kDroppedLine;
+    text_ += kEndLine;
     text_ += '"';
-    IntField(text_, "count", static_cast<int64_t>(dropped - droppedReported_));
-    IntField(text_, "total", static_cast<int64_t>(dropped));
+    IntField(text_, "records", static_cast<int64_t>(fileRecords_));
+    IntField(text_, "dropped", static_cast<int64_t>(full + failed));
+    IntField(text_, "dropped_buffer_full", static_cast<int64_t>(full));
+    IntField(text_, "dropped_write_failed", static_cast<int64_t>(failed));
+    if (fileError_ != 0) {
+      Field(text_, "write_error");
+      AppendText(text_, SystemErrorText(fileError_));
+    }
+    if (rotated) BoolField(text_, "rotated", true);
     text_ += "}\n";
-    droppedReported_ = dropped;
+  };
+  text_.clear();
+  if (headerDue_) text_ = header_;
+  uint64_t fileDropped = fileDropped_[kBufferFull] + fileDropped_[kWriteFailed];
+  AppendDroppedLines(text_, fileDropped);
+  uint64_t full = fileDropped_[kBufferFull];
+  uint64_t failed = fileDropped_[kWriteFailed];
+  for (const Span& span : pending_[kBufferFull]) full += span.count;
+  for (const Span& span : pending_[kWriteFailed]) failed += span.count;
+  endLine(full, failed);
+  // Into the room kept for it; if even that fails, the end line alone with
+  // what the file tells.
+  if (file_->Append(text_.data(), text_.size()) == 0) {
+    for (auto& spans : pending_) spans.fill(Span{});
+    return;
   }
-  std::fwrite(text_.data(), 1, text_.size(), file_.get());
-  std::fflush(file_.get());
+  text_.clear();
+  if (headerDue_) text_ = header_;
+  endLine(fileDropped_[kBufferFull], fileDropped_[kWriteFailed]);
+  file_->Append(text_.data(), text_.size());
+}
+
+bool TraceWriter::Rotate() {
+  for (unsigned n = limit_.kept; n > 1; --n) {
+    RenameOver(path_ + "." + std::to_string(n - 1), path_ + "." + std::to_string(n));
+  }
+  // Renamed while still open, so that nothing is lost when it cannot be.
+  if (RenameOver(path_, path_ + ".1") != 0) return false;
+  if (file_) {
+    EndFile(true);
+    file_.reset();
+  }
+  rotations_.fetch_add(1, std::memory_order_relaxed);
+  StartFile();
+  return true;
+}
+
+bool TraceWriter::StartFile() {
+  uint32_t error = 0;
+  file_ = TraceFile::Create(path_, error);
+  fileRecords_ = 0;
+  fileDropped_ = {};
+  fileError_ = 0;
+  headerDue_ = true;
+  if (!file_) {
+    pendingError_ = error;
+    lastError_.store(error, std::memory_order_relaxed);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vu30::trace

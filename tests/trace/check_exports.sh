@@ -1,6 +1,7 @@
 #!/bin/sh
-# Fails unless the trace library exports exactly vu30_trace_open and
-# vu30_trace_close (undecorated on Windows, whatever the architecture).
+# Fails unless the trace library exports exactly vu30_trace_open,
+# vu30_trace_close and vu30_trace_status (undecorated on Windows, whatever
+# the architecture).
 #   check_exports.sh elf LIBRARY
 #   check_exports.sh pe OBJDUMP DLL
 set -eu
@@ -10,9 +11,9 @@ case $1 in
         sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort -u) ;;
   *) echo "usage: check_exports.sh elf LIBRARY | pe OBJDUMP DLL" >&2; exit 2 ;;
 esac
-expected=$(printf 'vu30_trace_close\nvu30_trace_open')
+expected=$(printf 'vu30_trace_close\nvu30_trace_open\nvu30_trace_status')
 if [ "$names" != "$expected" ]; then
   echo "exported: $(echo "$names" | tr '\n' ' ')"
   exit 1
 fi
-echo "only vu30_trace_open and vu30_trace_close are exported"
+echo "only vu30_trace_open, vu30_trace_close and vu30_trace_status are exported"

@@ -5,6 +5,9 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -20,6 +23,14 @@
 #if defined(_WIN32)
 #include "host_failure.h"
 #include "platform/host_call.h"
+#else
+#include <sys/wait.h>
+#endif
+#if defined(__linux__)
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace vu30::trace {
@@ -298,6 +309,65 @@ TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
 
 // ---- The tracing dispatcher --------------------------------------------------
 
+// The dropped lines of a trace file, as written.
+struct DroppedLine {
+  int channel = -1;
+  double from = 0;
+  double to = 0;
+  uint64_t count = 0;
+  std::string reason;
+};
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Reads a dropped line of exactly the shape the file promises; false when
+// it has another.
+bool ReadDropped(const std::string& line, DroppedLine& d) {
+  std::istringstream in(line);
+  const auto literal = [&](std::string_view text) {
+    std::string got(text.size(), '\0');
+    return static_cast<bool>(in.read(got.data(), static_cast<std::streamsize>(got.size()))) &&
+           got == text;
+  };
+  uint64_t total = 0;
+  if (!(literal(R"({"entry":"dropped","channel":)") && in >> d.channel && literal(R"(,"from":)") &&
+        in >> d.from && literal(R"(,"to":)") && in >> d.to && literal(R"(,"count":)") &&
+        in >> d.count && literal(R"(,"total":)") && in >> total && literal(R"(,"reason":")"))) {
+    return false;
+  }
+  if (!std::getline(in, d.reason, '"')) return false;
+  std::string rest;
+  std::getline(in, rest);
+  return rest == "}";
+}
+
+std::vector<DroppedLine> DroppedLines(const std::string& path) {
+  std::vector<DroppedLine> out;
+  for (const std::string& line : FileLines(path)) {
+    if (line.find(R"("entry":"dropped")") == std::string::npos) continue;
+    DroppedLine d;
+    if (!ReadDropped(line, d)) {
+      ADD_FAILURE() << "a dropped line of another shape: " << line;
+      continue;
+    }
+    out.push_back(d);
+  }
+  return out;
+}
+
+// A dispatcher that only answers the status read, for calls in bulk.
+uint8_t VU30_CALL StatusGood(Vu30Dispatcher*, uint8_t) { return VU30_LINK_GOOD; }
+const Vu30DispatcherTable kStatusOnlyTable = [] {
+  Vu30DispatcherTable t{};
+  t.GetChannelStatus = &StatusGood;
+  return t;
+}();
+
 class TracedDispatcher : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -433,6 +503,15 @@ TEST_F(TracedDispatcher, EveryCallIsWrittenOrCountedAsDropped) {
   const Trace trace = Close();
   EXPECT_EQ(trace.records.size() + trace.dropped, 3u * kCallsPerThread);
   EXPECT_TRUE(trace.closed);
+  // Each loss names its channel, its time span and why.
+  uint64_t told = 0;
+  for (const DroppedLine& d : DroppedLines(path_)) {
+    EXPECT_TRUE(d.channel == 1 || d.channel == 2) << d.channel;
+    EXPECT_LE(d.from, d.to);
+    EXPECT_EQ(d.reason, "buffer full");
+    told += d.count;
+  }
+  EXPECT_EQ(told, trace.dropped);
 }
 
 // The callbacks the trace registered reach the driver's own, recorded while
@@ -473,6 +552,278 @@ TEST_F(TracedDispatcher, AnExceptionOfTheDispatcherPassesThrough) {
   const Trace trace = Close();
   ASSERT_EQ(trace.records.size(), 1u);
   EXPECT_EQ(trace.records[0].fault, recorded);
+}
+
+// Driver objects made and destroyed in turn over one trace: each one's
+// callbacks reach it and are recorded, however many there are. Traces opened
+// and closed in turn reuse what the closed ones left instead of growing.
+TEST_F(TracedDispatcher, DriversAndTracesInTurn) {
+  int messages[4] = {};
+  for (int* count : {&messages[0], &messages[1], &messages[2], &messages[3], &messages[1]}) {
+    traced_->table->SetMessageHook(traced_, 4, {reinterpret_cast<void*>(&CountMessage), count});
+    inner_.DeliverMessage(4, Reply({9, 0, 0}));
+  }
+  const Trace trace = Close();
+  EXPECT_EQ(messages[0], 1);
+  EXPECT_EQ(messages[1], 2);
+  EXPECT_EQ(messages[2], 1);
+  EXPECT_EQ(messages[3], 1);
+  int routed = 0;
+  int hooks = 0;
+  for (const TraceRecord& r : trace.records) {
+    routed += r.entry == Entry::RouteMessage;
+    hooks += r.entry == Entry::SetMessageHook;
+  }
+  EXPECT_EQ(routed, 5);
+  EXPECT_EQ(hooks, 5);
+
+  std::set<Vu30Dispatcher*> handles;
+  for (int i = 0; i < 40; ++i) {
+    Vu30Dispatcher* t = vu30_trace_open(inner_.Host(), dir_.File("again.trace").c_str(), 0);
+    ASSERT_NE(t, nullptr);
+    handles.insert(t);
+    vu30_trace_close(t);
+  }
+  EXPECT_EQ(handles.size(), 1u) << "around the same dispatcher, the same gates";
+  std::vector<Vu30Dispatcher> others(40, Vu30Dispatcher{&kStatusOnlyTable});
+  handles.clear();
+  for (Vu30Dispatcher& other : others) {
+    Vu30Dispatcher* t = vu30_trace_open(&other, dir_.File("other.trace").c_str(), 0);
+    ASSERT_NE(t, nullptr);
+    handles.insert(t);
+    t->table->GetChannelStatus(t, 1);
+    vu30_trace_close(t);
+    ASSERT_EQ(ReadTraceFile(dir_.File("other.trace")).records.size(), 1u);
+  }
+  EXPECT_LE(handles.size(), 20u) << "a few kept, then reused";
+}
+
+// Calls that end long after they began, among short ones on another
+// channel: the file is in time order all the same.
+TEST_F(TracedDispatcher, TheFileIsInTimeOrder) {
+  inner_.SetDefaultReply(ScriptedReply::Ack());
+  inner_.SetResponder([](const test::TransactRequest&) -> std::optional<ScriptedReply> {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    return std::nullopt;
+  });
+  std::atomic<bool> slowDone{false};
+  std::thread slow([&] {
+    uint8_t reply[8];
+    for (int i = 0; i < 6; ++i) traced_->table->Transact(traced_, 3, 3, nullptr, 0, reply, 1, 0);
+    slowDone = true;
+  });
+  while (!slowDone) {
+    traced_->table->GetChannelStatus(traced_, 2);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  slow.join();
+  const Trace trace = Close();
+  ASSERT_GT(trace.records.size(), 6u);
+  for (std::size_t i = 1; i < trace.records.size(); ++i) {
+    EXPECT_GE(trace.records[i].t, trace.records[i - 1].t) << "line " << trace.records[i].line;
+  }
+}
+
+// Calls on channels 1..8 until the writer has written and dropped
+// what they made; the calls made.
+uint64_t CallUntil(Vu30Dispatcher* traced,
+                   const std::function<bool(const Vu30TraceStatus&)>& done) {
+  uint64_t calls = 0;
+  Vu30TraceStatus status{};
+  for (int round = 0; round < 20000; ++round) {
+    EXPECT_EQ(vu30_trace_status(traced, &status), 1);
+    if (done(status)) break;
+    for (int i = 0; i < 200; ++i, ++calls) {
+      traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % 8));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return calls;
+}
+
+#if defined(__linux__)
+std::set<std::string> Threads() {
+  std::set<std::string> ids;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
+    ids.insert(e.path().filename().string());
+  }
+  return ids;
+}
+
+uint64_t VoluntarySwitches(const std::string& thread) {
+  std::ifstream in("/proc/self/task/" + thread + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stoull(line.substr(24));
+  }
+  ADD_FAILURE() << "no switch count for thread " << thread;
+  return 0;
+}
+
+// An open trace with nothing to record leaves its writer asleep.
+TEST(TraceWriterThread, SleepsWhileNothingIsRecorded) {
+  test::TempDir dir;
+  Vu30Dispatcher inner{&kStatusOnlyTable};
+  const std::set<std::string> before = Threads();
+  Vu30Dispatcher* traced = vu30_trace_open(&inner, dir.File("idle.trace").c_str(), 0);
+  ASSERT_NE(traced, nullptr);
+  std::vector<std::string> started;
+  for (const std::string& id : Threads()) {
+    std::ifstream name("/proc/self/task/" + id + "/comm");
+    std::string comm;
+    std::getline(name, comm);
+    if (!before.count(id) && comm == "vu30-trace") started.push_back(id);
+  }
+  ASSERT_EQ(started.size(), 1u) << "the writer";
+  traced->table->GetChannelStatus(traced, 1);
+  Vu30TraceStatus status{};
+  for (int i = 0; i < 5000 && status.recordsWritten == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(vu30_trace_status(traced, &status), 1);
+  }
+  ASSERT_EQ(status.recordsWritten, 1u);
+  const uint64_t woken = VoluntarySwitches(started[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LE(VoluntarySwitches(started[0]) - woken, 2u) << "wake-ups in half a second of quiet";
+  vu30_trace_close(traced);
+  EXPECT_EQ(vu30_trace_status(traced, &status), 0) << "closed";
+}
+
+// A host that never closes its trace: what it recorded is in the file, with
+// the end line, whether the process exits or unloads the library.
+TEST(TraceLeftOpen, IsFinishedAtExitAndAtUnload) {
+  test::TempDir dir;
+  for (const char* how : {"exit", "unload"}) {
+    SCOPED_TRACE(how);
+    const std::string path = dir.File(std::string(how) + ".trace");
+    const std::string command = std::string(VU30_TRACE_LEFT_OPEN_HOST) + " " + VU30_TRACE_LIBRARY +
+                                " " + path + " 3000 " + how;
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const Trace trace = ReadTraceFile(path);
+    EXPECT_TRUE(trace.closed);
+    EXPECT_EQ(trace.records.size() + trace.dropped, 3000u);
+  }
+}
+
+// A file system of its own, small and soon full; skipped where it cannot be
+// mounted.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const std::string& at, const char* size) : at_(at) {
+    const std::string options = std::string("size=") + size;
+    if (mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+      error_ = std::strerror(errno);
+    }
+  }
+  ~SmallFileSystem() {
+    if (error_.empty()) umount2(at_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::string at_;
+  std::string error_;
+};
+
+// The disk fills up under the trace: what the file could not take is counted
+// by channel, span and reason; the trace goes on writing once there is room
+// again; and on a full disk the file still gets its end line.
+TEST(TraceDiskFull, NothingIsLostWithoutAWord) {
+  test::TempDir dir;
+  const std::string at = dir.File("small");
+  std::filesystem::create_directories(at);
+  SmallFileSystem fs(at, "512k");
+  if (!fs.Error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs: " << fs.Error();
+  test::WriteBytes(at + "/filler", std::string(128 * 1024, 'x'));
+  Vu30Dispatcher inner{&kStatusOnlyTable};
+  const std::string path = at + "/t.trace";
+  Vu30Dispatcher* traced = vu30_trace_open(&inner, path.c_str(), 0);
+  ASSERT_NE(traced, nullptr);
+
+  uint64_t calls =
+      CallUntil(traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; });
+  Vu30TraceStatus status{};
+  ASSERT_EQ(vu30_trace_status(traced, &status), 1);
+  ASSERT_GT(status.droppedWriteFailed, 0u) << "the disk never filled";
+  EXPECT_EQ(status.lastWriteError, static_cast<uint32_t>(ENOSPC));
+  const uint64_t writtenWhenFull = status.recordsWritten;
+
+  std::filesystem::remove(at + "/filler");
+  calls += CallUntil(
+      traced, [&](const Vu30TraceStatus& s) { return s.recordsWritten > writtenWhenFull + 1000; });
+  calls += CallUntil(traced, [&](const Vu30TraceStatus& s) {
+    return s.recordsWritten > writtenWhenFull + 1000 &&
+           s.droppedWriteFailed > status.droppedWriteFailed;
+  });
+  // Everything made has reached the writer.
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_EQ(vu30_trace_status(traced, &status), 1);
+    if (status.recordsWritten + status.recordsDropped == calls) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(status.recordsWritten + status.recordsDropped, calls);
+  vu30_trace_close(traced);
+
+  const Trace trace = ReadTraceFile(path);
+  EXPECT_TRUE(trace.closed) << "the end line is there, on a full disk";
+  EXPECT_EQ(trace.records.size(), status.recordsWritten);
+  EXPECT_EQ(trace.dropped, status.recordsDropped);
+  EXPECT_GT(trace.records.size(), writtenWhenFull + 1000) << "written again once there was room";
+  uint64_t failed = 0;
+  for (const DroppedLine& d : DroppedLines(path)) {
+    EXPECT_TRUE(d.channel >= 1 && d.channel <= 8) << d.channel;
+    EXPECT_LE(d.from, d.to);
+    if (d.reason == "write failed: " + std::string(std::strerror(ENOSPC))) {
+      failed += d.count;
+    } else {
+      EXPECT_EQ(d.reason, "buffer full");
+    }
+  }
+  EXPECT_EQ(failed, status.droppedWriteFailed);
+  const std::vector<std::string> lines = FileLines(path);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("\"write_error\":\"" + std::string(std::strerror(ENOSPC))),
+            std::string::npos)
+      << lines.back();
+}
+#endif
+
+// A size limit with rotation: each file whole and within the limit, the
+// older ones renamed, the oldest beyond those kept removed.
+TEST(TraceRotation, KeepsTheFilesAskedFor) {
+  test::TempDir dir;
+  Vu30Dispatcher inner{&kStatusOnlyTable};
+  const std::string path = dir.File("r.trace");
+  Vu30Dispatcher* traced = vu30_trace_open(&inner, path.c_str(), VU30_TRACE_ROTATE(1, 2));
+  ASSERT_NE(traced, nullptr);
+  CallUntil(traced, [](const Vu30TraceStatus& s) { return s.filesRotated >= 3; });
+  vu30_trace_close(traced);
+  EXPECT_FALSE(std::filesystem::exists(path + ".3"));
+  double last = -1;
+  for (const std::string& file : {path + ".2", path + ".1", path}) {
+    SCOPED_TRACE(file);
+    const Trace trace = ReadTraceFile(file);
+    EXPECT_TRUE(trace.closed);
+    ASSERT_FALSE(trace.records.empty());
+    EXPECT_GE(trace.records.front().t, last) << "the files follow each other";
+    last = trace.records.back().t;
+    const std::vector<std::string> lines = FileLines(file);
+    uint64_t recordBytes = 0;
+    for (const std::string& line : lines) {
+      if (line.find("\"t\":") != std::string::npos ||
+          line.find("\"format\"") != std::string::npos) {
+        recordBytes += line.size() + 1;
+      }
+    }
+    EXPECT_LE(recordBytes, 1u << 20);
+    EXPECT_EQ(lines.back().find("\"rotated\":true") != std::string::npos, file != path);
+  }
+  EXPECT_EQ(vu30_trace_open(&inner, path.c_str(), VU30_TRACE_ROTATE(1, 0)), nullptr);
+  EXPECT_EQ(vu30_trace_open(&inner, path.c_str(), VU30_TRACE_ROTATE(0, 1)), nullptr);
+  EXPECT_EQ(vu30_trace_open(&inner, path.c_str(), 1u << 24), nullptr);
 }
 
 }  // namespace
