@@ -11,6 +11,7 @@
 
 #include "explain.h"
 #include "host_call.h"
+#include "page.h"
 #include "recording_dispatcher.h"
 #include "report.h"
 #include "temp_dir.h"
@@ -86,6 +87,16 @@ std::string Lines(const std::vector<Record>& records) {
   std::string text = kHeader;
   for (const Record& r : records) AppendRecordLine(text, r);
   return text;
+}
+
+// A view of a trace given as text.
+template <typename Write, typename... Args>
+std::string View(const std::string& text, Write write, const Args&... args) {
+  MemorySource source(text);
+  TraceReader reader(source);
+  std::ostringstream out;
+  write(out, reader, args...);
+  return out.str();
 }
 
 // Every kind of exchange the line carries, written by the writer, read by the
@@ -240,10 +251,13 @@ TEST(TraceFile, DamageIsReportedWithItsLine) {
   EXPECT_EQ(torn.dropped, 7u);
   ASSERT_EQ(torn.notes.size(), 1u);
   EXPECT_NE(torn.notes[0].find("line 4"), std::string::npos);
-  std::ostringstream summary;
-  WriteSummary(summary, torn, Explain(torn));
-  EXPECT_NE(summary.str().find("7 dropped"), std::string::npos);
-  EXPECT_NE(summary.str().find("torn"), std::string::npos);
+  const std::string summary = View(good +
+                                       R"({"entry":"dropped","count":7,"total":7})"
+                                       "\n" +
+                                       R"({"t":3,"thread":1,"entry":"Trans)",
+                                   WriteSummary);
+  EXPECT_NE(summary.find("7 dropped"), std::string::npos);
+  EXPECT_NE(summary.find("torn"), std::string::npos);
 }
 
 #if !defined(_WIN32)
@@ -267,10 +281,9 @@ TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
     records.push_back(Transact(100 + post, post, post, Coded({0}), 1));
   }
   const Trace trace = ParseTrace(Lines(records));
-  const std::vector<Exchange> exchanges = Explain(trace);
-  std::ostringstream page;
-  WriteHtml(page, trace, exchanges, "station <1>");
-  const std::string html = page.str();
+  const std::string html = View(Lines(records), [](std::ostream& out, TraceReader& reader) {
+    WriteHtml(out, reader, {}, "station <1>");
+  });
 
   std::set<int> lanes;
   const std::string lane = "<div class=\"lane\" data-post=\"";

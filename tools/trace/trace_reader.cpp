@@ -1,15 +1,20 @@
 #include "trace_reader.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <map>
-#include <sstream>
 
 namespace vu30::trace {
 namespace {
 
-constexpr std::size_t kMaxLine = 64 * 1024;
+// Bytes read from the source at a time.
+constexpr std::size_t kChunkBytes = 64 * 1024;
+// Dropped lines of the file's first form say neither channel nor time: the
+// losses are taken to lie around the records written before the line.
+constexpr double kUnsaidSpanBeforeUs = 1e6;
+constexpr double kUnsaidSpanAfterUs = 5e4;
 
 // A value of a flat JSON object: what the trace's lines hold.
 struct Value {
@@ -300,91 +305,215 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
   return r;
 }
 
-void ReadHeader(const Fields& fields, Trace& trace) {
+struct Header {
+  int version = 0;
+  std::string library;
+  std::string start;
+};
+
+Header ReadHeader(const Fields& fields) {
   const Line l(fields);
   const Value* format = l.Find("format");
   if (format == nullptr || format->kind != Value::Kind::String || format->text != kFormatName) {
     throw std::invalid_argument("not a vu30 trace (the first line is no trace header)");
   }
-  trace.version = static_cast<int>(l.Int("version", 0, INT32_MAX));
-  if (trace.version != kFormatVersion) {
-    throw std::invalid_argument("trace format version " + std::to_string(trace.version) +
+  Header h;
+  h.version = static_cast<int>(l.Int("version", 0, INT32_MAX));
+  if (h.version != kFormatVersion) {
+    throw std::invalid_argument("trace format version " + std::to_string(h.version) +
                                 " is not known (this reader knows version " +
                                 std::to_string(kFormatVersion) + ")");
   }
-  trace.library = l.Text("library");
-  trace.start = l.Text("start");
+  h.library = l.Text("library");
+  h.start = l.Text("start");
+  return h;
 }
 
-// Reads the file's lines one by one into trace. torn: the line is the last
-// and has no newline.
-void ReadLine(Trace& trace, std::size_t lineNumber, std::string_view line, bool torn) {
-  try {
-    if (line.size() > kMaxLine) throw std::invalid_argument("the line is too long");
-    if (trace.closed) throw std::invalid_argument("a line after the closing line");
-    const Fields fields = LineParser(line).Object();
-    if (lineNumber == 1) {
-      ReadHeader(fields, trace);
-      return;
-    }
-    const Line l(fields);
-    const std::string entry = l.Text("entry");
-    if (entry == kDroppedLine) {
-      trace.dropped += static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
-    } else if (entry == kEndLine) {
-      trace.closed = true;
-      const auto written = static_cast<uint64_t>(l.Int("records", 0, INT64_C(1) << 50));
-      if (written != trace.records.size()) {
-        trace.notes.push_back("line " + std::to_string(lineNumber) + ": the trace wrote " +
-                              std::to_string(written) + " records, the file holds " +
-                              std::to_string(trace.records.size()));
-      }
-      const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
-      if (dropped != trace.dropped) {
-        throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
-                                    " dropped records, the dropped lines " +
-                                    std::to_string(trace.dropped));
-      }
-    } else {
-      trace.records.push_back(ReadRecord(fields, lineNumber));
-    }
-  } catch (const std::invalid_argument& e) {
-    if (!torn || lineNumber == 1) throw TraceError(lineNumber, e.what());
-    trace.notes.push_back("line " + std::to_string(lineNumber) +
-                          ": the last line is torn (the trace was cut off); it is left out");
+DroppedSpan ReadDropped(const Fields& fields, std::size_t lineNumber) {
+  const Line l(fields);
+  DroppedSpan d;
+  d.line = lineNumber;
+  d.count = static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
+  if (const auto channel = l.OptInt("channel", 0, 255)) d.channel = static_cast<int>(*channel);
+  if (l.Find("from") != nullptr || l.Find("to") != nullptr) {
+    d.fromUs = l.Time("from");
+    d.toUs = l.Time("to");
+    if (d.toUs < d.fromUs) throw std::invalid_argument("a dropped span that ends before it begins");
+    d.spanGiven = true;
   }
+  if (l.Find("reason") != nullptr) d.reason = l.Text("reason");
+  return d;
 }
 
 }  // namespace
 
-Trace ParseTrace(std::string_view text) {
-  if (text.empty()) throw TraceError(1, "the file is empty: not a trace");
-  Trace trace;
-  std::size_t lineNumber = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t newline = text.find('\n', pos);
-    const bool torn = newline == std::string_view::npos;
-    ReadLine(trace, ++lineNumber, text.substr(pos, torn ? std::string_view::npos : newline - pos),
-             torn);
-    pos = torn ? text.size() : newline + 1;
+std::size_t MemorySource::Read(char* to, std::size_t size) {
+  const std::size_t n = std::min(size, bytes_.size());
+  std::copy_n(bytes_.data(), n, to);
+  bytes_.remove_prefix(n);
+  return n;
+}
+
+FileSource::FileSource(const std::string& path) : path_(path) {
+  errno = 0;
+  file_.reset(std::fopen(path.c_str(), "rb"));
+  if (!file_) {
+    const int error = errno;
+    throw TraceError(
+        0, "cannot open " + path + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
   }
+}
+
+std::size_t FileSource::Read(char* to, std::size_t size) {
+  errno = 0;
+  const std::size_t n = std::fread(to, 1, size, file_.get());
+  if (n == 0 && std::ferror(file_.get())) {
+    const int error = errno;
+    throw TraceError(
+        0, "cannot read " + path_ + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
+  }
+  return n;
+}
+
+TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkBytes) {
+  bool torn = false;
+  if (!NextLine(torn)) throw TraceError(1, "the file is empty: not a trace");
+  try {
+    if (line_.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
+    const Header h = ReadHeader(LineParser(line_).Object());
+    version_ = h.version;
+    library_ = h.library;
+    start_ = h.start;
+  } catch (const std::invalid_argument& e) {
+    throw TraceError(1, e.what());
+  }
+}
+
+bool TraceReader::NextLine(bool& torn) {
+  line_.clear();
+  bool any = false;
+  for (;;) {
+    if (chunkPos_ == chunkEnd_) {
+      if (sourceEnded_) break;
+      chunkPos_ = 0;
+      chunkEnd_ = source_.Read(chunk_.data(), chunk_.size());
+      if (chunkEnd_ == 0) {
+        sourceEnded_ = true;
+        break;
+      }
+    }
+    any = true;
+    const char* from = chunk_.data() + chunkPos_;
+    const auto* newline = static_cast<const char*>(std::memchr(from, '\n', chunkEnd_ - chunkPos_));
+    const std::size_t n =
+        newline != nullptr ? static_cast<std::size_t>(newline - from) : chunkEnd_ - chunkPos_;
+    // The limit holds while the line is read: a file of one endless line
+    // costs no more than a chunk beyond it.
+    if (line_.size() + n > kMaxLineBytes) {
+      throw TraceError(lineNumber_ + 1, "the line is too long (over " +
+                                            std::to_string(kMaxLineBytes) +
+                                            " bytes): not a trace line");
+    }
+    line_.append(from, n);
+    chunkPos_ += n;
+    if (newline != nullptr) {
+      ++chunkPos_;
+      ++lineNumber_;
+      torn = false;
+      return true;
+    }
+  }
+  if (!any) return false;
+  ++lineNumber_;
+  torn = true;
+  return true;
+}
+
+bool TraceReader::Next(TraceItem& item) {
+  bool torn = false;
+  while (NextLine(torn)) {
+    if (ReadItem(line_, torn, item)) return true;
+  }
+  return false;
+}
+
+// One line after the header: an item (true), or the closing line or a torn
+// last line (false).
+bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
+  try {
+    if (closed_) throw std::invalid_argument("a line after the closing line");
+    const Fields fields = LineParser(line).Object();
+    const Line l(fields);
+    const std::string entry = l.Text("entry");
+    if (entry == kDroppedLine) {
+      item.kind = TraceItem::Kind::Dropped;
+      item.dropped = ReadDropped(fields, lineNumber_);
+      if (!item.dropped.spanGiven) {
+        item.dropped.fromUs = std::max(lastDroppedAtUs_, latestUs_ - kUnsaidSpanBeforeUs);
+        item.dropped.toUs = latestUs_ + kUnsaidSpanAfterUs;
+      }
+      if (item.dropped.reason.empty()) item.dropped.reason = "the writer could not keep up";
+      lastDroppedAtUs_ = latestUs_;
+      dropped_ += item.dropped.count;
+      return true;
+    }
+    if (entry == kEndLine) {
+      closed_ = true;
+      const auto written = static_cast<uint64_t>(l.Int("records", 0, INT64_C(1) << 50));
+      if (written != records_) {
+        notes_.push_back("line " + std::to_string(lineNumber_) + ": the trace wrote " +
+                         std::to_string(written) + " records, the file holds " +
+                         std::to_string(records_));
+      }
+      const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
+      if (dropped != dropped_) {
+        throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
+                                    " dropped records, the dropped lines " +
+                                    std::to_string(dropped_));
+      }
+      return false;
+    }
+    item.kind = TraceItem::Kind::Record;
+    item.record = ReadRecord(fields, lineNumber_);
+    latestUs_ = std::max(latestUs_, item.record.t);
+    ++records_;
+    return true;
+  } catch (const std::invalid_argument& e) {
+    if (!torn) throw TraceError(lineNumber_, e.what());
+    notes_.push_back("line " + std::to_string(lineNumber_) +
+                     ": the last line is torn (the trace was cut off); it is left out");
+    return false;
+  }
+}
+
+Trace ReadTrace(ByteSource& source) {
+  TraceReader reader(source);
+  Trace trace;
+  TraceItem item;
+  while (reader.Next(item)) {
+    if (item.kind == TraceItem::Kind::Record) {
+      trace.records.push_back(item.record);
+    } else {
+      trace.spans.push_back(item.dropped);
+    }
+  }
+  trace.version = reader.Version();
+  trace.library = reader.Library();
+  trace.start = reader.Start();
+  trace.dropped = reader.Dropped();
+  trace.closed = reader.Closed();
+  trace.notes = reader.Notes();
   return trace;
 }
 
-// Line by line, so that a long trace is never held whole in memory.
+Trace ParseTrace(std::string_view text) {
+  MemorySource source(text);
+  return ReadTrace(source);
+}
+
 Trace ReadTraceFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TraceError(0, "cannot open " + path);
-  Trace trace;
-  std::size_t lineNumber = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    ReadLine(trace, ++lineNumber, line, in.eof());
-  }
-  if (in.bad()) throw TraceError(lineNumber, "cannot read " + path);
-  if (lineNumber == 0) throw TraceError(1, "the file is empty: not a trace");
-  return trace;
+  FileSource source(path);
+  return ReadTrace(source);
 }
 
 }  // namespace vu30::trace
