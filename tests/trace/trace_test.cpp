@@ -190,6 +190,10 @@ TEST(TraceExplain, EachKindOfExchange) {
        "PollDispense → running count 01205 impulses",
        Outcome::Good,
        1},
+      {"channel set-up names the dispenser type",
+       {configure},
+       "channel configured: 1200 baud, type byte 4 (FAS or ER112)",
+       Outcome::Setup},
       {"short message",
        {Message(1, 3, {0x6A, 0x6A, 0})},
        "the dispenser sends 3 bytes → ignored: too short",
@@ -203,6 +207,87 @@ TEST(TraceExplain, EachKindOfExchange) {
     EXPECT_EQ(exchanges[row.at].outcome, row.outcome);
     EXPECT_EQ(exchanges[row.at].post, row.records.front().channel);
   }
+}
+
+// Where records were dropped, a message's missing answer may be among them:
+// such a message is unknown, not unanswered, whatever form the dropped line
+// has; records dropped on another post leave it unanswered.
+TEST(TraceExplain, DroppedRecordsMakeAnAnswerUnknown) {
+  const std::vector<uint8_t> price = {0x23, CodeDigit(9), CodeDigit(1), CodeDigit(0), 0};
+  const std::string first = Lines({Message(1000, 3, price)});
+  const std::string next = Lines({Message(90000, 3, price)}).substr(kHeader.size());
+  const struct {
+    const char* name;
+    std::string dropped;
+    Outcome outcome;
+  } rows[] = {
+      {"on its post",
+       R"({"entry":"dropped","channel":3,"from":2000,"to":5000,"count":4,"reason":"ring full"})",
+       Outcome::Unknown},
+      {"on any post, the file does not say which", R"({"entry":"dropped","count":2,"total":2})",
+       Outcome::Unknown},
+      {"on another post",
+       R"({"entry":"dropped","channel":4,"from":2000,"to":5000,"count":4,"reason":"ring full"})",
+       Outcome::Failed},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Exchange> messages;
+    int spans = 0;
+    for (Exchange& e : Explain(ParseTrace(first + row.dropped + "\n" + next))) {
+      if (e.dropped) {
+        ++spans;
+      } else {
+        messages.push_back(std::move(e));
+      }
+    }
+    EXPECT_EQ(spans, 1);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].outcome, row.outcome) << messages[0].text;
+    EXPECT_EQ(messages[0].IsFailure(), row.outcome == Outcome::Failed);
+  }
+}
+
+// The summary lists each failure with its time and line before the totals,
+// counts registrations apart from exchanges, and gives a 99th percentile only
+// from 100 answers on; show --failures shows the failures alone.
+TEST(TraceSummary, FailuresFirstAndOnlyExchangesCounted) {
+  Record hook;
+  hook.entry = Entry::SetMessageHook;
+  hook.timeNs = 500;
+  hook.channel = 3;
+  Record failed = Transact(2, 3, 3, Coded({0}), 1);
+  failed.value = 0xE0;
+  const std::vector<uint8_t> price = {0x23, CodeDigit(9), CodeDigit(1), CodeDigit(0), 0};
+  const auto answered = [&](int n) {
+    std::vector<Record> records = {hook, failed};
+    for (int i = 0; i < n; ++i) {
+      records.push_back(Message(1000 + 100 * i, 3, price));
+      records.push_back(Checked(
+          Transact(1000 + 100 * i + 1 + i % 7, 3, 35, Coded({1, 0, 0, 0, 0, 0, 0, 4, 1, 3, 0}), 1),
+          {0}, true));
+    }
+    return Lines(records);
+  };
+
+  const std::string few = View(answered(3), WriteSummary);
+  EXPECT_NE(few.find("failures (time, post, line):\n    0.000002  post 3  line 3  StartPump → "
+                     "failed: result 0xE0\n"),
+            std::string::npos)
+      << few;
+  EXPECT_LT(few.find("failed: result 0xE0"), few.find("exchanges:"));
+  EXPECT_NE(few.find("  exchanges:  StartPump 1  price request 3\n"), std::string::npos) << few;
+  EXPECT_NE(few.find("  set-up:  SetMessageHook 1\n"), std::string::npos) << few;
+  EXPECT_NE(few.find("3 answered, p50 "), std::string::npos) << few;
+  EXPECT_EQ(few.find("p99"), std::string::npos) << few;
+  EXPECT_NE(View(answered(100), WriteSummary).find("100 answered, p50 4.0 µs, p99 7.0 µs"),
+            std::string::npos);
+
+  ShowFilter failures;
+  failures.failuresOnly = true;
+  EXPECT_EQ(View(answered(3), WriteTimeline, failures),
+            "    0.000002  post 3 StartPump → failed: result 0xE0\n"
+            "note: the trace was not closed\n");
 }
 
 // Damaged files: each is refused with the line at fault, except a torn last
