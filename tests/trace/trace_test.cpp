@@ -394,6 +394,54 @@ TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
   EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
 }
 
+// The page's own script, run where Node is at hand: the zoom has a bound and
+// every drawing ends; the failures are stepped through with n and p.
+TEST(TraceHtml, ThePageZoomsWithinBoundsAndStepsThroughFailures) {
+#if defined(VU30_NODE)
+  Record failed = Transact(2000, 3, 3, Coded({0}), 1);
+  failed.value = 0xE0;
+  Record faulted = Transact(7000, 5, 5, Coded({5}), 1);
+  faulted.flags |= Record::kFaulted;
+  std::vector<Record> records = {failed, faulted};
+  for (int i = 0; i < 20; ++i) {
+    records.push_back(Checked(Transact(500 * i, static_cast<uint8_t>(3 + i % 3),
+                                       static_cast<uint8_t>(3 + i % 3), Coded({8}), 1),
+                              {0}, true));
+  }
+  test::TempDir dir;
+  const std::string page = dir.File("page.html");
+  test::WriteBytes(page, View(Lines(records), [](std::ostream& out, TraceReader& reader) {
+                     WriteHtml(out, reader, {}, "page");
+                   }));
+  const std::string command = std::string(VU30_NODE) + " " + VU30_PAGE_SCRIPT_TEST + " " + page;
+  EXPECT_EQ(std::system(command.c_str()), 0);
+#else
+  GTEST_SKIP() << "Node is not installed";
+#endif
+}
+
+// Beyond its limits the page draws the exchanges up to a time and the
+// failures after it, and says so.
+TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
+  std::vector<Record> records;
+  for (int i = 0; i < 30; ++i) {
+    Record r = Transact(100 * i, 3, 3, Coded({8}), 1);
+    r.value = i % 10 == 9 ? 0xE1 : 0;
+    records.push_back(r);
+  }
+  PageLimits limits;
+  limits.marks = 10;
+  limits.failures = 1;
+  const std::string html = View(Lines(records), [&](std::ostream& out, TraceReader& reader) {
+    WriteHtml(out, reader, {}, "page", limits);
+  });
+  EXPECT_NE(html.find("This page draws 11 of 30 exchanges: all up to 0.000900 s, and 2 of 3 "
+                      "failures."),
+            std::string::npos);
+  const std::size_t from = html.find("\"failures\":[") + 12;
+  EXPECT_EQ(html.substr(from, html.find(']', from) - from), "9,10");
+}
+
 // ---- The tracing dispatcher --------------------------------------------------
 
 class TracedDispatcher : public ::testing::Test {

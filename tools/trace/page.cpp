@@ -216,6 +216,7 @@ void WriteHtml(std::ostream& out, TraceReader& reader, const ShowFilter& filter,
   uint64_t exchanges = 0;
   uint64_t failures = 0;
   uint64_t failuresDrawn = 0;
+  uint64_t failuresAfter = 0;  // drawn beyond the exchanges drawn in full
   uint64_t spans = 0;
   std::optional<double> drawnToUs;  // set when exchanges are left out: the last drawn in full
   Explainer explainer(reader);
@@ -230,8 +231,9 @@ void WriteHtml(std::ostream& out, TraceReader& reader, const ShowFilter& filter,
     if (marks.size() >= limits.marks && !drawnToUs) {
       drawnToUs = marks.empty() ? e.t : marks.back().t;
     }
-    if (marks.size() >= limits.marks && (!e.IsFailure() || failuresDrawn >= limits.failures)) {
-      continue;
+    if (marks.size() >= limits.marks) {
+      if (!e.IsFailure() || failuresAfter >= limits.failures) continue;
+      ++failuresAfter;
     }
     failuresDrawn += e.IsFailure();
     std::size_t colour = 0;
