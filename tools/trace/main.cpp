@@ -1,8 +1,9 @@
 // vu30-trace: explains a trace file written by the tracing dispatcher.
-//   vu30-trace show FILE [--post N] [--from T] [--to T] [--failures]
-//   vu30-trace summary FILE
-//   vu30-trace html FILE [--post N] [--from T] [--to T] -o REPORT.html
-// Times T are seconds since the trace was opened (e.g. 12.5, or 1500ms, 30us);
+//   vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]
+//   vu30-trace summary FILE...
+//   vu30-trace html FILE... [--post N] [--from T] [--to T] -o REPORT.html
+// Several files are one trace's rotated files, oldest first (FILE.2 FILE.1
+// FILE). Times T are seconds since the trace was opened (e.g. 12.5, or 1500ms, 30us);
 // an option's value may follow it or be joined with '=' (--from=12.5).
 // Exit status: 0 done, 1 the output could not be written, 2 bad arguments or
 // a file that is not a readable trace.
@@ -27,9 +28,10 @@ namespace {
 using namespace vu30::trace;
 
 constexpr const char* kUsage =
-    "usage: vu30-trace show FILE [--post N] [--from T] [--to T] [--failures]\n"
-    "       vu30-trace summary FILE\n"
-    "       vu30-trace html FILE [--post N] [--from T] [--to T] -o REPORT.html\n"
+    "usage: vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]\n"
+    "       vu30-trace summary FILE...\n"
+    "       vu30-trace html FILE... [--post N] [--from T] [--to T] -o REPORT.html\n"
+    "FILE...: a trace, or its rotated files oldest first (FILE.2 FILE.1 FILE)\n"
     "T: seconds since the trace was opened (12.5, 1500ms, 30us)\n";
 
 int Usage(const std::string& problem) {
@@ -76,14 +78,18 @@ int main(int argc, char** argv) {
   }
   if (args.size() < 2) return Usage("a command and a trace file are needed");
   const std::string& command = args[0];
-  const std::string& file = args[1];
+  std::vector<std::string> files;
   if (command != "show" && command != "summary" && command != "html") {
     return Usage("unknown command " + command);
   }
   ShowFilter filter;
   std::string output;
-  for (std::size_t i = 2; i < args.size(); ++i) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
     std::string option = args[i];
+    if (!option.starts_with("-")) {
+      files.push_back(option);
+      continue;
+    }
     std::optional<std::string> value;
     if (const auto eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
       value = option.substr(eq + 1);
@@ -115,23 +121,26 @@ int main(int argc, char** argv) {
       return Usage("unknown option " + option + " for " + command);
     }
   }
+  if (files.empty()) return Usage("a trace file is needed");
   if (command == "html" && output.empty()) return Usage("html needs -o REPORT.html");
-  if (command == "html" && SameFile(file, output)) {
-    return Usage("the report " + output + " would overwrite the trace");
+  for (const std::string& file : files) {
+    if (command == "html" && SameFile(file, output)) {
+      return Usage("the report " + output + " would overwrite the trace " + file);
+    }
   }
 
+  std::optional<TraceFiles> reader;
   try {
-    FileSource source(file);
-    TraceReader reader(source);
+    reader.emplace(files);
     if (command == "show") {
-      WriteTimeline(std::cout, reader, filter);
+      WriteTimeline(std::cout, *reader, filter);
     } else if (command == "summary") {
-      WriteSummary(std::cout, reader);
+      WriteSummary(std::cout, *reader);
     } else {
       // The page is made whole before the report is opened: a bad trace
       // leaves an earlier report as it was.
       std::ostringstream page;
-      WriteHtml(page, reader, filter, file);
+      WriteHtml(page, *reader, filter, files.back());
       errno = 0;
       std::ofstream out(output, std::ios::binary | std::ios::trunc);
       if (out) out << page.view();
@@ -143,7 +152,8 @@ int main(int argc, char** argv) {
     }
   } catch (const TraceError& e) {
     std::cout.flush();
-    std::cerr << "vu30-trace: " << file << ": " << e.what() << '\n';
+    std::cerr << "vu30-trace: " << (reader ? reader->Path() : files.front()) << ": " << e.what()
+              << '\n';
     return 2;
   }
   errno = 0;

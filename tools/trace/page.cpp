@@ -201,7 +201,7 @@ struct Gap {
 
 }  // namespace
 
-void WriteHtml(std::ostream& out, TraceReader& reader, const ShowFilter& filter,
+void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
                const std::string& title, const PageLimits& limits) {
   // What is drawn, gathered first and bounded: texts once each.
   std::vector<Mark> marks;

@@ -19,7 +19,7 @@ struct PageLimits {
   std::size_t spans = 10000;     // dropped spans shaded
 };
 
-void WriteHtml(std::ostream& out, TraceReader& reader, const ShowFilter& filter,
+void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
                const std::string& title, const PageLimits& limits = {});
 
 }  // namespace vu30::trace

@@ -92,7 +92,7 @@ double AnswerTimes::Percentile(double p) const {
   return max_;
 }
 
-std::vector<std::string> TraceNotes(const TraceReader& reader, const Explainer& explainer) {
+std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& explainer) {
   std::vector<std::string> notes = reader.Notes();
   if (reader.Dropped() > 0) {
     notes.push_back(std::to_string(reader.Dropped()) +
@@ -108,7 +108,7 @@ std::vector<std::string> TraceNotes(const TraceReader& reader, const Explainer& 
   return notes;
 }
 
-void WriteTimeline(std::ostream& out, TraceReader& reader, const ShowFilter& filter) {
+void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
   Explainer explainer(reader);
   for (Exchange e; explainer.Next(e) && out;) {
     if (!filter.Passes(e)) continue;
@@ -117,7 +117,7 @@ void WriteTimeline(std::ostream& out, TraceReader& reader, const ShowFilter& fil
   for (const std::string& note : TraceNotes(reader, explainer)) out << "note: " << note << '\n';
 }
 
-void WriteSummary(std::ostream& out, TraceReader& reader) {
+void WriteSummary(std::ostream& out, TraceInput& reader) {
   out << "trace of library " << reader.Library() << ", started " << reader.Start() << '\n';
   out << "failures (time, post, line):\n";
   Explainer explainer(reader);

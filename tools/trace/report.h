@@ -22,13 +22,13 @@ struct ShowFilter {
 };
 
 // One exchange a line: time in seconds, post, what happened; then notes.
-void WriteTimeline(std::ostream& out, TraceReader& reader, const ShowFilter& filter);
+void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter);
 // Each failure with its time and line; per post exchanges by kind (set-up
 // apart), failures by cause, unknown exchanges, dropped records and
 // message→answer p50 (p99 from 100 answers on); the totals and notes.
-void WriteSummary(std::ostream& out, TraceReader& reader);
+void WriteSummary(std::ostream& out, TraceInput& reader);
 // The notes on the trace as a whole, one a line, each after prefix.
-std::vector<std::string> TraceNotes(const TraceReader& reader, const Explainer& explainer);
+std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& explainer);
 
 // Times in bounded memory: counted in buckets 0.1 % wide (from 0.01 µs to
 // 100 s; beyond, in the last), the least and the greatest kept exactly.

@@ -354,13 +354,13 @@ std::size_t MemorySource::Read(char* to, std::size_t size) {
   return n;
 }
 
-FileSource::FileSource(const std::string& path) : path_(path) {
+FileSource::FileSource(const std::string& path) {
   errno = 0;
   file_.reset(std::fopen(path.c_str(), "rb"));
   if (!file_) {
     const int error = errno;
-    throw TraceError(
-        0, "cannot open " + path + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
+    throw TraceError(0,
+                     "cannot open" + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
   }
 }
 
@@ -369,8 +369,8 @@ std::size_t FileSource::Read(char* to, std::size_t size) {
   const std::size_t n = std::fread(to, 1, size, file_.get());
   if (n == 0 && std::ferror(file_.get())) {
     const int error = errno;
-    throw TraceError(
-        0, "cannot read " + path_ + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
+    throw TraceError(0,
+                     "cannot read" + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
   }
   return n;
 }
@@ -484,6 +484,40 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
                      ": the last line is torn (the trace was cut off); it is left out");
     return false;
   }
+}
+
+TraceFiles::TraceFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {
+  if (paths_.empty()) throw TraceError(0, "no trace file");
+  Open();
+  library_ = reader_->Library();
+  start_ = reader_->Start();
+}
+
+void TraceFiles::Open() {
+  reader_.reset();
+  source_ = std::make_unique<FileSource>(paths_[current_]);
+  reader_ = std::make_unique<TraceReader>(*source_);
+}
+
+bool TraceFiles::Next(TraceItem& item) {
+  for (;;) {
+    if (reader_->Next(item)) return true;
+    if (current_ + 1 == paths_.size()) return false;
+    records_ += reader_->Records();
+    dropped_ += reader_->Dropped();
+    for (const std::string& note : reader_->Notes()) notes_.push_back(Path() + ": " + note);
+    if (!reader_->Closed()) notes_.push_back(Path() + ": the file was not closed");
+    ++current_;
+    Open();
+  }
+}
+
+std::vector<std::string> TraceFiles::Notes() const {
+  std::vector<std::string> notes = notes_;
+  for (const std::string& note : reader_->Notes()) {
+    notes.push_back(paths_.size() > 1 ? Path() + ": " + note : note);
+  }
+  return notes;
 }
 
 Trace ReadTrace(ByteSource& source) {

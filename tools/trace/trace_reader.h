@@ -130,7 +130,6 @@ class FileSource : public ByteSource {
   struct Close {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::string path_;
   std::unique_ptr<std::FILE, Close> file_;
 };
 
@@ -149,21 +148,32 @@ class ItemSource {
   virtual bool Next(TraceItem& item) = 0;
 };
 
+// A trace as the views read it: its items, and what its file says of itself.
+class TraceInput : public ItemSource {
+ public:
+  virtual const std::string& Library() const = 0;
+  virtual const std::string& Start() const = 0;
+  // So far: records read, records the file counts as dropped.
+  virtual uint64_t Records() const = 0;
+  virtual uint64_t Dropped() const = 0;
+  virtual bool Closed() const = 0;  // the closing line is there
+  virtual std::vector<std::string> Notes() const = 0;
+};
+
 // Reads a trace item by item. The constructor reads the header.
-class TraceReader : public ItemSource {
+class TraceReader : public TraceInput {
  public:
   explicit TraceReader(ByteSource& source);
 
   bool Next(TraceItem& item) override;
 
   int Version() const { return version_; }
-  const std::string& Library() const { return library_; }
-  const std::string& Start() const { return start_; }
-  // So far: records read, records the file counts as dropped.
-  uint64_t Records() const { return records_; }
-  uint64_t Dropped() const { return dropped_; }
-  bool Closed() const { return closed_; }  // the closing line is there
-  const std::vector<std::string>& Notes() const { return notes_; }
+  const std::string& Library() const override { return library_; }
+  const std::string& Start() const override { return start_; }
+  uint64_t Records() const override { return records_; }
+  uint64_t Dropped() const override { return dropped_; }
+  bool Closed() const override { return closed_; }
+  std::vector<std::string> Notes() const override { return notes_; }
 
  private:
   // The next line into line_; false at the end. torn: it has no newline.
@@ -187,6 +197,38 @@ class TraceReader : public ItemSource {
   std::vector<std::string> notes_;
   double latestUs_ = 0;         // the latest record time read
   double lastDroppedAtUs_ = 0;  // latestUs_ at the previous dropped line
+};
+
+// The files of one trace read one after another, as the writer's rotation
+// leaves them: oldest first (path.2, path.1, path). Each file is whole; the
+// times run on across them.
+class TraceFiles : public TraceInput {
+ public:
+  // Opens the first file and reads its header.
+  explicit TraceFiles(std::vector<std::string> paths);
+
+  bool Next(TraceItem& item) override;
+  const std::string& Library() const override { return library_; }
+  const std::string& Start() const override { return start_; }
+  uint64_t Records() const override { return records_ + reader_->Records(); }
+  uint64_t Dropped() const override { return dropped_ + reader_->Dropped(); }
+  bool Closed() const override { return reader_->Closed(); }
+  std::vector<std::string> Notes() const override;
+  // The file being read: the one a TraceError is about.
+  const std::string& Path() const { return paths_[current_]; }
+
+ private:
+  void Open();
+
+  std::vector<std::string> paths_;
+  std::size_t current_ = 0;
+  std::unique_ptr<FileSource> source_;
+  std::unique_ptr<TraceReader> reader_;
+  std::string library_;
+  std::string start_;
+  uint64_t records_ = 0;  // of the files before the current one
+  uint64_t dropped_ = 0;
+  std::vector<std::string> notes_;
 };
 
 // A whole trace in memory: for small traces and the tests. The tool itself
