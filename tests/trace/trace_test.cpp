@@ -207,6 +207,13 @@ TEST(TraceExplain, EachKindOfExchange) {
     EXPECT_EQ(exchanges[row.at].outcome, row.outcome);
     EXPECT_EQ(exchanges[row.at].post, row.records.front().channel);
   }
+  // The reply type travels line-coded; the detail gives its digit.
+  Record poll = Transact(1, 3, 3, Coded({8}), 8);
+  poll.replyType = CodeDigit(4);
+  const std::vector<Exchange> polled = Explain(ParseTrace(Lines({poll})));
+  ASSERT_EQ(polled.size(), 1u);
+  EXPECT_NE(polled[0].detail.find("reply type 4, awaited 8"), std::string::npos)
+      << polled[0].detail;
 }
 
 // Where records were dropped, a message's missing answer may be among them:

@@ -441,8 +441,7 @@ void Explainer::ExplainDropped(const DroppedSpan& d) {
   e.outcome = Outcome::Unknown;
   e.dropped = true;
   e.droppedCount = d.count;
-  e.text =
-      std::to_string(d.count) + (d.count == 1 ? " record" : " records") + " dropped: " + d.reason;
+  e.text = "records dropped: " + std::to_string(d.count) + " (" + d.reason + ")";
   e.detail = d.spanGiven ? "from " + Seconds(d.fromUs) + " to " + Seconds(d.toUs)
                          : "the file does not say when; about " + Seconds(d.fromUs) + " to " +
                                Seconds(d.toUs);

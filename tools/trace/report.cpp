@@ -148,7 +148,7 @@ void WriteSummary(std::ostream& out, TraceInput& reader) {
       WriteCounts(out, "failures", s.failures);
     }
     if (s.unknown > 0) {
-      out << "  unknown: " << s.unknown << " (records were dropped where their end would be)\n";
+      out << "  unknown: " << s.unknown << " (their end is not in the trace)\n";
     }
     if (s.droppedSpans > 0) {
       out << "  dropped: " << s.droppedRecords << " records in " << s.droppedSpans

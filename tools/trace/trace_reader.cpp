@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <map>
+#include <forward_list>
 
 namespace vu30::trace {
 namespace {
@@ -16,22 +16,33 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr double kUnsaidSpanBeforeUs = 1e6;
 constexpr double kUnsaidSpanAfterUs = 5e4;
 
-// A value of a flat JSON object: what the trace's lines hold.
+// A value of a flat JSON object: what the trace's lines hold. Its text is
+// the line's own, or the decoded copy the fields keep when it had escapes.
 struct Value {
   enum class Kind { String, Number, Bool, Null } kind = Kind::Null;
-  std::string text;
+  std::string_view text;
   double number = 0;
   bool boolean = false;
+};
+
+// The most fields a line may have; the trace's lines have far fewer.
+constexpr std::size_t kMaxFields = 64;
+
+// A line's fields, held in place.
+struct Fields {
+  std::array<std::pair<std::string_view, Value>, kMaxFields> items;
+  std::size_t size = 0;
+  std::forward_list<std::string> decoded;  // strings that had escapes
 };
 
 // Parses one line: a JSON object whose values are strings, numbers, true,
 // false or null. Throws std::invalid_argument with what is wrong.
 class LineParser {
  public:
-  explicit LineParser(std::string_view s) : s_(s) {}
+  LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) {}
 
-  std::map<std::string, Value, std::less<>> Object() {
-    std::map<std::string, Value, std::less<>> fields;
+  void Object() {
+    Fields& fields = fields_;
     Skip();
     Expect('{');
     Skip();
@@ -40,12 +51,16 @@ class LineParser {
     } else {
       for (;;) {
         Skip();
-        std::string key = String();
+        const std::string_view key = String();
         Skip();
         Expect(':');
         Skip();
-        Value v = Parse();
-        if (!fields.emplace(std::move(key), std::move(v)).second) Fail("a field appears twice");
+        const Value v = Parse();
+        for (std::size_t k = 0; k < fields.size; ++k) {
+          if (fields.items[k].first == key) Fail("a field appears twice");
+        }
+        if (fields.size == kMaxFields) Fail("more fields than a trace line has");
+        fields.items[fields.size++] = {key, v};
         Skip();
         if (Peek() == ',') {
           ++i_;
@@ -57,7 +72,6 @@ class LineParser {
     }
     Skip();
     if (i_ != s_.size()) Fail("text after the object");
-    return fields;
   }
 
  private:
@@ -70,9 +84,19 @@ class LineParser {
     if (Peek() != c) Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
     ++i_;
   }
-  std::string String() {
+  std::string_view String() {
     Expect('"');
-    std::string out;
+    // Without escapes, the line's own text.
+    const std::size_t from = i_;
+    while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
+           static_cast<unsigned char>(s_[i_]) >= 0x20) {
+      ++i_;
+    }
+    if (i_ < s_.size() && s_[i_] == '"') {
+      ++i_;
+      return s_.substr(from, i_ - 1 - from);
+    }
+    std::string out(s_.substr(from, i_ - from));
     while (i_ < s_.size() && s_[i_] != '"') {
       const char c = s_[i_++];
       if (static_cast<unsigned char>(c) < 0x20) Fail("a control character in a string");
@@ -108,7 +132,8 @@ class LineParser {
       }
     }
     Expect('"');
-    return out;
+    fields_.decoded.push_front(std::move(out));
+    return fields_.decoded.front();
   }
   Value Parse() {
     Value v;
@@ -135,10 +160,9 @@ class LineParser {
   }
 
   std::string_view s_;
+  Fields& fields_;
   std::size_t i_ = 0;
 };
-
-using Fields = std::map<std::string, Value, std::less<>>;
 
 // Typed access to a line's fields; every miss says which field.
 class Line {
@@ -146,10 +170,15 @@ class Line {
   Line(const Fields& f) : f_(f) {}
 
   const Value* Find(std::string_view name) const {
-    const auto it = f_.find(name);
-    return it == f_.end() || it->second.kind == Value::Kind::Null ? nullptr : &it->second;
+    for (std::size_t k = 0; k < f_.size; ++k) {
+      if (f_.items[k].first == name) {
+        const Value& v = f_.items[k].second;
+        return v.kind == Value::Kind::Null ? nullptr : &v;
+      }
+    }
+    return nullptr;
   }
-  std::string Text(std::string_view name) const {
+  std::string_view Text(std::string_view name) const {
     const Value* v = Find(name);
     if (v == nullptr || v->kind != Value::Kind::String) Missing(name, "a string");
     return v->text;
@@ -181,23 +210,23 @@ class Line {
     if (v->kind != Value::Kind::Bool) Missing(name, "true or false");
     return v->boolean;
   }
-  std::optional<std::vector<uint8_t>> OptBytes(std::string_view name) const {
+  std::optional<KeptBytes> OptBytes(std::string_view name) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::String || v->text.size() % 2 != 0 ||
         v->text.size() > 2 * kKeptBytes) {
       Missing(name, "bytes in hex");
     }
-    std::vector<uint8_t> out;
+    std::array<uint8_t, kKeptBytes> out{};
     for (std::size_t i = 0; i < v->text.size(); i += 2) {
       uint8_t b = 0;
       const auto [end, ec] = std::from_chars(v->text.data() + i, v->text.data() + i + 2, b, 16);
       if (ec != std::errc() || end != v->text.data() + i + 2) Missing(name, "bytes in hex");
-      out.push_back(b);
+      out[i / 2] = b;
     }
-    return out;
+    return KeptBytes({out.data(), v->text.size() / 2});
   }
-  std::vector<uint8_t> Bytes(std::string_view name) const {
+  KeptBytes Bytes(std::string_view name) const {
     auto v = OptBytes(name);
     if (!v) Missing(name, "bytes in hex");
     return *v;
@@ -222,7 +251,7 @@ void CheckKept(const KeptBytes& bytes, int length, const char* what) {
 void ReadReply(const Line& l, TraceRecord& r) {
   if (const auto checked = l.OptBytes("reply")) {
     r.replyChecked = true;
-    r.reply = KeptBytes(*checked);
+    r.reply = *checked;
     r.count = static_cast<int>(l.Int("count", 0, 255));
     r.countAfter = static_cast<int>(l.Int("count_after", 0, 255));
     r.awaited = static_cast<int>(l.Int("awaited", 0, 255));
@@ -231,7 +260,7 @@ void ReadReply(const Line& l, TraceRecord& r) {
     CheckKept(r.reply, static_cast<int>(l.OptInt("reply_length", 0, 255).value_or(r.count)),
               "the reply");
   } else if (const auto copied = l.OptBytes("reply_unchecked")) {
-    r.reply = KeptBytes(*copied);
+    r.reply = *copied;
   }
   r.status = l.OptInt("status", 0, 255);
   r.error = l.OptInt("error", INT32_MIN, INT32_MAX);
@@ -241,9 +270,9 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
   const Line l(fields);
   TraceRecord r;
   r.line = lineNumber;
-  const std::string name = l.Text("entry");
+  const std::string_view name = l.Text("entry");
   const auto entry = EntryFromName(name);
-  if (!entry) throw std::invalid_argument("unknown entry \"" + name + "\"");
+  if (!entry) throw std::invalid_argument("unknown entry \"" + std::string(name) + "\"");
   r.entry = *entry;
   r.t = l.Time("t");
   if (l.Find("dur") != nullptr) r.dur = l.Time("dur");
@@ -252,14 +281,14 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     if (f->kind != Value::Kind::String || f->text.empty()) {
       throw std::invalid_argument("field \"fault\" must be a string");
     }
-    r.fault = f->text;
+    r.fault = std::string(f->text);
   }
   const bool faulted = !r.fault.empty();
   switch (r.entry) {
     case Entry::Transact:
       r.channel = static_cast<int>(l.Int("channel", 0, 255));
       r.address = static_cast<int>(l.Int("address", 0, 255));
-      r.request = KeptBytes(l.Bytes("request"));
+      r.request = l.Bytes("request");
       r.requestLength =
           static_cast<int>(l.OptInt("request_length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the request");
@@ -276,7 +305,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     case Entry::RouteMessage:
       r.channel = static_cast<int>(l.Int("address", 0, 255)) - 32;
       r.address = r.channel + 32;
-      r.request = KeptBytes(l.Bytes("message"));
+      r.request = l.Bytes("message");
       r.requestLength = static_cast<int>(l.OptInt("length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the message");
       break;
@@ -324,8 +353,8 @@ Header ReadHeader(const Fields& fields) {
                                 " is not known (this reader knows version " +
                                 std::to_string(kFormatVersion) + ")");
   }
-  h.library = l.Text("library");
-  h.start = l.Text("start");
+  h.library = std::string(l.Text("library"));
+  h.start = std::string(l.Text("start"));
   return h;
 }
 
@@ -341,7 +370,7 @@ DroppedSpan ReadDropped(const Fields& fields, std::size_t lineNumber) {
     if (d.toUs < d.fromUs) throw std::invalid_argument("a dropped span that ends before it begins");
     d.spanGiven = true;
   }
-  if (l.Find("reason") != nullptr) d.reason = l.Text("reason");
+  if (l.Find("reason") != nullptr) d.reason = std::string(l.Text("reason"));
   return d;
 }
 
@@ -380,7 +409,9 @@ TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkByt
   if (!NextLine(torn)) throw TraceError(1, "the file is empty: not a trace");
   try {
     if (line_.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
-    const Header h = ReadHeader(LineParser(line_).Object());
+    Fields fields;
+    LineParser(line_, fields).Object();
+    const Header h = ReadHeader(fields);
     version_ = h.version;
     library_ = h.library;
     start_ = h.start;
@@ -442,9 +473,10 @@ bool TraceReader::Next(TraceItem& item) {
 bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
   try {
     if (closed_) throw std::invalid_argument("a line after the closing line");
-    const Fields fields = LineParser(line).Object();
+    Fields fields;
+    LineParser(line, fields).Object();
     const Line l(fields);
-    const std::string entry = l.Text("entry");
+    const std::string_view entry = l.Text("entry");
     if (entry == kDroppedLine) {
       item.kind = TraceItem::Kind::Dropped;
       item.dropped = ReadDropped(fields, lineNumber_);
@@ -465,6 +497,12 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
                          std::to_string(written) + " records, the file holds " +
                          std::to_string(records_));
       }
+      if (l.Find("write_error") != nullptr) {
+        notes_.push_back(
+            "line " + std::to_string(lineNumber_) +
+            ": the file could not take every record: " + std::string(l.Text("write_error")));
+      }
+      rotated_ = l.OptBool("rotated") == true;
       const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
       if (dropped != dropped_) {
         throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
@@ -505,7 +543,7 @@ bool TraceFiles::Next(TraceItem& item) {
     if (current_ + 1 == paths_.size()) return false;
     records_ += reader_->Records();
     dropped_ += reader_->Dropped();
-    for (const std::string& note : reader_->Notes()) notes_.push_back(Path() + ": " + note);
+    for (const std::string& note : reader_->FileNotes()) notes_.push_back(Path() + ": " + note);
     if (!reader_->Closed()) notes_.push_back(Path() + ": the file was not closed");
     ++current_;
     Open();

@@ -173,7 +173,13 @@ class TraceReader : public TraceInput {
   uint64_t Records() const override { return records_; }
   uint64_t Dropped() const override { return dropped_; }
   bool Closed() const override { return closed_; }
-  std::vector<std::string> Notes() const override { return notes_; }
+  std::vector<std::string> Notes() const override {
+    std::vector<std::string> notes = notes_;
+    if (rotated_) notes.push_back("the trace goes on in a newer file, not read");
+    return notes;
+  }
+  // The notes on this file alone.
+  const std::vector<std::string>& FileNotes() const { return notes_; }
 
  private:
   // The next line into line_; false at the end. torn: it has no newline.
@@ -194,6 +200,7 @@ class TraceReader : public TraceInput {
   uint64_t records_ = 0;
   uint64_t dropped_ = 0;
   bool closed_ = false;
+  bool rotated_ = false;  // the closing line says the trace goes on in a newer file
   std::vector<std::string> notes_;
   double latestUs_ = 0;         // the latest record time read
   double lastDroppedAtUs_ = 0;  // latestUs_ at the previous dropped line
