@@ -364,43 +364,6 @@ TEST(TraceFile, TheToolExitsWithTwoOnBadInput) {
 }
 #endif
 
-// The page: one lane per post, and one mark per exchange that names the
-// record it came from.
-TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
-  std::vector<Record> records;
-  for (const uint8_t post : std::initializer_list<uint8_t>{1, 7, 30}) {
-    records.push_back(Checked(Transact(post, post, post, Coded({2, 0, 3, 0, 0, 0}), 1), {0}, true));
-    records.push_back(Transact(100 + post, post, post, Coded({0}), 1));
-  }
-  const Trace trace = ParseTrace(Lines(records));
-  const std::string html = View(Lines(records), [](std::ostream& out, TraceReader& reader) {
-    WriteHtml(out, reader, {}, "station <1>");
-  });
-
-  std::set<int> lanes;
-  const std::string lane = "<div class=\"lane\" data-post=\"";
-  for (std::size_t at = html.find(lane); at != std::string::npos; at = html.find(lane, at + 1)) {
-    EXPECT_TRUE(lanes.insert(std::stoi(html.substr(at + lane.size()))).second)
-        << "a second lane for a post";
-  }
-  EXPECT_EQ(lanes, (std::set<int>{1, 7, 30}));
-
-  // Marks: [lane, t, dur, colour, text, detail, record line(, answer)].
-  const std::size_t from = html.find("\"marks\":[") + 9;
-  std::istringstream marks(html.substr(from, html.find("],\"texts\":[") - from));
-  std::set<std::size_t> marked;
-  for (std::string mark; std::getline(marks, mark, ']');) {
-    std::istringstream fields(mark.substr(mark.find('[') + 1));
-    std::string field;
-    for (int i = 0; i < 7; ++i) std::getline(fields, field, ',');
-    marked.insert(std::stoul(field));
-  }
-  EXPECT_EQ(marked.size(), records.size());
-  for (const TraceRecord& r : trace.records) EXPECT_TRUE(marked.count(r.line)) << r.line;
-  EXPECT_EQ(html.find("station <1>"), std::string::npos) << "the title is escaped";
-  EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
-}
-
 // The page's own script, run where Node is at hand: the zoom has a bound and
 // every drawing ends; the failures are stepped through with n and p.
 TEST(TraceHtml, ThePageZoomsWithinBoundsAndStepsThroughFailures) {
@@ -447,6 +410,43 @@ TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
             std::string::npos);
   const std::size_t from = html.find("\"failures\":[") + 12;
   EXPECT_EQ(html.substr(from, html.find(']', from) - from), "9,10");
+}
+
+// The page: one lane per post, and one mark per exchange that names the
+// record it came from.
+TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
+  std::vector<Record> records;
+  for (const uint8_t post : std::initializer_list<uint8_t>{1, 7, 30}) {
+    records.push_back(Checked(Transact(post, post, post, Coded({2, 0, 3, 0, 0, 0}), 1), {0}, true));
+    records.push_back(Transact(100 + post, post, post, Coded({0}), 1));
+  }
+  const Trace trace = ParseTrace(Lines(records));
+  const std::string html = View(Lines(records), [](std::ostream& out, TraceReader& reader) {
+    WriteHtml(out, reader, {}, "station <1>");
+  });
+
+  std::set<int> lanes;
+  const std::string lane = "<div class=\"lane\" data-post=\"";
+  for (std::size_t at = html.find(lane); at != std::string::npos; at = html.find(lane, at + 1)) {
+    EXPECT_TRUE(lanes.insert(std::stoi(html.substr(at + lane.size()))).second)
+        << "a second lane for a post";
+  }
+  EXPECT_EQ(lanes, (std::set<int>{1, 7, 30}));
+
+  // Marks: [lane, t, dur, colour, text, detail, record line(, answer)].
+  const std::size_t from = html.find("\"marks\":[") + 9;
+  std::istringstream marks(html.substr(from, html.find("],\"texts\":[") - from));
+  std::set<std::size_t> marked;
+  for (std::string mark; std::getline(marks, mark, ']');) {
+    std::istringstream fields(mark.substr(mark.find('[') + 1));
+    std::string field;
+    for (int i = 0; i < 7; ++i) std::getline(fields, field, ',');
+    marked.insert(std::stoul(field));
+  }
+  EXPECT_EQ(marked.size(), records.size());
+  for (const TraceRecord& r : trace.records) EXPECT_TRUE(marked.count(r.line)) << r.line;
+  EXPECT_EQ(html.find("station <1>"), std::string::npos) << "the title is escaped";
+  EXPECT_EQ(html.find("http"), std::string::npos) << "nothing from the network";
 }
 
 // ---- The tracing dispatcher --------------------------------------------------
