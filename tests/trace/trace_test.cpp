@@ -14,6 +14,7 @@
 
 #include "explain.h"
 #include "host_call.h"
+#include "page.h"
 #include "recording_dispatcher.h"
 #include "report.h"
 #include "temp_dir.h"
@@ -97,6 +98,16 @@ std::string Lines(const std::vector<Record>& records) {
   std::string text = kHeader;
   for (const Record& r : records) AppendRecordLine(text, r);
   return text;
+}
+
+// A view of a trace given as text.
+template <typename Write, typename... Args>
+std::string View(const std::string& text, Write write, const Args&... args) {
+  MemorySource source(text);
+  TraceReader reader(source);
+  std::ostringstream out;
+  write(out, reader, args...);
+  return out.str();
 }
 
 // Every kind of exchange the line carries, written by the writer, read by the
@@ -190,6 +201,10 @@ TEST(TraceExplain, EachKindOfExchange) {
        "PollDispense → running count 01205 impulses",
        Outcome::Good,
        1},
+      {"channel set-up names the dispenser type",
+       {configure},
+       "channel configured: 1200 baud, type byte 4 (FAS or ER112)",
+       Outcome::Setup},
       {"short message",
        {Message(1, 3, {0x6A, 0x6A, 0})},
        "the dispenser sends 3 bytes → ignored: too short",
@@ -203,6 +218,94 @@ TEST(TraceExplain, EachKindOfExchange) {
     EXPECT_EQ(exchanges[row.at].outcome, row.outcome);
     EXPECT_EQ(exchanges[row.at].post, row.records.front().channel);
   }
+  // The reply type travels line-coded; the detail gives its digit.
+  Record poll = Transact(1, 3, 3, Coded({8}), 8);
+  poll.replyType = CodeDigit(4);
+  const std::vector<Exchange> polled = Explain(ParseTrace(Lines({poll})));
+  ASSERT_EQ(polled.size(), 1u);
+  EXPECT_NE(polled[0].detail.find("reply type 4, awaited 8"), std::string::npos)
+      << polled[0].detail;
+}
+
+// Where records were dropped, a message's missing answer may be among them:
+// such a message is unknown, not unanswered, whatever form the dropped line
+// has; records dropped on another post leave it unanswered.
+TEST(TraceExplain, DroppedRecordsMakeAnAnswerUnknown) {
+  const std::vector<uint8_t> price = {0x23, CodeDigit(9), CodeDigit(1), CodeDigit(0), 0};
+  const std::string first = Lines({Message(1000, 3, price)});
+  const std::string next = Lines({Message(90000, 3, price)}).substr(kHeader.size());
+  const struct {
+    const char* name;
+    std::string dropped;
+    Outcome outcome;
+  } rows[] = {
+      {"on its post",
+       R"({"entry":"dropped","channel":3,"from":2000,"to":5000,"count":4,"reason":"ring full"})",
+       Outcome::Unknown},
+      {"on any post, the file does not say which", R"({"entry":"dropped","count":2,"total":2})",
+       Outcome::Unknown},
+      {"on another post",
+       R"({"entry":"dropped","channel":4,"from":2000,"to":5000,"count":4,"reason":"ring full"})",
+       Outcome::Failed},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<Exchange> messages;
+    int spans = 0;
+    for (Exchange& e : Explain(ParseTrace(first + row.dropped + "\n" + next))) {
+      if (e.dropped) {
+        ++spans;
+      } else {
+        messages.push_back(std::move(e));
+      }
+    }
+    EXPECT_EQ(spans, 1);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].outcome, row.outcome) << messages[0].text;
+    EXPECT_EQ(messages[0].IsFailure(), row.outcome == Outcome::Failed);
+  }
+}
+
+// The summary lists each failure with its time and line before the totals,
+// counts registrations apart from exchanges, and gives a 99th percentile only
+// from 100 answers on; show --failures shows the failures alone.
+TEST(TraceSummary, FailuresFirstAndOnlyExchangesCounted) {
+  Record hook;
+  hook.entry = Entry::SetMessageHook;
+  hook.timeNs = 500;
+  hook.channel = 3;
+  Record failed = Transact(2, 3, 3, Coded({0}), 1);
+  failed.value = 0xE0;
+  const std::vector<uint8_t> price = {0x23, CodeDigit(9), CodeDigit(1), CodeDigit(0), 0};
+  const auto answered = [&](int n) {
+    std::vector<Record> records = {hook, failed};
+    for (int i = 0; i < n; ++i) {
+      records.push_back(Message(1000 + 100 * i, 3, price));
+      records.push_back(Checked(
+          Transact(1000 + 100 * i + 1 + i % 7, 3, 35, Coded({1, 0, 0, 0, 0, 0, 0, 4, 1, 3, 0}), 1),
+          {0}, true));
+    }
+    return Lines(records);
+  };
+
+  const std::string few = View(answered(3), WriteSummary);
+  EXPECT_NE(few.find("failures (time, post, line):\n    0.000002  post 3  line 3  StartPump → "
+                     "failed: result 0xE0\n"),
+            std::string::npos)
+      << few;
+  EXPECT_LT(few.find("failed: result 0xE0"), few.find("exchanges:"));
+  EXPECT_NE(few.find("  exchanges:  StartPump 1  price request 3\n"), std::string::npos) << few;
+  EXPECT_NE(few.find("  set-up:  SetMessageHook 1\n"), std::string::npos) << few;
+  EXPECT_NE(few.find("3 answered, p50 "), std::string::npos) << few;
+  EXPECT_EQ(few.find("p99"), std::string::npos) << few;
+  EXPECT_NE(View(answered(100), WriteSummary).find("100 answered, p50 4.0 µs, p99 7.0 µs"),
+            std::string::npos);
+
+  ShowFilter failures;
+  failures.failuresOnly = true;
+  EXPECT_EQ(View(answered(3), WriteTimeline, failures),
+            "    0.000002  post 3 StartPump → failed: result 0xE0\n"
+            "note: the trace was not closed\n");
 }
 
 // Damaged files: each is refused with the line at fault, except a torn last
@@ -251,10 +354,13 @@ TEST(TraceFile, DamageIsReportedWithItsLine) {
   EXPECT_EQ(torn.dropped, 7u);
   ASSERT_EQ(torn.notes.size(), 1u);
   EXPECT_NE(torn.notes[0].find("line 4"), std::string::npos);
-  std::ostringstream summary;
-  WriteSummary(summary, torn, Explain(torn));
-  EXPECT_NE(summary.str().find("7 dropped"), std::string::npos);
-  EXPECT_NE(summary.str().find("torn"), std::string::npos);
+  const std::string summary = View(good +
+                                       R"({"entry":"dropped","count":7,"total":7})"
+                                       "\n" +
+                                       R"({"t":3,"thread":1,"entry":"Trans)",
+                                   WriteSummary);
+  EXPECT_NE(summary.find("7 dropped"), std::string::npos);
+  EXPECT_NE(summary.find("torn"), std::string::npos);
 }
 
 #if !defined(_WIN32)
@@ -269,6 +375,54 @@ TEST(TraceFile, TheToolExitsWithTwoOnBadInput) {
 }
 #endif
 
+// The page's own script, run where Node is at hand: the zoom has a bound and
+// every drawing ends; the failures are stepped through with n and p.
+TEST(TraceHtml, ThePageZoomsWithinBoundsAndStepsThroughFailures) {
+#if defined(VU30_NODE)
+  Record failed = Transact(2000, 3, 3, Coded({0}), 1);
+  failed.value = 0xE0;
+  Record faulted = Transact(7000, 5, 5, Coded({5}), 1);
+  faulted.flags |= Record::kFaulted;
+  std::vector<Record> records = {failed, faulted};
+  for (int i = 0; i < 20; ++i) {
+    records.push_back(Checked(Transact(500 * i, static_cast<uint8_t>(3 + i % 3),
+                                       static_cast<uint8_t>(3 + i % 3), Coded({8}), 1),
+                              {0}, true));
+  }
+  test::TempDir dir;
+  const std::string page = dir.File("page.html");
+  test::WriteBytes(page, View(Lines(records), [](std::ostream& out, TraceReader& reader) {
+                     WriteHtml(out, reader, {}, "page");
+                   }));
+  const std::string command = std::string(VU30_NODE) + " " + VU30_PAGE_SCRIPT_TEST + " " + page;
+  EXPECT_EQ(std::system(command.c_str()), 0);
+#else
+  GTEST_SKIP() << "Node is not installed";
+#endif
+}
+
+// Beyond its limits the page draws the exchanges up to a time and the
+// failures after it, and says so.
+TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
+  std::vector<Record> records;
+  for (int i = 0; i < 30; ++i) {
+    Record r = Transact(100 * i, 3, 3, Coded({8}), 1);
+    r.value = i % 10 == 9 ? 0xE1 : 0;
+    records.push_back(r);
+  }
+  PageLimits limits;
+  limits.marks = 10;
+  limits.failures = 1;
+  const std::string html = View(Lines(records), [&](std::ostream& out, TraceReader& reader) {
+    WriteHtml(out, reader, {}, "page", limits);
+  });
+  EXPECT_NE(html.find("This page draws 11 of 30 exchanges: all up to 0.000900 s, and 2 of 3 "
+                      "failures."),
+            std::string::npos);
+  const std::size_t from = html.find("\"failures\":[") + 12;
+  EXPECT_EQ(html.substr(from, html.find(']', from) - from), "9,10");
+}
+
 // The page: one lane per post, and one mark per exchange that names the
 // record it came from.
 TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
@@ -278,10 +432,9 @@ TEST(TraceHtml, OneLanePerPostAndEveryRecordMarked) {
     records.push_back(Transact(100 + post, post, post, Coded({0}), 1));
   }
   const Trace trace = ParseTrace(Lines(records));
-  const std::vector<Exchange> exchanges = Explain(trace);
-  std::ostringstream page;
-  WriteHtml(page, trace, exchanges, "station <1>");
-  const std::string html = page.str();
+  const std::string html = View(Lines(records), [](std::ostream& out, TraceReader& reader) {
+    WriteHtml(out, reader, {}, "station <1>");
+  });
 
   std::set<int> lanes;
   const std::string lane = "<div class=\"lane\" data-post=\"";

@@ -1,6 +1,7 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "link/line_coding.h"
@@ -260,12 +261,20 @@ bool Failure(const TraceRecord& r, Outcome& outcome, std::string& words, std::st
   return false;
 }
 
+std::string Seconds(double us) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6f s", us / 1e6);
+  return buf;
+}
+
 std::string Detail(const TraceRecord& r) {
   std::string s;
   if (r.entry == Entry::Transact) {
     s += "address " + std::to_string(r.address) + ", request [" + DecodeBytes(r.request) + "]";
     if (r.awaited > 0) {
-      s += ", reply type " + std::to_string(r.type) + ", awaited " + std::to_string(r.awaited);
+      // The type travels line-coded, as the request's digits do.
+      const auto type = static_cast<uint8_t>(r.type);
+      s += ", reply type " + DecodeBytes({&type, 1}) + ", awaited " + std::to_string(r.awaited);
     }
     if (r.replyChecked) {
       s += ", received [" + DecodeBytes(r.reply) + "] count " + std::to_string(r.count);
@@ -299,6 +308,8 @@ const char* OutcomeName(Outcome o) {
       return "ignored";
     case Outcome::Setup:
       return "setup";
+    case Outcome::Unknown:
+      return "unknown";
   }
   return "?";
 }
@@ -312,146 +323,278 @@ std::string DecodeBytes(std::span<const uint8_t> bytes) {
   return s;
 }
 
-std::vector<Exchange> Explain(const Trace& trace) {
-  std::vector<const TraceRecord*> records;
-  records.reserve(trace.records.size());
-  for (const TraceRecord& r : trace.records) records.push_back(&r);
-  std::stable_sort(records.begin(), records.end(),
-                   [](const TraceRecord* a, const TraceRecord* b) { return a->t < b->t; });
-
-  std::vector<Exchange> out;
-  // Per post: the message whose answer is awaited (index into out), and its code.
-  std::map<int, std::pair<std::size_t, int>> awaiting;
-  std::map<int, bool> impulsePorts;
-  const auto closeAwaited = [&](int post) {
-    const auto it = awaiting.find(post);
-    if (it == awaiting.end()) return;
-    Exchange& m = out[it->second.first];
-    m.text += " → no answer";
-    m.outcome = Outcome::Failed;
-    m.cause = "message not answered";
-    awaiting.erase(it);
-  };
-
-  for (const TraceRecord* rp : records) {
-    const TraceRecord& r = *rp;
-    Exchange e;
-    e.t = r.t;
-    e.dur = r.dur;
-    e.post = r.channel;
-    e.lines.push_back(r.line);
-    e.detail = Detail(r);
-    switch (r.entry) {
-      case Entry::Transact: {
-        if (r.address >= 33) {
-          // The worker's answer: joined to the message it answers.
-          const auto it = awaiting.find(r.channel);
-          const int code = it != awaiting.end() ? it->second.second : -1;
-          Outcome outcome = Outcome::Good;
-          std::string words = NameAnswer(r, code, outcome);
-          std::string cause;
-          Failure(r, outcome, words, cause);
-          if (it != awaiting.end()) {
-            Exchange& m = out[it->second.first];
-            m.text += " → " + words;
-            m.outcome = outcome;
-            m.cause = cause;
-            m.answerUs = r.t - m.t;
-            m.lines.push_back(r.line);
-            m.detail += "; answer: " + e.detail;
-            awaiting.erase(it);
-            continue;
-          }
-          e.kind = "worker answer";
-          e.text = "the worker sends [" + DecodeBytes(r.request) + "] → " + words;
-          e.outcome = outcome;
-          e.cause = cause;
-          break;
-        }
-        const auto digits = Digits(r.request);
-        const Request q = NameHostRequest(digits);
-        e.kind = q.kind;
-        std::string words;
-        if (!Failure(r, e.outcome, words, e.cause)) {
-          if (r.replyChecked) {
-            const Judged j = Judge(r.reply, r.count, r.awaited);
-            words = ReadReply(digits, j.digits, r.awaited, impulsePorts[r.channel]);
-          } else {
-            words = r.awaited > 0 ? "reply not checked" : "sent";
-          }
-        }
-        e.text = q.kind == "request" ? "request [" + DecodeBytes(r.request) + "]" : q.text;
-        e.text += " → " + words;
-        break;
-      }
-      case Entry::RouteMessage: {
-        const Message m = NameMessage(r);
-        e.kind = m.kind;
-        e.text = m.text;
-        if (!m.delivered) {
-          e.outcome = Outcome::Ignored;
-          e.cause = "message ignored";
-          break;
-        }
-        closeAwaited(e.post);  // a message overtaken by the next one
-        awaiting[e.post] = {out.size(), m.code};
-        break;
-      }
-      case Entry::CheckReply: {
-        e.kind = "reply check";
-        const Judged j = Judge(r.reply, r.count, r.awaited);
-        e.text = std::string("reply check on its own → ") +
-                 (r.verdict == true ? "accepted" : "rejected: " + j.why);
-        e.outcome = r.verdict == true ? Outcome::Good : Outcome::Rejected;
-        if (e.outcome == Outcome::Rejected) e.cause = "rejected reply";
-        break;
-      }
-      case Entry::ConfigureChannel:
-        e.kind = "ConfigureChannel";
-        e.outcome = Outcome::Setup;
-        impulsePorts[r.channel] = ((r.settings >> 24) & 0xFF) == 4;
-        e.text = "channel configured: " + std::to_string(r.settings & 0xFFFF) +
-                 " baud, type byte " + std::to_string((r.settings >> 24) & 0xFF);
-        if (!r.fault.empty()) {
-          e.outcome = Outcome::Fault;
-          e.cause = "raised " + r.fault;
-          e.text += " → the dispatcher raised " + r.fault;
-        }
-        break;
-      case Entry::SetMessageHook:
-      case Entry::SetPostInit:
-      case Entry::SetReplyChecker:
-      case Entry::PreparePost:
-        e.kind = std::string(EntryName(r.entry));
-        e.outcome = Outcome::Setup;
-        e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
-                 : r.entry == Entry::SetPostInit     ? "post initialisation registered"
-                 : r.entry == Entry::SetReplyChecker ? "reply check registered"
-                                                     : "the dispatcher prepares the post";
-        break;
-      default:
-        // Status and error reads and sets outside an exchange: counted only.
-        if (r.fault.empty()) continue;
-        e.kind = std::string(EntryName(r.entry));
-        e.outcome = Outcome::Fault;
-        e.cause = "raised " + r.fault;
-        e.text = e.kind + " → the dispatcher raised " + r.fault;
-        break;
-    }
-    out.push_back(std::move(e));
+std::string TypeByteName(int typeByte) {
+  switch (typeByte) {
+    case 3:
+      return "ЕС-2000";
+    case 4:
+      return "FAS or ER112";
+    case 5:
+      return "ER3/2";
+    default:
+      return "no dispenser type";
   }
-  return out;
 }
 
-std::map<int, PostSummary> Summarize(const std::vector<Exchange>& exchanges) {
-  std::map<int, PostSummary> posts;
-  for (const Exchange& e : exchanges) {
-    PostSummary& p = posts[e.post];
-    ++p.byKind[e.kind];
-    if (!e.cause.empty()) ++p.failures[e.cause];
-    if (e.answerUs) p.answerUs.push_back(*e.answerUs);
+bool Explainer::Next(Exchange& out) {
+  for (;;) {
+    if (!held_.empty()) {
+      Held& front = held_.front();
+      if (front.awaiting) {
+        const double waited = doneUs_ - front.e.t;
+        if (ended_ && queue_.empty()) {
+          Unanswered(front.e.post, INFINITY, "");
+        } else if (waited > kAnswerWaitUs || held_.size() > kHeldExchanges) {
+          char words[64];
+          std::snprintf(words, sizeof words, "no answer within %.3g s", waited / 1e6);
+          Unanswered(front.e.post, doneUs_, words);
+        }
+      }
+      if (!front.awaiting) {
+        out = std::move(front.e);
+        held_.pop_front();
+        ++heldBase_;
+        return true;
+      }
+    }
+    if (!queue_.empty() &&
+        (ended_ || queue_.top().t <= latestReadUs_ - kReorderUs || queue_.size() > kReorderItems)) {
+      TraceItem item = std::move(const_cast<Queued&>(queue_.top()).item);
+      queue_.pop();
+      Take(std::move(item));
+      continue;
+    }
+    if (!ended_) {
+      Queued q{0, read_++, {}};
+      if (!source_.Next(q.item)) {
+        ended_ = true;
+        continue;
+      }
+      if (q.item.kind == TraceItem::Kind::Record) {
+        q.t = q.item.record.t;
+      } else {
+        // Known at once, so that a message is not called unanswered when
+        // its answer may be among them.
+        q.t = q.item.dropped.fromUs;
+        spans_.push_back(q.item.dropped);
+        while (
+            spans_.size() > kKeptSpans ||
+            (!spans_.empty() && spans_.front().toUs < doneUs_ - kAnswerWaitUs - 2 * kReorderUs)) {
+          spans_.pop_front();
+        }
+      }
+      latestReadUs_ = std::max(latestReadUs_, q.t);
+      queue_.push(std::move(q));
+      continue;
+    }
+    if (queue_.empty() && held_.empty()) return false;
   }
-  return posts;
+}
+
+void Explainer::Take(TraceItem item) {
+  if (item.kind == TraceItem::Kind::Dropped) {
+    ExplainDropped(item.dropped);
+    return;
+  }
+  if (item.record.t < doneUs_) ++late_;
+  doneUs_ = std::max(doneUs_, item.record.t);
+  Explain(item.record);
+}
+
+void Explainer::Hold(Exchange e, bool awaiting) {
+  if (awaiting) awaiting_[e.post] = {heldBase_ + held_.size(), -1};
+  held_.push_back({std::move(e), awaiting});
+}
+
+void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
+  const auto it = awaiting_.find(post);
+  if (it == awaiting_.end()) return;
+  Held& h = held_[it->second.held - heldBase_];
+  awaiting_.erase(it);
+  h.awaiting = false;
+  Exchange& m = h.e;
+  const DroppedSpan* lost = nullptr;
+  for (const DroppedSpan& s : spans_) {
+    if ((!s.channel || *s.channel == post) && s.toUs >= m.t && s.fromUs <= untilUs) lost = &s;
+  }
+  if (lost != nullptr) {
+    m.text += " → answer unknown: " + std::to_string(lost->count) + " records " +
+              (lost->channel ? "of this post " : "") + "dropped (line " +
+              std::to_string(lost->line) + ")";
+    m.outcome = Outcome::Unknown;
+  } else if (words.empty()) {
+    m.text += " → the trace ends before an answer";
+    m.outcome = Outcome::Unknown;
+  } else {
+    m.text += " → " + words;
+    m.outcome = Outcome::Failed;
+    m.cause = "message not answered";
+  }
+}
+
+void Explainer::ExplainDropped(const DroppedSpan& d) {
+  Exchange e;
+  e.t = d.fromUs;
+  e.dur = d.toUs - d.fromUs;
+  e.post = d.channel.value_or(kAllPosts);
+  e.kind = "records dropped";
+  e.outcome = Outcome::Unknown;
+  e.dropped = true;
+  e.droppedCount = d.count;
+  e.text = "records dropped: " + std::to_string(d.count) + " (" + d.reason + ")";
+  e.detail = d.spanGiven ? "from " + Seconds(d.fromUs) + " to " + Seconds(d.toUs)
+                         : "the file does not say when; about " + Seconds(d.fromUs) + " to " +
+                               Seconds(d.toUs);
+  e.lines.push_back(d.line);
+  Hold(std::move(e), false);
+}
+
+void Explainer::Explain(const TraceRecord& r) {
+  Exchange e;
+  e.t = r.t;
+  e.dur = r.dur;
+  e.post = r.channel;
+  e.lines.push_back(r.line);
+  e.detail = Detail(r);
+  switch (r.entry) {
+    case Entry::Transact: {
+      if (r.address >= 33) {
+        // The worker's answer: joined to the message it answers.
+        const auto it = awaiting_.find(r.channel);
+        const int code = it != awaiting_.end() ? it->second.code : -1;
+        Outcome outcome = Outcome::Good;
+        std::string words = NameAnswer(r, code, outcome);
+        std::string cause;
+        Failure(r, outcome, words, cause);
+        if (it != awaiting_.end()) {
+          Held& h = held_[it->second.held - heldBase_];
+          Exchange& m = h.e;
+          m.text += " → " + words;
+          m.outcome = outcome;
+          m.cause = cause;
+          m.answerUs = r.t - m.t;
+          m.lines.push_back(r.line);
+          m.detail += "; answer: " + e.detail;
+          h.awaiting = false;
+          awaiting_.erase(it);
+          return;
+        }
+        e.kind = "worker answer";
+        e.text = "the worker sends [" + DecodeBytes(r.request) + "] → " + words;
+        e.outcome = outcome;
+        e.cause = cause;
+        break;
+      }
+      const auto digits = Digits(r.request);
+      const Request q = NameHostRequest(digits);
+      e.kind = q.kind;
+      std::string words;
+      if (!Failure(r, e.outcome, words, e.cause)) {
+        if (r.replyChecked) {
+          const Judged j = Judge(r.reply, r.count, r.awaited);
+          words = ReadReply(digits, j.digits, r.awaited, impulsePorts_[r.channel]);
+        } else {
+          words = r.awaited > 0 ? "reply not checked" : "sent";
+        }
+      }
+      e.text = q.kind == "request" ? "request [" + DecodeBytes(r.request) + "]" : q.text;
+      e.text += " → " + words;
+      break;
+    }
+    case Entry::RouteMessage: {
+      const Message m = NameMessage(r);
+      e.kind = m.kind;
+      e.text = m.text;
+      if (!m.delivered) {
+        e.outcome = Outcome::Ignored;
+        e.cause = "message ignored";
+        break;
+      }
+      Unanswered(e.post, r.t, "no answer");  // a message overtaken by the next one
+      Hold(std::move(e), true);
+      awaiting_[r.channel].code = m.code;
+      return;
+    }
+    case Entry::CheckReply: {
+      e.kind = "reply check";
+      const Judged j = Judge(r.reply, r.count, r.awaited);
+      e.text = std::string("reply check on its own → ") +
+               (r.verdict == true ? "accepted" : "rejected: " + j.why);
+      e.outcome = r.verdict == true ? Outcome::Good : Outcome::Rejected;
+      if (e.outcome == Outcome::Rejected) e.cause = "rejected reply";
+      break;
+    }
+    case Entry::ConfigureChannel: {
+      e.kind = "ConfigureChannel";
+      e.outcome = Outcome::Setup;
+      const int typeByte = static_cast<int>((r.settings >> 24) & 0xFF);
+      impulsePorts_[r.channel] = typeByte == 4;
+      e.text = "channel configured: " + std::to_string(r.settings & 0xFFFF) + " baud, type byte " +
+               std::to_string(typeByte) + " (" + TypeByteName(typeByte) + ")";
+      if (!r.fault.empty()) {
+        e.outcome = Outcome::Fault;
+        e.cause = "raised " + r.fault;
+        e.text += " → the dispatcher raised " + r.fault;
+      }
+      break;
+    }
+    case Entry::SetMessageHook:
+    case Entry::SetPostInit:
+    case Entry::SetReplyChecker:
+    case Entry::PreparePost:
+      e.kind = std::string(EntryName(r.entry));
+      e.outcome = Outcome::Setup;
+      e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
+               : r.entry == Entry::SetPostInit     ? "post initialisation registered"
+               : r.entry == Entry::SetReplyChecker ? "reply check registered"
+                                                   : "the dispatcher prepares the post";
+      break;
+    default:
+      // Status and error reads and sets outside an exchange: counted only.
+      if (r.fault.empty()) return;
+      e.kind = std::string(EntryName(r.entry));
+      e.outcome = Outcome::Fault;
+      e.cause = "raised " + r.fault;
+      e.text = e.kind + " → the dispatcher raised " + r.fault;
+      break;
+  }
+  Hold(std::move(e), false);
+}
+
+namespace {
+
+// A trace in memory as items in the file's order.
+class TraceItems : public ItemSource {
+ public:
+  explicit TraceItems(const Trace& trace) : trace_(trace) {}
+  bool Next(TraceItem& item) override {
+    const bool haveRecord = record_ < trace_.records.size();
+    const bool haveSpan = span_ < trace_.spans.size();
+    if (!haveRecord && !haveSpan) return false;
+    if (haveRecord && (!haveSpan || trace_.records[record_].line < trace_.spans[span_].line)) {
+      item.kind = TraceItem::Kind::Record;
+      item.record = trace_.records[record_++];
+    } else {
+      item.kind = TraceItem::Kind::Dropped;
+      item.dropped = trace_.spans[span_++];
+    }
+    return true;
+  }
+
+ private:
+  const Trace& trace_;
+  std::size_t record_ = 0;
+  std::size_t span_ = 0;
+};
+
+}  // namespace
+
+std::vector<Exchange> Explain(const Trace& trace) {
+  TraceItems items(trace);
+  Explainer explainer(items);
+  std::vector<Exchange> out;
+  for (Exchange e; explainer.Next(e);) out.push_back(std::move(e));
+  return out;
 }
 
 }  // namespace vu30::trace

@@ -1,12 +1,15 @@
 // What a trace's records mean in the system's own terms: each exchange of the
 // driver with a dispenser becomes one timeline entry ("post 3 SetPrice nozzle
 // 2 41.30 → acknowledged"), with a dispenser's message and the worker's
-// answer to it joined in one entry.
+// answer to it joined in one entry. The explainer streams: what it holds is
+// bounded by a window of time and a count, not by the trace's size.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -22,14 +25,20 @@ enum class Outcome {
   Refused,   // the worker refused a dose
   Ignored,   // the driver dropped a message
   Setup,     // registrations and channel set-up
+  Unknown,   // records were dropped where this exchange's end would be
 };
 
 const char* OutcomeName(Outcome o);
 
+// The post of an exchange that concerns every post: records dropped on a
+// line the file does not name. (A message's post is its address less 32, and
+// may be below 0 in a damaged file.)
+inline constexpr int kAllPosts = -1000;
+
 struct Exchange {
   double t = 0;  // microseconds since the trace was opened
   double dur = 0;
-  int post = 0;
+  int post = 0;      // or kAllPosts
   std::string kind;  // what it was, e.g. "SetPrice", "price request"
   std::string text;  // the timeline's words, without time and post
   Outcome outcome = Outcome::Good;
@@ -37,21 +46,83 @@ struct Exchange {
   std::optional<double> answerUs;  // a message: the time to the worker's answer
   std::string detail;              // the bytes, decoded
   std::vector<std::size_t> lines;  // the records it was made of
+  bool dropped = false;            // not an exchange: a span of dropped records
+  uint64_t droppedCount = 0;       // of such a span
+
+  // A failure is what the summary counts by cause.
+  bool IsFailure() const { return !cause.empty(); }
 };
 
-// The exchanges of a trace, in time order.
+// Turns a trace's items into exchanges in time order. The file is in time
+// order only within a window: records are put in order within kReorderUs.
+// A message waits for its answer at most kAnswerWaitUs of the trace's time.
+class Explainer {
+ public:
+  static constexpr double kReorderUs = 1e6;
+  static constexpr std::size_t kReorderItems = 1 << 16;
+  static constexpr double kAnswerWaitUs = 10e6;
+  static constexpr std::size_t kHeldExchanges = 1 << 16;
+  static constexpr std::size_t kKeptSpans = 1024;
+
+  explicit Explainer(ItemSource& source) : source_(source) {}
+
+  // The next exchange; false at the end of the trace.
+  bool Next(Exchange& out);
+  // Records that came later than kReorderUs after their time: they are
+  // explained where they came, out of order.
+  uint64_t LateRecords() const { return late_; }
+
+ private:
+  struct Queued {
+    double t;
+    uint64_t order;
+    TraceItem item;
+  };
+  struct Later {
+    bool operator()(const Queued& a, const Queued& b) const {
+      return a.t != b.t ? a.t > b.t : a.order > b.order;
+    }
+  };
+  struct Held {
+    Exchange e;
+    bool awaiting = false;  // a message whose answer may still come
+  };
+  struct Awaited {
+    uint64_t held;  // its place among the held exchanges
+    int code;       // the message's code
+  };
+
+  void Take(TraceItem item);
+  void Explain(const TraceRecord& r);
+  void ExplainDropped(const DroppedSpan& d);
+  void Hold(Exchange e, bool awaiting);
+  // A message that got no answer up to untilUs: not answered, or unknown
+  // when records of its post were dropped in between.
+  void Unanswered(int post, double untilUs, const std::string& words);
+
+  ItemSource& source_;
+  bool ended_ = false;
+  std::priority_queue<Queued, std::vector<Queued>, Later> queue_;
+  uint64_t read_ = 0;
+  double latestReadUs_ = 0;
+  double doneUs_ = 0;  // the latest time explained
+  uint64_t late_ = 0;
+  std::deque<Held> held_;
+  uint64_t heldBase_ = 0;  // the place of held_.front()
+  std::map<int, Awaited> awaiting_;
+  std::map<int, bool> impulsePorts_;
+  std::deque<DroppedSpan> spans_;  // the recent ones
+};
+
+// The exchanges of a whole trace, in time order.
 std::vector<Exchange> Explain(const Trace& trace);
 
 // The digits of line-coded bytes as text: "2 1 4 1 3 0"; a byte that is not
 // a line code is shown as [0x6b].
 std::string DecodeBytes(std::span<const uint8_t> bytes);
 
-// Per post, what a trace holds.
-struct PostSummary {
-  std::map<std::string, int> byKind;
-  std::map<std::string, int> failures;  // by cause
-  std::vector<double> answerUs;
-};
-std::map<int, PostSummary> Summarize(const std::vector<Exchange>& exchanges);
+// The dispenser type a line settings word's top byte names, as the port
+// type table does.
+std::string TypeByteName(int typeByte);
 
 }  // namespace vu30::trace

@@ -1,19 +1,26 @@
 // vu30-trace: explains a trace file written by the tracing dispatcher.
-//   vu30-trace show FILE [--post N] [--from T] [--to T]
-//   vu30-trace summary FILE
-//   vu30-trace html FILE -o REPORT.html
-// Times T are seconds since the trace was opened (e.g. 12.5, or 1500ms, 30us).
-// Exit status: 0 done, 1 the report could not be written, 2 bad arguments or
+//   vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]
+//   vu30-trace summary FILE...
+//   vu30-trace html FILE... [--post N] [--from T] [--to T] -o REPORT.html
+// Several files are one trace's rotated files, oldest first (FILE.2 FILE.1
+// FILE). Times T are seconds since the trace was opened (e.g. 12.5, or 1500ms, 30us);
+// an option's value may follow it or be joined with '=' (--from=12.5).
+// Exit status: 0 done, 1 the output could not be written, 2 bad arguments or
 // a file that is not a readable trace.
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "page.h"
 #include "report.h"
 
 namespace {
@@ -21,15 +28,18 @@ namespace {
 using namespace vu30::trace;
 
 constexpr const char* kUsage =
-    "usage: vu30-trace show FILE [--post N] [--from T] [--to T]\n"
-    "       vu30-trace summary FILE\n"
-    "       vu30-trace html FILE -o REPORT.html\n"
+    "usage: vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]\n"
+    "       vu30-trace summary FILE...\n"
+    "       vu30-trace html FILE... [--post N] [--from T] [--to T] -o REPORT.html\n"
+    "FILE...: a trace, or its rotated files oldest first (FILE.2 FILE.1 FILE)\n"
     "T: seconds since the trace was opened (12.5, 1500ms, 30us)\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "vu30-trace: " << problem << '\n' << kUsage;
   return 2;
 }
+
+std::string Why(int error) { return error != 0 ? ": " + std::string(std::strerror(error)) : ""; }
 
 // A time argument as microseconds.
 std::optional<double> ParseTime(std::string_view s) {
@@ -51,9 +61,16 @@ std::optional<double> ParseTime(std::string_view s) {
   return v * scale;
 }
 
+// Whether writing to output would destroy the trace at input.
+bool SameFile(const std::string& input, const std::string& output) {
+  std::error_code ec;
+  return std::filesystem::equivalent(input, output, ec) && !ec;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::cout << kUsage;
@@ -61,56 +78,89 @@ int main(int argc, char** argv) {
   }
   if (args.size() < 2) return Usage("a command and a trace file are needed");
   const std::string& command = args[0];
-  const std::string& file = args[1];
+  std::vector<std::string> files;
+  if (command != "show" && command != "summary" && command != "html") {
+    return Usage("unknown command " + command);
+  }
   ShowFilter filter;
   std::string output;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    const std::string& option = args[i];
-    if (i + 1 >= args.size()) return Usage(option + " needs a value");
-    const std::string& value = args[++i];
-    if (command == "show" && option == "--post") {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string option = args[i];
+    if (!option.starts_with("-")) {
+      files.push_back(option);
+      continue;
+    }
+    std::optional<std::string> value;
+    if (const auto eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
+      value = option.substr(eq + 1);
+      option.resize(eq);
+    }
+    if (command == "show" && option == "--failures" && !value) {
+      filter.failuresOnly = true;
+      continue;
+    }
+    if (!value) {
+      if (i + 1 >= args.size()) return Usage(option + " needs a value");
+      value = args[++i];
+    }
+    const bool filtering = command == "show" || command == "html";
+    if (filtering && option == "--post") {
       int post = 0;
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), post);
-      if (ec != std::errc() || end != value.data() + value.size() || post < 0 || post > 255) {
+      const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), post);
+      if (ec != std::errc() || end != value->data() + value->size() || post < 0 || post > 255) {
         return Usage("--post takes a post number");
       }
       filter.post = post;
-    } else if (command == "show" && (option == "--from" || option == "--to")) {
-      const auto t = ParseTime(value);
+    } else if (filtering && (option == "--from" || option == "--to")) {
+      const auto t = ParseTime(*value);
       if (!t) return Usage(option + " takes a time, e.g. 12.5 or 1500ms");
       (option == "--from" ? filter.fromUs : filter.toUs) = t;
     } else if (command == "html" && option == "-o") {
-      output = value;
+      output = *value;
     } else {
       return Usage("unknown option " + option + " for " + command);
     }
   }
-  if (command != "show" && command != "summary" && command != "html") {
-    return Usage("unknown command " + command);
-  }
+  if (files.empty()) return Usage("a trace file is needed");
   if (command == "html" && output.empty()) return Usage("html needs -o REPORT.html");
-
-  Trace trace;
-  try {
-    trace = ReadTraceFile(file);
-  } catch (const TraceError& e) {
-    std::cerr << "vu30-trace: " << file << ": " << e.what() << '\n';
-    return 2;
-  }
-  const std::vector<Exchange> exchanges = Explain(trace);
-  if (command == "show") {
-    WriteTimeline(std::cout, trace, exchanges, filter);
-  } else if (command == "summary") {
-    WriteSummary(std::cout, trace, exchanges);
-  } else {
-    std::ofstream out(output, std::ios::binary);
-    WriteHtml(out, trace, exchanges, file);
-    out.close();
-    if (!out) {
-      std::cerr << "vu30-trace: cannot write " << output << '\n';
-      return 1;
+  for (const std::string& file : files) {
+    if (command == "html" && SameFile(file, output)) {
+      return Usage("the report " + output + " would overwrite the trace " + file);
     }
   }
+
+  std::optional<TraceFiles> reader;
+  try {
+    reader.emplace(files);
+    if (command == "show") {
+      WriteTimeline(std::cout, *reader, filter);
+    } else if (command == "summary") {
+      WriteSummary(std::cout, *reader);
+    } else {
+      // The page is made whole before the report is opened: a bad trace
+      // leaves an earlier report as it was.
+      std::ostringstream page;
+      WriteHtml(page, *reader, filter, files.back());
+      errno = 0;
+      std::ofstream out(output, std::ios::binary | std::ios::trunc);
+      if (out) out << page.view();
+      out.close();
+      if (!out) {
+        std::cerr << "vu30-trace: cannot write " << output << Why(errno) << '\n';
+        return 1;
+      }
+    }
+  } catch (const TraceError& e) {
+    std::cout.flush();
+    std::cerr << "vu30-trace: " << (reader ? reader->Path() : files.front()) << ": " << e.what()
+              << '\n';
+    return 2;
+  }
+  errno = 0;
   std::cout.flush();
-  return std::cout ? 0 : 1;
+  if (!std::cout) {
+    std::cerr << "vu30-trace: cannot write the output" << Why(errno) << '\n';
+    return 1;
+  }
+  return 0;
 }

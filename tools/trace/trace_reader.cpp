@@ -1,32 +1,48 @@
 #include "trace_reader.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <cstring>
+#include <forward_list>
 
 namespace vu30::trace {
 namespace {
 
-constexpr std::size_t kMaxLine = 64 * 1024;
+// Bytes read from the source at a time.
+constexpr std::size_t kChunkBytes = 64 * 1024;
+// Dropped lines of the file's first form say neither channel nor time: the
+// losses are taken to lie around the records written before the line.
+constexpr double kUnsaidSpanBeforeUs = 1e6;
+constexpr double kUnsaidSpanAfterUs = 5e4;
 
-// A value of a flat JSON object: what the trace's lines hold.
+// A value of a flat JSON object: what the trace's lines hold. Its text is
+// the line's own, or the decoded copy the fields keep when it had escapes.
 struct Value {
   enum class Kind { String, Number, Bool, Null } kind = Kind::Null;
-  std::string text;
+  std::string_view text;
   double number = 0;
   bool boolean = false;
+};
+
+// The most fields a line may have; the trace's lines have far fewer.
+constexpr std::size_t kMaxFields = 64;
+
+// A line's fields, held in place.
+struct Fields {
+  std::array<std::pair<std::string_view, Value>, kMaxFields> items;
+  std::size_t size = 0;
+  std::forward_list<std::string> decoded;  // strings that had escapes
 };
 
 // Parses one line: a JSON object whose values are strings, numbers, true,
 // false or null. Throws std::invalid_argument with what is wrong.
 class LineParser {
  public:
-  explicit LineParser(std::string_view s) : s_(s) {}
+  LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) {}
 
-  std::map<std::string, Value, std::less<>> Object() {
-    std::map<std::string, Value, std::less<>> fields;
+  void Object() {
+    Fields& fields = fields_;
     Skip();
     Expect('{');
     Skip();
@@ -35,12 +51,16 @@ class LineParser {
     } else {
       for (;;) {
         Skip();
-        std::string key = String();
+        const std::string_view key = String();
         Skip();
         Expect(':');
         Skip();
-        Value v = Parse();
-        if (!fields.emplace(std::move(key), std::move(v)).second) Fail("a field appears twice");
+        const Value v = Parse();
+        for (std::size_t k = 0; k < fields.size; ++k) {
+          if (fields.items[k].first == key) Fail("a field appears twice");
+        }
+        if (fields.size == kMaxFields) Fail("more fields than a trace line has");
+        fields.items[fields.size++] = {key, v};
         Skip();
         if (Peek() == ',') {
           ++i_;
@@ -52,7 +72,6 @@ class LineParser {
     }
     Skip();
     if (i_ != s_.size()) Fail("text after the object");
-    return fields;
   }
 
  private:
@@ -65,9 +84,19 @@ class LineParser {
     if (Peek() != c) Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
     ++i_;
   }
-  std::string String() {
+  std::string_view String() {
     Expect('"');
-    std::string out;
+    // Without escapes, the line's own text.
+    const std::size_t from = i_;
+    while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
+           static_cast<unsigned char>(s_[i_]) >= 0x20) {
+      ++i_;
+    }
+    if (i_ < s_.size() && s_[i_] == '"') {
+      ++i_;
+      return s_.substr(from, i_ - 1 - from);
+    }
+    std::string out(s_.substr(from, i_ - from));
     while (i_ < s_.size() && s_[i_] != '"') {
       const char c = s_[i_++];
       if (static_cast<unsigned char>(c) < 0x20) Fail("a control character in a string");
@@ -103,7 +132,8 @@ class LineParser {
       }
     }
     Expect('"');
-    return out;
+    fields_.decoded.push_front(std::move(out));
+    return fields_.decoded.front();
   }
   Value Parse() {
     Value v;
@@ -130,10 +160,9 @@ class LineParser {
   }
 
   std::string_view s_;
+  Fields& fields_;
   std::size_t i_ = 0;
 };
-
-using Fields = std::map<std::string, Value, std::less<>>;
 
 // Typed access to a line's fields; every miss says which field.
 class Line {
@@ -141,10 +170,15 @@ class Line {
   Line(const Fields& f) : f_(f) {}
 
   const Value* Find(std::string_view name) const {
-    const auto it = f_.find(name);
-    return it == f_.end() || it->second.kind == Value::Kind::Null ? nullptr : &it->second;
+    for (std::size_t k = 0; k < f_.size; ++k) {
+      if (f_.items[k].first == name) {
+        const Value& v = f_.items[k].second;
+        return v.kind == Value::Kind::Null ? nullptr : &v;
+      }
+    }
+    return nullptr;
   }
-  std::string Text(std::string_view name) const {
+  std::string_view Text(std::string_view name) const {
     const Value* v = Find(name);
     if (v == nullptr || v->kind != Value::Kind::String) Missing(name, "a string");
     return v->text;
@@ -176,23 +210,23 @@ class Line {
     if (v->kind != Value::Kind::Bool) Missing(name, "true or false");
     return v->boolean;
   }
-  std::optional<std::vector<uint8_t>> OptBytes(std::string_view name) const {
+  std::optional<KeptBytes> OptBytes(std::string_view name) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::String || v->text.size() % 2 != 0 ||
         v->text.size() > 2 * kKeptBytes) {
       Missing(name, "bytes in hex");
     }
-    std::vector<uint8_t> out;
+    std::array<uint8_t, kKeptBytes> out{};
     for (std::size_t i = 0; i < v->text.size(); i += 2) {
       uint8_t b = 0;
       const auto [end, ec] = std::from_chars(v->text.data() + i, v->text.data() + i + 2, b, 16);
       if (ec != std::errc() || end != v->text.data() + i + 2) Missing(name, "bytes in hex");
-      out.push_back(b);
+      out[i / 2] = b;
     }
-    return out;
+    return KeptBytes({out.data(), v->text.size() / 2});
   }
-  std::vector<uint8_t> Bytes(std::string_view name) const {
+  KeptBytes Bytes(std::string_view name) const {
     auto v = OptBytes(name);
     if (!v) Missing(name, "bytes in hex");
     return *v;
@@ -217,7 +251,7 @@ void CheckKept(const KeptBytes& bytes, int length, const char* what) {
 void ReadReply(const Line& l, TraceRecord& r) {
   if (const auto checked = l.OptBytes("reply")) {
     r.replyChecked = true;
-    r.reply = KeptBytes(*checked);
+    r.reply = *checked;
     r.count = static_cast<int>(l.Int("count", 0, 255));
     r.countAfter = static_cast<int>(l.Int("count_after", 0, 255));
     r.awaited = static_cast<int>(l.Int("awaited", 0, 255));
@@ -226,7 +260,7 @@ void ReadReply(const Line& l, TraceRecord& r) {
     CheckKept(r.reply, static_cast<int>(l.OptInt("reply_length", 0, 255).value_or(r.count)),
               "the reply");
   } else if (const auto copied = l.OptBytes("reply_unchecked")) {
-    r.reply = KeptBytes(*copied);
+    r.reply = *copied;
   }
   r.status = l.OptInt("status", 0, 255);
   r.error = l.OptInt("error", INT32_MIN, INT32_MAX);
@@ -236,9 +270,9 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
   const Line l(fields);
   TraceRecord r;
   r.line = lineNumber;
-  const std::string name = l.Text("entry");
+  const std::string_view name = l.Text("entry");
   const auto entry = EntryFromName(name);
-  if (!entry) throw std::invalid_argument("unknown entry \"" + name + "\"");
+  if (!entry) throw std::invalid_argument("unknown entry \"" + std::string(name) + "\"");
   r.entry = *entry;
   r.t = l.Time("t");
   if (l.Find("dur") != nullptr) r.dur = l.Time("dur");
@@ -247,14 +281,14 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     if (f->kind != Value::Kind::String || f->text.empty()) {
       throw std::invalid_argument("field \"fault\" must be a string");
     }
-    r.fault = f->text;
+    r.fault = std::string(f->text);
   }
   const bool faulted = !r.fault.empty();
   switch (r.entry) {
     case Entry::Transact:
       r.channel = static_cast<int>(l.Int("channel", 0, 255));
       r.address = static_cast<int>(l.Int("address", 0, 255));
-      r.request = KeptBytes(l.Bytes("request"));
+      r.request = l.Bytes("request");
       r.requestLength =
           static_cast<int>(l.OptInt("request_length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the request");
@@ -271,7 +305,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     case Entry::RouteMessage:
       r.channel = static_cast<int>(l.Int("address", 0, 255)) - 32;
       r.address = r.channel + 32;
-      r.request = KeptBytes(l.Bytes("message"));
+      r.request = l.Bytes("message");
       r.requestLength = static_cast<int>(l.OptInt("length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the message");
       break;
@@ -300,91 +334,258 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
   return r;
 }
 
-void ReadHeader(const Fields& fields, Trace& trace) {
+struct Header {
+  int version = 0;
+  std::string library;
+  std::string start;
+};
+
+Header ReadHeader(const Fields& fields) {
   const Line l(fields);
   const Value* format = l.Find("format");
   if (format == nullptr || format->kind != Value::Kind::String || format->text != kFormatName) {
     throw std::invalid_argument("not a vu30 trace (the first line is no trace header)");
   }
-  trace.version = static_cast<int>(l.Int("version", 0, INT32_MAX));
-  if (trace.version != kFormatVersion) {
-    throw std::invalid_argument("trace format version " + std::to_string(trace.version) +
+  Header h;
+  h.version = static_cast<int>(l.Int("version", 0, INT32_MAX));
+  if (h.version != kFormatVersion) {
+    throw std::invalid_argument("trace format version " + std::to_string(h.version) +
                                 " is not known (this reader knows version " +
                                 std::to_string(kFormatVersion) + ")");
   }
-  trace.library = l.Text("library");
-  trace.start = l.Text("start");
+  h.library = std::string(l.Text("library"));
+  h.start = std::string(l.Text("start"));
+  return h;
 }
 
-// Reads the file's lines one by one into trace. torn: the line is the last
-// and has no newline.
-void ReadLine(Trace& trace, std::size_t lineNumber, std::string_view line, bool torn) {
-  try {
-    if (line.size() > kMaxLine) throw std::invalid_argument("the line is too long");
-    if (trace.closed) throw std::invalid_argument("a line after the closing line");
-    const Fields fields = LineParser(line).Object();
-    if (lineNumber == 1) {
-      ReadHeader(fields, trace);
-      return;
-    }
-    const Line l(fields);
-    const std::string entry = l.Text("entry");
-    if (entry == kDroppedLine) {
-      trace.dropped += static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
-    } else if (entry == kEndLine) {
-      trace.closed = true;
-      const auto written = static_cast<uint64_t>(l.Int("records", 0, INT64_C(1) << 50));
-      if (written != trace.records.size()) {
-        trace.notes.push_back("line " + std::to_string(lineNumber) + ": the trace wrote " +
-                              std::to_string(written) + " records, the file holds " +
-                              std::to_string(trace.records.size()));
-      }
-      const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
-      if (dropped != trace.dropped) {
-        throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
-                                    " dropped records, the dropped lines " +
-                                    std::to_string(trace.dropped));
-      }
-    } else {
-      trace.records.push_back(ReadRecord(fields, lineNumber));
-    }
-  } catch (const std::invalid_argument& e) {
-    if (!torn || lineNumber == 1) throw TraceError(lineNumber, e.what());
-    trace.notes.push_back("line " + std::to_string(lineNumber) +
-                          ": the last line is torn (the trace was cut off); it is left out");
+DroppedSpan ReadDropped(const Fields& fields, std::size_t lineNumber) {
+  const Line l(fields);
+  DroppedSpan d;
+  d.line = lineNumber;
+  d.count = static_cast<uint64_t>(l.Int("count", 0, INT64_C(1) << 50));
+  if (const auto channel = l.OptInt("channel", 0, 255)) d.channel = static_cast<int>(*channel);
+  if (l.Find("from") != nullptr || l.Find("to") != nullptr) {
+    d.fromUs = l.Time("from");
+    d.toUs = l.Time("to");
+    if (d.toUs < d.fromUs) throw std::invalid_argument("a dropped span that ends before it begins");
+    d.spanGiven = true;
   }
+  if (l.Find("reason") != nullptr) d.reason = std::string(l.Text("reason"));
+  return d;
 }
 
 }  // namespace
 
-Trace ParseTrace(std::string_view text) {
-  if (text.empty()) throw TraceError(1, "the file is empty: not a trace");
-  Trace trace;
-  std::size_t lineNumber = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t newline = text.find('\n', pos);
-    const bool torn = newline == std::string_view::npos;
-    ReadLine(trace, ++lineNumber, text.substr(pos, torn ? std::string_view::npos : newline - pos),
-             torn);
-    pos = torn ? text.size() : newline + 1;
+std::size_t MemorySource::Read(char* to, std::size_t size) {
+  const std::size_t n = std::min(size, bytes_.size());
+  std::copy_n(bytes_.data(), n, to);
+  bytes_.remove_prefix(n);
+  return n;
+}
+
+FileSource::FileSource(const std::string& path) {
+  errno = 0;
+  file_.reset(std::fopen(path.c_str(), "rb"));
+  if (!file_) {
+    const int error = errno;
+    throw TraceError(0,
+                     "cannot open" + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
   }
+}
+
+std::size_t FileSource::Read(char* to, std::size_t size) {
+  errno = 0;
+  const std::size_t n = std::fread(to, 1, size, file_.get());
+  if (n == 0 && std::ferror(file_.get())) {
+    const int error = errno;
+    throw TraceError(0,
+                     "cannot read" + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
+  }
+  return n;
+}
+
+TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkBytes) {
+  bool torn = false;
+  if (!NextLine(torn)) throw TraceError(1, "the file is empty: not a trace");
+  try {
+    if (line_.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
+    Fields fields;
+    LineParser(line_, fields).Object();
+    const Header h = ReadHeader(fields);
+    version_ = h.version;
+    library_ = h.library;
+    start_ = h.start;
+  } catch (const std::invalid_argument& e) {
+    throw TraceError(1, e.what());
+  }
+}
+
+bool TraceReader::NextLine(bool& torn) {
+  line_.clear();
+  bool any = false;
+  for (;;) {
+    if (chunkPos_ == chunkEnd_) {
+      if (sourceEnded_) break;
+      chunkPos_ = 0;
+      chunkEnd_ = source_.Read(chunk_.data(), chunk_.size());
+      if (chunkEnd_ == 0) {
+        sourceEnded_ = true;
+        break;
+      }
+    }
+    any = true;
+    const char* from = chunk_.data() + chunkPos_;
+    const auto* newline = static_cast<const char*>(std::memchr(from, '\n', chunkEnd_ - chunkPos_));
+    const std::size_t n =
+        newline != nullptr ? static_cast<std::size_t>(newline - from) : chunkEnd_ - chunkPos_;
+    // The limit holds while the line is read: a file of one endless line
+    // costs no more than a chunk beyond it.
+    if (line_.size() + n > kMaxLineBytes) {
+      throw TraceError(lineNumber_ + 1, "the line is too long (over " +
+                                            std::to_string(kMaxLineBytes) +
+                                            " bytes): not a trace line");
+    }
+    line_.append(from, n);
+    chunkPos_ += n;
+    if (newline != nullptr) {
+      ++chunkPos_;
+      ++lineNumber_;
+      torn = false;
+      return true;
+    }
+  }
+  if (!any) return false;
+  ++lineNumber_;
+  torn = true;
+  return true;
+}
+
+bool TraceReader::Next(TraceItem& item) {
+  bool torn = false;
+  while (NextLine(torn)) {
+    if (ReadItem(line_, torn, item)) return true;
+  }
+  return false;
+}
+
+// One line after the header: an item (true), or the closing line or a torn
+// last line (false).
+bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
+  try {
+    if (closed_) throw std::invalid_argument("a line after the closing line");
+    Fields fields;
+    LineParser(line, fields).Object();
+    const Line l(fields);
+    const std::string_view entry = l.Text("entry");
+    if (entry == kDroppedLine) {
+      item.kind = TraceItem::Kind::Dropped;
+      item.dropped = ReadDropped(fields, lineNumber_);
+      if (!item.dropped.spanGiven) {
+        item.dropped.fromUs = std::max(lastDroppedAtUs_, latestUs_ - kUnsaidSpanBeforeUs);
+        item.dropped.toUs = latestUs_ + kUnsaidSpanAfterUs;
+      }
+      if (item.dropped.reason.empty()) item.dropped.reason = "the writer could not keep up";
+      lastDroppedAtUs_ = latestUs_;
+      dropped_ += item.dropped.count;
+      return true;
+    }
+    if (entry == kEndLine) {
+      closed_ = true;
+      const auto written = static_cast<uint64_t>(l.Int("records", 0, INT64_C(1) << 50));
+      if (written != records_) {
+        notes_.push_back("line " + std::to_string(lineNumber_) + ": the trace wrote " +
+                         std::to_string(written) + " records, the file holds " +
+                         std::to_string(records_));
+      }
+      if (l.Find("write_error") != nullptr) {
+        notes_.push_back(
+            "line " + std::to_string(lineNumber_) +
+            ": the file could not take every record: " + std::string(l.Text("write_error")));
+      }
+      rotated_ = l.OptBool("rotated") == true;
+      const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
+      if (dropped != dropped_) {
+        throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
+                                    " dropped records, the dropped lines " +
+                                    std::to_string(dropped_));
+      }
+      return false;
+    }
+    item.kind = TraceItem::Kind::Record;
+    item.record = ReadRecord(fields, lineNumber_);
+    latestUs_ = std::max(latestUs_, item.record.t);
+    ++records_;
+    return true;
+  } catch (const std::invalid_argument& e) {
+    if (!torn) throw TraceError(lineNumber_, e.what());
+    notes_.push_back("line " + std::to_string(lineNumber_) +
+                     ": the last line is torn (the trace was cut off); it is left out");
+    return false;
+  }
+}
+
+TraceFiles::TraceFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {
+  if (paths_.empty()) throw TraceError(0, "no trace file");
+  Open();
+  library_ = reader_->Library();
+  start_ = reader_->Start();
+}
+
+void TraceFiles::Open() {
+  reader_.reset();
+  source_ = std::make_unique<FileSource>(paths_[current_]);
+  reader_ = std::make_unique<TraceReader>(*source_);
+}
+
+bool TraceFiles::Next(TraceItem& item) {
+  for (;;) {
+    if (reader_->Next(item)) return true;
+    if (current_ + 1 == paths_.size()) return false;
+    records_ += reader_->Records();
+    dropped_ += reader_->Dropped();
+    for (const std::string& note : reader_->FileNotes()) notes_.push_back(Path() + ": " + note);
+    if (!reader_->Closed()) notes_.push_back(Path() + ": the file was not closed");
+    ++current_;
+    Open();
+  }
+}
+
+std::vector<std::string> TraceFiles::Notes() const {
+  std::vector<std::string> notes = notes_;
+  for (const std::string& note : reader_->Notes()) {
+    notes.push_back(paths_.size() > 1 ? Path() + ": " + note : note);
+  }
+  return notes;
+}
+
+Trace ReadTrace(ByteSource& source) {
+  TraceReader reader(source);
+  Trace trace;
+  TraceItem item;
+  while (reader.Next(item)) {
+    if (item.kind == TraceItem::Kind::Record) {
+      trace.records.push_back(item.record);
+    } else {
+      trace.spans.push_back(item.dropped);
+    }
+  }
+  trace.version = reader.Version();
+  trace.library = reader.Library();
+  trace.start = reader.Start();
+  trace.dropped = reader.Dropped();
+  trace.closed = reader.Closed();
+  trace.notes = reader.Notes();
   return trace;
 }
 
-// Line by line, so that a long trace is never held whole in memory.
+Trace ParseTrace(std::string_view text) {
+  MemorySource source(text);
+  return ReadTrace(source);
+}
+
 Trace ReadTraceFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TraceError(0, "cannot open " + path);
-  Trace trace;
-  std::size_t lineNumber = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    ReadLine(trace, ++lineNumber, line, in.eof());
-  }
-  if (in.bad()) throw TraceError(lineNumber, "cannot read " + path);
-  if (lineNumber == 0) throw TraceError(1, "the file is empty: not a trace");
-  return trace;
+  FileSource source(path);
+  return ReadTrace(source);
 }
 
 }  // namespace vu30::trace
