@@ -150,9 +150,10 @@ void VU30_CALL AddMenuEntry(Vu30Driver* self, Vu30MenuItem* parentItem,
 void VU30_CALL Destroy(Vu30Driver* self) {
   if (self == nullptr) return;
   DriverObject& object = ObjectOf(self);
-  // From inside one of the driver's own calls into the host (or the host's
-  // calls into the driver's callbacks) the destruction would wait for the
-  // very call it is made from.
+  // From inside one of the driver's own calls into the host's dispatcher
+  // (its Transact, or a dispatcher function that the reply check or a
+  // worker calls) the destruction would wait for the very call it is made
+  // from.
   if (object.driver->InsideOwnExchange()) {
     throw EVu30Refused("vu30: the driver cannot be destroyed from inside its own exchange");
   }
