@@ -67,8 +67,11 @@ std::span<CallbackGate, kPostCount + 1> CallbackGate::KeepNewGates() {
   // loaded, so gates are never reused for another driver object (an old
   // registration would reach the new driver) and never freed before unload.
   using Gates = std::array<CallbackGate, kPostCount + 1>;
-  static std::mutex mutex;
-  static std::forward_list<Gates> kept;
+  // Neither the list nor its lock is destroyed, not even at process exit:
+  // a host may exit with a live driver, whose workers and the dispatcher's
+  // threads may still pass its gates while the statics are torn down.
+  static std::mutex& mutex = *new std::mutex;
+  static std::forward_list<Gates>& kept = *new std::forward_list<Gates>;
   std::lock_guard lock(mutex);
   return kept.emplace_front();
 }

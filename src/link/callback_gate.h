@@ -40,7 +40,8 @@ class alignas(64) CallbackGate final : public MessageHook,
   void PreparePost(uint8_t post) override;
 
   // A gate for each post 1..kPostCount ([0] unused) for one driver object,
-  // kept until the library is unloaded.
+  // kept until the library is unloaded, never destroyed: at process exit a
+  // worker or the dispatcher's thread may still be inside a gate.
   static std::span<CallbackGate, kPostCount + 1> KeepNewGates();
 
  private:
