@@ -16,6 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 root=${VU30_WINDOWS_BUILD:-build-windows}
+case "$root" in /*) ;; *) root=$PWD/$root ;; esac
 archs=("$@")
 [ ${#archs[@]} -eq 0 ] && archs=(i686 x86_64)
 version=3.2.2
@@ -36,7 +37,7 @@ for arch in "${archs[@]}"; do
     x86_64) cpu=x86_64; os=win64 ;;
     *) echo "unknown architecture: $arch (i686, x86_64)" >&2; exit 2 ;;
   esac
-  dir=$PWD/$root/fpc/$arch
+  dir=$root/fpc/$arch
   if [ -x "$dir/fpc" ] && [ "$(cat "$dir/stamp" 2>/dev/null)" = "$stamp" ]; then
     continue
   fi
