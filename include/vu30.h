@@ -214,13 +214,79 @@ typedef struct Vu30DriverTable {
   /* 24: add the driver's entry under the host's "&ТРК" menu item, once per load. */
   void(VU30_CALL* AddMenuEntry)(Vu30Driver* self, Vu30MenuItem* parentItem,
                                 Vu30CreateItemFn createItem);
-  /* 25: the destructor: stops every worker and releases the object. */
+  /* 25: the destructor of C and C++ hosts: stops every worker and releases the
+   * object (an Object Pascal host calls entry -1, see below). */
   void(VU30_CALL* Destroy)(Vu30Driver* self);
 } Vu30DriverTable;
 
 struct Vu30Driver {
   const Vu30DriverTable* table;
 };
+
+/*
+ * The runtime's entries. Right before slot 0 lie the eight pointer-sized
+ * entries that an Object Pascal runtime for Windows keeps before slot 0 of
+ * every class's table, in its order from -8 to -1. A Pascal host declares
+ * the driver as a class with virtual stdcall methods; its Free and Destroy
+ * call entry -1, which releases the driver as entry 25 does. The other seven
+ * do nothing and return 0 (SafeCallException returns E_UNEXPECTED,
+ * 0x8000FFFF). Entry -1 ignores the outer-call flag: it always releases the
+ * object.
+ *
+ * Their convention is the runtime's, not VU30_CALL:
+ *   - i686 Windows: the register convention: the object in EAX, the second
+ *     argument (the outer-call flag of Destroy) in EDX, a third in ECX, no
+ *     stack arguments; EBX, ESI, EDI and EBP are kept. GCC and Clang call it
+ *     through regparm(3) (VU30_RUNTIME_CALL); a compiler that cannot name
+ *     it sees the entries as plain pointers.
+ *   - x86_64 Windows: the Microsoft x64 convention (object in RCX, flag in DL).
+ *   - elsewhere: the C convention, (object, int8_t outer).
+ * A C or C++ host releases the driver through entry 25 instead.
+ */
+#if defined(_WIN32) && !defined(_WIN64) && (defined(_M_IX86) || defined(__i386__))
+#if defined(__GNUC__)
+#define VU30_RUNTIME_CALL __attribute__((regparm(3)))
+#endif
+#else
+#define VU30_RUNTIME_CALL
+#endif
+
+/* E_UNEXPECTED, the result of SafeCallException (entry -8). */
+#define VU30_SAFECALL_RESULT ((int32_t)0x8000FFFFu)
+
+#if defined(VU30_RUNTIME_CALL)
+typedef int32_t(VU30_RUNTIME_CALL* Vu30SafeCallExceptionFn)(Vu30Driver* self, void* exceptObject,
+                                                            void* exceptAddress);
+typedef intptr_t(VU30_RUNTIME_CALL* Vu30RuntimeFn)(Vu30Driver* self, void* argument);
+typedef void(VU30_RUNTIME_CALL* Vu30RuntimeDestroyFn)(Vu30Driver* self, int8_t outer);
+#else
+typedef void* Vu30SafeCallExceptionFn;
+typedef void* Vu30RuntimeFn;
+typedef void* Vu30RuntimeDestroyFn;
+#endif
+
+typedef struct Vu30RuntimeEntries {
+  Vu30SafeCallExceptionFn SafeCallException; /* -8 */
+  Vu30RuntimeFn AfterConstruction;           /* -7 */
+  Vu30RuntimeFn BeforeDestruction;           /* -6 */
+  Vu30RuntimeFn Dispatch;                    /* -5 */
+  Vu30RuntimeFn DefaultHandler;              /* -4 */
+  Vu30RuntimeFn NewInstance;                 /* -3 */
+  Vu30RuntimeFn FreeInstance;                /* -2 */
+  Vu30RuntimeDestroyFn Destroy;              /* -1: releases the driver */
+} Vu30RuntimeEntries;
+
+/* How the table lies in the library: the runtime's entries, then slot 0. A
+ * driver object's table pointer points at the table member. */
+typedef struct Vu30DriverTableBlock {
+  Vu30RuntimeEntries runtime;
+  Vu30DriverTable table;
+} Vu30DriverTableBlock;
+
+/* The runtime's entries of a driver object's table. */
+#define VU30_RUNTIME_ENTRIES(driver)                                       \
+  ((const Vu30RuntimeEntries*)(const void*)((const char*)(driver)->table - \
+                                            sizeof(Vu30RuntimeEntries)))
 
 /*
  * The library's one export. The first argument is ignored; hostWindow is the
@@ -307,6 +373,16 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  * the host's own state is in force. Figures are the same whatever the host's
  * state, on i686 and x86_64 alike, and an argument that would trap (1e308,
  * an infinity, NaN) is refused (VU30_ERROR_REFUSED).
+ *
+ * Exceptions the library takes. A host exception that the library contains
+ * (in Transact and the calls of an exchange, a post worker's exchange, the
+ * functions called from inside the reply check or the message hook) is never
+ * handed back, and the library cannot free an object of another runtime: the
+ * object that a Pascal raise or an MSVC throw carries is lost, one per raise.
+ * From those functions a host reports a failure as a result instead (a
+ * non-zero result of Transact, the channel's error), or, where it must
+ * raise, with RaiseException and a code of its own whose parameters are
+ * plain values that own nothing.
  */
 /* Bit 29 set: a code of the application's own; "V30" in the low bytes. */
 #define VU30_ERROR_CODE 0xE0563330u
@@ -344,6 +420,12 @@ VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, AddMenuEntry) == 24 * sizeof(void*)
 VU30_STATIC_ASSERT(offsetof(Vu30DriverTable, Destroy) == 25 * sizeof(void*),
                    "destructor is entry 25");
 VU30_STATIC_ASSERT(offsetof(Vu30Driver, table) == 0, "the table is the object's first word");
+VU30_STATIC_ASSERT(sizeof(Vu30RuntimeEntries) == 8 * sizeof(void*),
+                   "eight runtime entries before slot 0");
+VU30_STATIC_ASSERT(offsetof(Vu30RuntimeEntries, Destroy) == 7 * sizeof(void*),
+                   "the runtime's destructor is entry -1");
+VU30_STATIC_ASSERT(offsetof(Vu30DriverTableBlock, table) == sizeof(Vu30RuntimeEntries),
+                   "slot 0 follows entry -1 directly");
 VU30_STATIC_ASSERT(offsetof(Vu30DispatcherTable, GetChannelError) == 1 * sizeof(void*),
                    "dispatcher entry 1");
 VU30_STATIC_ASSERT(offsetof(Vu30DispatcherTable, GetChannelStatus) == 4 * sizeof(void*),

@@ -149,43 +149,80 @@ void VU30_CALL AddMenuEntry(Vu30Driver* self, Vu30MenuItem* parentItem,
 
 void VU30_CALL Destroy(Vu30Driver* self) {
   if (self == nullptr) return;
-  std::unique_ptr<DriverObject> object(&ObjectOf(self));
+  DriverObject& object = ObjectOf(self);
+  // From inside one of the driver's own calls into the host (or the host's
+  // calls into the driver's callbacks) the destruction would wait for the
+  // very call it is made from.
+  if (object.driver->InsideOwnExchange()) {
+    throw EVu30Refused("vu30: the driver cannot be destroyed from inside its own exchange");
+  }
+  const std::unique_ptr<DriverObject> owned(&object);
   ForgetDriver(self);
 }
 
-// Every entry behind the guard of boundary_errors.h: on Windows an error
-// leaves as the library's structured exception.
-constexpr Vu30DriverTable kTable = {
-    Guarded<&Abstract>,
-    Guarded<&GetDriverInfo>,
-    Guarded<&SetLinkStatus>,
-    Guarded<&GetLinkStatus>,
-    Guarded<&StopPump>,
-    Guarded<&StopPumpNow>,
-    Guarded<&ReadFinalDispense>,
-    Guarded<&ReadCounter>,
-    Guarded<&Nop8>,
-    Guarded<&PollDispense>,
-    Guarded<&GetPumpState>,
-    Guarded<&SetPrice>,
-    Guarded<&Nop12>,
-    Guarded<&PresetVolume>,
-    Guarded<&PresetMoney>,
-    Guarded<&StartPump>,
-    Guarded<&OpenPost>,
-    Guarded<&Nop17>,
-    Guarded<&Nop18>,
-    Guarded<&StartPumpAlias>,
-    Guarded<&GetCapability>,
-    Guarded<&GetStatusRecord>,
-    Guarded<&StopPumpEx>,
-    Guarded<&StopPumpAlt>,
-    Guarded<&AddMenuEntry>,
-    Guarded<&Destroy>,
+// The runtime's entries before slot 0 (vu30.h). Entry -1 is the destructor
+// of an Object Pascal host's Free and Destroy; it releases the object
+// whatever the outer-call flag says, as entry 25 does, errors included.
+void VU30_RUNTIME_CALL RuntimeDestroy(Vu30Driver* self, int8_t /*outer*/) {
+  Guarded<&Destroy>(self);
+}
+
+int32_t VU30_RUNTIME_CALL RuntimeSafeCallException(Vu30Driver* /*self*/, void* /*exceptObject*/,
+                                                   void* /*exceptAddress*/) {
+  return VU30_SAFECALL_RESULT;
+}
+
+// AfterConstruction, BeforeDestruction, Dispatch, DefaultHandler,
+// NewInstance and FreeInstance: the driver has nothing to do there.
+intptr_t VU30_RUNTIME_CALL RuntimeNothing(Vu30Driver* /*self*/, void* /*argument*/) { return 0; }
+
+// The runtime's entries lie right before slot 0, in one block as vu30.h
+// describes it; the object's table pointer points at slot 0. Every slot is
+// behind the guard of boundary_errors.h: on Windows an error leaves as the
+// library's structured exception.
+constexpr Vu30DriverTableBlock kBlock = {
+    {
+        &RuntimeSafeCallException,
+        &RuntimeNothing,
+        &RuntimeNothing,
+        &RuntimeNothing,
+        &RuntimeNothing,
+        &RuntimeNothing,
+        &RuntimeNothing,
+        &RuntimeDestroy,
+    },
+    {
+        Guarded<&Abstract>,
+        Guarded<&GetDriverInfo>,
+        Guarded<&SetLinkStatus>,
+        Guarded<&GetLinkStatus>,
+        Guarded<&StopPump>,
+        Guarded<&StopPumpNow>,
+        Guarded<&ReadFinalDispense>,
+        Guarded<&ReadCounter>,
+        Guarded<&Nop8>,
+        Guarded<&PollDispense>,
+        Guarded<&GetPumpState>,
+        Guarded<&SetPrice>,
+        Guarded<&Nop12>,
+        Guarded<&PresetVolume>,
+        Guarded<&PresetMoney>,
+        Guarded<&StartPump>,
+        Guarded<&OpenPost>,
+        Guarded<&Nop17>,
+        Guarded<&Nop18>,
+        Guarded<&StartPumpAlias>,
+        Guarded<&GetCapability>,
+        Guarded<&GetStatusRecord>,
+        Guarded<&StopPumpEx>,
+        Guarded<&StopPumpAlt>,
+        Guarded<&AddMenuEntry>,
+        Guarded<&Destroy>,
+    },
 };
 
 }  // namespace
 
-const Vu30DriverTable& DriverTable() { return kTable; }
+const Vu30DriverTable& DriverTable() { return kBlock.table; }
 
 }  // namespace vu30::boundary

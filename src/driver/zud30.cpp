@@ -6,6 +6,7 @@
 #include "config/port_type_table.h"
 #include "driver/messages.h"
 #include "driver/trk_request.h"
+#include "link/own_exchange.h"
 #include "platform/hot_path.h"
 #include "vu30.h"
 
@@ -77,6 +78,8 @@ VU30_HOT_PATH link::Exchange ZUD30::HostExchange(Post& post, link::Frame& frame,
   if (exchange.result != 0) throw ESerialIO(failure);
   return exchange;
 }
+
+bool ZUD30::InsideOwnExchange() const { return link::OwnExchange::Inside(dispatcher_.get()); }
 
 void ZUD30::GetDriverInfo(uint8_t* result) {
   if (result == nullptr) throw EVu30Refused("vu30: no buffer for the driver information");

@@ -29,6 +29,11 @@ class ZUD30 final : private link::PostInitHandler {
   ZUD30(const ZUD30&) = delete;
   ZUD30& operator=(const ZUD30&) = delete;
 
+  // True while the calling thread is inside one of this driver's calls into
+  // the host's dispatcher, or inside one of its callbacks: the driver must
+  // not be destroyed from there.
+  bool InsideOwnExchange() const;
+
   // Identity and link status.
   static void GetDriverInfo(uint8_t* result);
   void SetLinkStatus(int post, uint8_t value);

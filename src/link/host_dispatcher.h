@@ -27,6 +27,10 @@ class HostDispatcher final : public PortDispatcher {
   void SetPostInit(uint8_t post, PostInitHandler& handler) override;
 
  private:
+  // What the calls into the host mark the thread with: this dispatcher as
+  // its driver holds it (a PortDispatcher*).
+  const void* Owner() const;
+
   Vu30Dispatcher* host_;
 };
 

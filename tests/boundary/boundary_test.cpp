@@ -6,7 +6,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
+#include <atomic>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "host_call.h"
 #include "recording_dispatcher.h"
@@ -186,6 +190,80 @@ TEST_F(BoundaryTest, DriversAreIndependentAndDestroyedWithBusyWorkers) {
   dispatcher_.DeliverMessage(1, {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0});
   ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 2));
   EXPECT_EQ(DecodeByte(dispatcher_.Transacts().back().request.at(0)), 9);
+}
+
+// An Object Pascal host releases the driver through the runtime's
+// destructor, the entry right before slot 0: it stops the workers as entry
+// 25 does, and a message after it is not answered. The runtime's other
+// entries do nothing.
+TEST_F(BoundaryTest, TheRuntimesDestructorBeforeSlotZeroReleasesTheDriver) {
+  const Vu30RuntimeEntries* runtime = VU30_RUNTIME_ENTRIES(driver_);
+  EXPECT_EQ(runtime->SafeCallException(driver_, nullptr, nullptr), VU30_SAFECALL_RESULT);
+  for (Vu30RuntimeFn entry :
+       {runtime->AfterConstruction, runtime->BeforeDestruction, runtime->Dispatch,
+        runtime->DefaultHandler, runtime->NewInstance, runtime->FreeInstance}) {
+    EXPECT_EQ(entry(driver_, nullptr), 0);
+  }
+  t_->OpenPost(driver_, 1);
+  dispatcher_.ClearCalls();
+  const std::vector<uint8_t> message = {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0};
+  dispatcher_.DeliverMessage(1, message);
+  ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 1));
+
+  host::HostCall([&] { runtime->Destroy(driver_, 1); });
+  driver_ = nullptr;  // released
+  dispatcher_.ClearCalls();
+  // The worker has been waited for and the post's gate is shut: the message
+  // reaches no worker, nothing answers it.
+  EXPECT_EQ(dispatcher_.DeliverMessage(1, message), message);
+  EXPECT_TRUE(dispatcher_.Calls().empty());
+}
+
+// A host that destroys the driver from inside one of the driver's own calls
+// into its dispatcher (the host's request, a worker's answer) is refused,
+// through entry 25 and through the runtime's destructor alike, and nothing
+// changes: the driver goes on working and a later destruction from outside
+// completes.
+TEST_F(BoundaryTest, DestroyFromInsideTheDriversOwnExchangeIsRefused) {
+  const Vu30RuntimeEntries* runtime = VU30_RUNTIME_ENTRIES(driver_);
+  std::mutex mutex;
+  std::vector<std::string> refusals;
+  std::atomic<bool> destroyInside{true};
+  dispatcher_.SetResponder([&](const TransactRequest&) -> std::optional<ScriptedReply> {
+    if (!destroyInside.load()) return std::nullopt;
+    for (int entry = 0; entry < 2; ++entry) {
+      std::string outcome = "destroyed";
+      try {
+        if (entry == 0) {
+          t_->Destroy(driver_);
+        } else {
+          host::HostCall([&] { runtime->Destroy(driver_, 1); });
+        }
+      } catch (const EVu30Refused& e) {
+        outcome = e.what();
+      }
+      const std::lock_guard lock(mutex);
+      refusals.push_back(outcome);
+    }
+    return std::nullopt;  // the default acknowledgement
+  });
+  const std::string refused = "vu30: the driver cannot be destroyed from inside its own exchange";
+
+  t_->OpenPost(driver_, 2);  // its state request, on this thread
+  t_->StartPump(driver_, 2, 0, 0);
+  EXPECT_EQ(t_->GetPumpState(driver_, 2, 0), 0xC8u);
+  dispatcher_.ClearCalls();
+  dispatcher_.DeliverMessage(2, {CodeDigit(2), CodeDigit(0), CodeDigit(0), 0});
+  ASSERT_TRUE(dispatcher_.WaitForCalls(DispatcherOp::Transact, 1));  // the worker's answer
+  destroyInside = false;
+  {
+    const std::lock_guard lock(mutex);
+    EXPECT_GE(refusals.size(), 6u);  // two for each of the three exchanges
+    for (const std::string& outcome : refusals) EXPECT_EQ(outcome, refused);
+  }
+  t_->StopPump(driver_, 2, 0, 1);
+  EXPECT_EQ(t_->GetPumpState(driver_, 2, 0), 0xC0u);
+  // TearDown destroys it from outside.
 }
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
