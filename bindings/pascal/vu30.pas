@@ -90,6 +90,8 @@ const
   VU30_DRIVER_TABLE_SIZE = 26;
   { Number of the runtime's entries just before slot 0. }
   VU30_RUNTIME_ENTRIES = 8;
+  { E_UNEXPECTED, the result of SafeCallException (entry -8). }
+  VU30_SAFECALL_RESULT = LongInt($8000FFFF);
 
   { The library's structured exception and its kinds (parameter 0). }
   VU30_ERROR_CODE = $E0563330;
@@ -107,6 +109,7 @@ type
   PVu30MenuItem = ^TVu30MenuItem;
   PVu30MenuItemTable = ^TVu30MenuItemTable;
   PVu30BoundMethod = ^TVu30BoundMethod;
+  PVu30DriverTableBlock = ^TVu30DriverTableBlock;
 
   { The identity block of slot 1: a short string of 31 cp1251 characters. }
   TVu30DriverInfo = string[31];
@@ -252,28 +255,40 @@ type
     { 24: add the driver's entry under the host's "&ТРК" menu item, once per load. }
     AddMenuEntry: procedure(Driver: PVu30Driver; ParentItem: PVu30MenuItem;
       CreateItem: TVu30CreateItemFn); stdcall;
-    { 25: the destructor, for C hosts: stops every worker and releases the object. }
+    { 25: the destructor of C and C++ hosts: stops every worker and releases
+      the object. A Pascal host releases the driver through the runtime's
+      entry -1 instead (Vu30Release). }
     Destroy: procedure(Driver: PVu30Driver); stdcall;
   end;
 
-  { The destructor as the runtime of an Object Pascal host calls it: on i686
-    the object in EAX and the outer-call flag in DL (the register
-    convention), on x86_64 the object and the flag as the first two
-    arguments of the Microsoft x64 convention. }
-  TVu30DestroyEntry = procedure(Driver: PVu30Driver; Outer: ShortInt); register;
-
   { The runtime's entries, the eight words just before slot 0 of the
-    driver's table, in the runtime's order. Only Destroy does anything: it
-    is entry 25. The others return 0 (SafeCallException E_UNEXPECTED). }
+    driver's table, in the runtime's order. Their convention is the
+    runtime's, not stdcall: on i686 the register convention (the object in
+    EAX, a second argument in EDX, a third in ECX, no stack arguments), on
+    x86_64 the Microsoft x64 convention. Destroy releases the driver as
+    entry 25 does, whatever the outer-call flag; the others do nothing and
+    return 0 (SafeCallException returns VU30_SAFECALL_RESULT). }
+  TVu30SafeCallExceptionFn = function(Driver: PVu30Driver; ExceptObject: Pointer;
+    ExceptAddress: Pointer): LongInt; register;
+  TVu30RuntimeFn = function(Driver: PVu30Driver; Argument: Pointer): PtrInt; register;
+  TVu30RuntimeDestroyFn = procedure(Driver: PVu30Driver; Outer: ShortInt); register;
+
   TVu30RuntimeEntries = record
-    SafeCallException: Pointer;  { -8 }
-    AfterConstruction: Pointer;  { -7 }
-    BeforeDestruction: Pointer;  { -6 }
-    Dispatch: Pointer;           { -5 }
-    DefaultHandler: Pointer;     { -4 }
-    NewInstance: Pointer;        { -3 }
-    FreeInstance: Pointer;       { -2 }
-    Destroy: TVu30DestroyEntry;  { -1 }
+    SafeCallException: TVu30SafeCallExceptionFn;  { -8 }
+    AfterConstruction: TVu30RuntimeFn;            { -7 }
+    BeforeDestruction: TVu30RuntimeFn;            { -6 }
+    Dispatch: TVu30RuntimeFn;                     { -5 }
+    DefaultHandler: TVu30RuntimeFn;               { -4 }
+    NewInstance: TVu30RuntimeFn;                  { -3 }
+    FreeInstance: TVu30RuntimeFn;                 { -2 }
+    Destroy: TVu30RuntimeDestroyFn;               { -1: releases the driver }
+  end;
+
+  { How the table lies in the library: the runtime's entries, then slot 0.
+    A driver object's table pointer points at the Table member. }
+  TVu30DriverTableBlock = record
+    runtime: TVu30RuntimeEntries;
+    table: TVu30DriverTable;
   end;
 
   { The driver object: its table first. }

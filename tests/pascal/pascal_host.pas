@@ -531,8 +531,8 @@ var
   Before: LongInt;
 begin
   Entries := Vu30RuntimeEntries(Driver);
-  if not (InsideLibrary(@Entries^.Destroy) and InsideLibrary(Entries^.SafeCallException) and
-    InsideLibrary(Entries^.FreeInstance)) then
+  if not (InsideLibrary(@Entries^.Destroy) and InsideLibrary(@Entries^.SafeCallException) and
+    InsideLibrary(@Entries^.FreeInstance)) then
   begin
     Check(False, 'the runtime''s entries are the library''s functions');
     Exit;
