@@ -15,6 +15,7 @@
 program pascal_host;
 
 {$asmmode intel}
+{$pointermath on}
 
 uses
   Windows, SysUtils, vu30;
@@ -531,8 +532,10 @@ var
   Before: LongInt;
 begin
   Entries := Vu30RuntimeEntries(Driver);
-  if not (InsideLibrary(@Entries^.Destroy) and InsideLibrary(@Entries^.SafeCallException) and
-    InsideLibrary(@Entries^.FreeInstance)) then
+  Check(PPointer(Entries) = PPointer(Driver^.Table) - 8,
+    'the runtime''s entries are the eight words before slot 0');
+  if not (InsideLibrary(PPointer(Entries)[0]) and InsideLibrary(PPointer(Entries)[6]) and
+    InsideLibrary(PPointer(Entries)[7])) then
   begin
     Check(False, 'the runtime''s entries are the library''s functions');
     Exit;
