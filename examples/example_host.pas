@@ -266,8 +266,9 @@ begin
   WriteLn('counter of nozzle ', Nozzle, ': ', Counter:0:2, ' L; the dispenser holds ',
     Expected div 100, '.', Format('%.2d', [Expected mod 100]), ' L');
 
-  WriteLn('post ', Post, ' state code 0x', IntToHex(Driver^.Table^.GetPumpState(Driver, Post, 0), 2),
-    ', ', Dispenser.Frames, ' frames exchanged');
+  WriteLn('post ', Post, ' state code 0x',
+    IntToHex(Driver^.Table^.GetPumpState(Driver, Post, 0), 2), ', ', Dispenser.Frames,
+    ' frames exchanged');
 
   { A price on a nozzle the dispenser does not have: the driver refuses it
     before anything goes on the line. }

@@ -28,9 +28,11 @@
   run-time error 255, which reaches try..except as SysUtils'
   EExternalException: ExceptionRecord^.ExceptionInformation[0..2] hold the
   kind, the message pointer and the length. Without SysUtils in the
-  program no class is made for it and no "on" clause can catch it at all:
-  the program ends with run-time error 255. Vu30ErrorOf turns it into an
-  EVu30Error of this unit, Kind and Message (code page 1251) included:
+  program the runtime makes no exception object of it: no "on" clause, not
+  even a bare except, catches it, and the program ends with run-time error
+  255. This unit uses SysUtils, so its hosts have it. Vu30ErrorOf turns
+  it into an EVu30Error of this unit, Kind and Message (code page 1251)
+  included:
 
     try
       Driver^.Table^.StartPump(Driver, 3, 0, 0);
@@ -242,7 +244,8 @@ type
     StartPumpAlias: procedure(Driver: PVu30Driver; Post: LongInt; A: LongInt; B: LongInt;
       Reserved: LongInt); stdcall;
     { 20: a fixed capability; True and Value set when the number is known. }
-    GetCapability: function(Driver: PVu30Driver; Number: LongInt; var Value: LongInt): Boolean; stdcall;
+    GetCapability: function(Driver: PVu30Driver; Number: LongInt;
+      var Value: LongInt): Boolean; stdcall;
     { 21: writes bytes 0, 1, 14 and 15 of the host's status record; returns Rec. }
     GetStatusRecord: function(Rec: PVu30StatusRecord; Driver: PVu30Driver; Post: Byte;
       PassedOn: Byte; Reserved: LongInt): PVu30StatusRecord; stdcall;
