@@ -10,8 +10,12 @@
   (Vu30Release). It prints what it did and what the dispenser saw, and exits
   0 when the two agree.
 
-  Build (i386-win32 or x86_64-win64; vu30.dll beside the program):
-    fpc -Twin32 -Fu<folder of vu30.pas> example_host.pas
+  Build with Free Pascal for i386-win32 or x86_64-win64, the unit's folder
+  in the unit path, and run it with vu30.dll beside it; on Linux
+  scripts/build-fpc-windows.sh makes the compiler from Debian's packages:
+    mkdir -p build-windows/example
+    build-windows/fpc/i686/fpc -Fubindings/pascal -FUbuild-windows/example \
+      -obuild-windows/example/example_host.exe examples/example_host.pas
 }
 program example_host;
 
