@@ -5,7 +5,9 @@
 #  - i686, the build station hosts load: the whole suite under 32-bit Wine,
 #    the station demo from the release bundle with injected faults, and the
 #    export table of vu30.dll (the one undecorated stdcall GetVU30);
-#  - x86_64: the whole suite under 64-bit Wine and the station demo.
+#  - x86_64: the whole suite under 64-bit Wine and the station demo;
+#  - both: the Pascal hosts (tests/pascal), built with Free Pascal for Windows
+#    (scripts/build-fpc-windows.sh), run where that Wine runs programs.
 #   scripts/test-windows.sh            both
 #   scripts/test-windows.sh i686       one architecture
 set -euo pipefail
