@@ -257,12 +257,10 @@ type
   TCall = procedure(Driver: PVu30Driver);
 
 var
-  Amount: Double;
+  Amount: Double;       { the amount a call passes, or the figure it reads }
+  LastMessage: string;  { the message of the last error Attempt caught }
 
-{ Runs Call; 0 when it returned, else the kind of the library's error, with
-  its message in LastMessage. }
-var
-  LastMessage: string;
+{ Runs Call; 0 when it returned, else the kind of the library's error. }
 
 function Attempt(Call: TCall; Driver: PVu30Driver): LongWord;
 begin
