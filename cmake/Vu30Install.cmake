@@ -3,7 +3,8 @@
 #                library and vu30-trace, the program that explains a trace
 #   development  vu30.h and vu30_trace.h, the links libvu30.so and
 #                libvu30-trace.so, the CMake package (find_package(vu30) and
-#                vu30::vu30) and vu30.pc for pkg-config
+#                vu30::vu30), vu30.pc for pkg-config, and the Pascal unit
+#                vu30.pas in share/vu30/pascal
 include(CMakePackageConfigHelpers)
 
 set(VU30_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vu30)
@@ -15,6 +16,9 @@ install(TARGETS vu30 EXPORT vu30Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vu30.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
+# The same boundary for Object Pascal hosts.
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/pascal/vu30.pas
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vu30/pascal COMPONENT development)
 
 # The line trace, for commissioning and support: a host puts it between the
 # driver and its dispatcher (vu30_trace.h); vu30-trace reads what it wrote.

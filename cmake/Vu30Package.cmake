@@ -1,6 +1,7 @@
 # Debian packages from the install components (cpack -G DEB; scripts/package.sh):
 #   libvu30-<soname>  the runtime library; its dependencies come from dpkg-shlibdeps
-#   libvu30-dev       header, link, CMake package and vu30.pc; needs the runtime
+#   libvu30-dev       headers, link, CMake package, vu30.pc and the Pascal unit;
+#                     needs the runtime
 #                     package of the same version
 set(CPACK_PACKAGE_NAME vu30)
 set(CPACK_PACKAGE_VENDOR "vu30 developers")
@@ -25,6 +26,6 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvu30-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${vu30_runtime_package} (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-    "Trovelheim fuel dispenser driver: headers vu30.h and vu30_trace.h, CMake package and pkg-config file")
+    "Trovelheim fuel dispenser driver: headers vu30.h and vu30_trace.h, CMake package, pkg-config file and the Pascal unit vu30.pas")
 
 include(CPack)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the driver for Windows with mingw-w64 and makes the release
-# bundles: per architecture a folder holding vu30.dll (stripped), vu30.h, the
-# line trace (vu30-trace.dll, vu30_trace.h, vu30-trace.exe) and the runtime
+# bundles: per architecture a folder holding vu30.dll (stripped), vu30.h and
+# the Pascal unit vu30.pas, the line trace (vu30-trace.dll, vu30_trace.h, vu30-trace.exe) and the runtime
 # DLLs they import, zipped. By default vu30.dll links the
 # compiler's runtime statically, so a host needs nothing beside it but the
 # system's own DLLs; a build with -DVU30_WIN32_CXX_EXCEPTIONS=ON imports the
@@ -60,7 +60,7 @@ for arch in "${archs[@]}"; do
   # The line trace: its library, its header and the program that explains it.
   "$triple-strip" -o "$bundle/vu30-trace.dll" "$dir/build/vu30-trace.dll"
   "$triple-strip" -o "$bundle/vu30-trace.exe" "$dir/build/vu30-trace.exe"
-  cp include/vu30.h include/vu30_trace.h "$bundle/"
+  cp include/vu30.h include/vu30_trace.h bindings/pascal/vu30.pas "$bundle/"
   # The compiler's runtime DLLs that vu30.dll needs, and those they need.
   runtime_dirs=("$(dirname "$("$triple-g++-posix" -print-libgcc-file-name)")" "/usr/$triple/lib")
   for _ in 1 2 3; do

@@ -9,7 +9,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev fonts-dejavu-core clang-format dpkg-dev file clang-14 libfuzzer-14-dev
           libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 wine32:i386 xvfb
-          nodejs)
+          nodejs fp-compiler fpc-source-3.2.2)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the library with CPack:
 #   libvu30-<soname>_<version>_<arch>.deb  the shared library
-#   libvu30-dev_<version>_<arch>.deb       vu30.h, the CMake package, vu30.pc
+#   libvu30-dev_<version>_<arch>.deb       vu30.h, the CMake package, vu30.pc, vu30.pas
 # into <build-dir>/packages (default build-package/packages) and lists them.
 #   scripts/package.sh [build-dir]
 # Install them with: apt-get install ./build-package/packages/*.deb

@@ -7,7 +7,10 @@
 #  3. the C example host builds against that tree through find_package(vu30)
 #     and through pkg-config, and runs;
 #  4. scripts/package.sh builds the .deb packages; their contents are listed and
-#     the example builds and runs against them, unpacked.
+#     the example builds and runs against them, unpacked;
+#  5. the Pascal unit: installed and in libvu30-dev, the same as the source,
+#     in the Windows bundles (where scripts/build-windows.sh has made them),
+#     and it compiles with Free Pascal in objfpc and delphi modes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-install
@@ -44,6 +47,7 @@ expected=$(sort <<'LIST'
 ./lib/cmake/vu30/vu30Targets.cmake
 ./lib/cmake/vu30/vu30Targets-relwithdebinfo.cmake
 ./lib/pkgconfig/vu30.pc
+./share/vu30/pascal/vu30.pas
 LIST
 )
 echo "$actual"
@@ -85,4 +89,24 @@ for deb in "$dir-package"/packages/*.deb; do
   dpkg-deb -x "$deb" "$work/deb"
 done
 example "$work/deb/usr" deb
+
+echo "== install: the Pascal unit"
+cmp bindings/pascal/vu30.pas "$prefix/share/vu30/pascal/vu30.pas"
+cmp bindings/pascal/vu30.pas "$work/deb/usr/share/vu30/pascal/vu30.pas"
+dpkg-deb -c "$dir-package"/packages/libvu30-dev_*.deb | grep -q ' ./usr/share/vu30/pascal/vu30.pas$'
+version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+for arch in i686 x86_64; do
+  zip=${VU30_WINDOWS_BUILD:-build-windows}/vu30-$version-windows-$arch.zip
+  if [ ! -f "$zip" ]; then
+    echo "-- $zip: not built here (scripts/build-windows.sh makes it)"
+    continue
+  fi
+  zip=$(realpath "$zip")
+  (cd "$work" && cmake -E tar tf "$zip") | grep -qx "vu30-$version-windows-$arch/vu30.pas"
+  echo "-- $zip: vu30.pas"
+done
+for mode in objfpc delphi; do
+  mkdir "$work/pascal-$mode"
+  fpc -M"$mode" -vew -Sew -FU"$work/pascal-$mode" "$prefix/share/vu30/pascal/vu30.pas"
+done
 echo "== install: ok"

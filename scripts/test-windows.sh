@@ -5,7 +5,9 @@
 #  - i686, the build station hosts load: the whole suite under 32-bit Wine,
 #    the station demo from the release bundle with injected faults, and the
 #    export table of vu30.dll (the one undecorated stdcall GetVU30);
-#  - x86_64: the whole suite under 64-bit Wine and the station demo.
+#  - x86_64: the whole suite under 64-bit Wine and the station demo;
+#  - both: the Pascal hosts (tests/pascal), built with Free Pascal for Windows
+#    (scripts/build-fpc-windows.sh).
 # Where this machine's kernel runs no 32-bit programs (IA-32 emulation off),
 # the i686 build, its bundle and its test programs are still made and the
 # checks that need no Wine run (export table, import library); running under
@@ -40,6 +42,9 @@ xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT
 export DISPLAY=$display
 
+# The Pascal hosts (tests/pascal): Free Pascal for each architecture is built
+# once per build folder (scripts/build-fpc-windows.sh) and the programs with
+# it; they run with the rest of the suite.
 for arch in "${archs[@]}"; do
   case "$arch" in
     i686) loader=/usr/lib/wine/wine; export WINEARCH=win32 ;;
@@ -47,15 +52,17 @@ for arch in "${archs[@]}"; do
     *) echo "unknown architecture: $arch (i686, x86_64)" >&2; exit 2 ;;
   esac
   build=$root/$arch/build
+  scripts/build-fpc-windows.sh "$arch"
+  fpc=$(cd "$root" && pwd)/fpc/$arch/fpc
   if [ "$arch" = i686 ] && ! vu30_runs_i386; then
-    VU30_WINDOWS_CMAKE_ARGS="${VU30_WINDOWS_CMAKE_ARGS:-} -DVU30_WINE_RUN=OFF" \
+    VU30_WINDOWS_CMAKE_ARGS="${VU30_WINDOWS_CMAKE_ARGS:-} -DVU30_FPC=$fpc -DVU30_WINE_RUN=OFF" \
       scripts/build-windows.sh "$arch"
     echo "== windows $arch: the checks that need no Wine"
     ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 600
     vu30_skip "i686 under Wine" "this kernel runs no 32-bit programs (IA-32 emulation off)"
     continue
   fi
-  VU30_WINDOWS_CMAKE_ARGS="${VU30_WINDOWS_CMAKE_ARGS:-} -DVU30_WINE_RUN=ON" \
+  VU30_WINDOWS_CMAKE_ARGS="${VU30_WINDOWS_CMAKE_ARGS:-} -DVU30_FPC=$fpc -DVU30_WINE_RUN=ON" \
     scripts/build-windows.sh "$arch"
   export WINEPREFIX=$PWD/$build/wineprefix
   rm -rf "$WINEPREFIX"
