@@ -9,7 +9,8 @@
 #   scripts/build-windows.sh               i686 and x86_64
 #   scripts/build-windows.sh x86_64        one architecture
 # Environment: VU30_WINDOWS_BUILD       build folder (default build-windows)
-#              VU30_WINDOWS_TARGETS     what to build (default: everything)
+#              VU30_WINDOWS_TARGETS     what to build (default: everything and the
+#                                       bundle; with targets named, no bundle)
 #              VU30_WINDOWS_CMAKE_ARGS  more CMake options
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,6 +53,8 @@ for arch in "${archs[@]}"; do
     -DGTest_DIR="$gtest/lib/cmake/GTest" "${launcher[@]}" ${VU30_WINDOWS_CMAKE_ARGS:-} >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir/build" -j"$jobs" ${VU30_WINDOWS_TARGETS:+--target $VU30_WINDOWS_TARGETS}
+  # Some targets only: no bundle, which needs them all.
+  if [ -n "${VU30_WINDOWS_TARGETS:-}" ]; then continue; fi
 
   bundle=$root/vu30-$version-windows-$arch
   rm -rf "$bundle" "$bundle.zip"
