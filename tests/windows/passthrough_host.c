@@ -494,8 +494,10 @@ static LONG CALLBACK OnX87Trap(EXCEPTION_POINTERS* info) {
       code != EXCEPTION_FLT_INEXACT_RESULT) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  if (++gTraps == 1) gTrapAddress = info->ExceptionRecord->ExceptionAddress;
   CONTEXT* c = info->ContextRecord;
+  /* Where it fires: the waiting instruction (the exception's address is
+   * the x87 unit's last instruction, which may be the library's). */
+  if (++gTraps == 1) gTrapAddress = (void*)(ULONG_PTR)c->Eip;
   c->FloatSave.StatusWord &= ~0x80FFu;
   c->FloatSave.ControlWord |= 0x3Fu;
   WORD* fxStatus = (WORD*)(c->ExtendedRegisters + 2);
