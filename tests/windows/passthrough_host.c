@@ -102,7 +102,7 @@ static NT_TIB* ThreadInformation(void) {
 
 /* RtlUnwind does not keep ebx, esi and edi: saved around it. */
 static void UnwindTo(void* frame, EXCEPTION_RECORD* r) {
-  void* unwind = (void*)&RtlUnwind;
+  __typeof__(&RtlUnwind) unwind = &RtlUnwind;
   __asm__ __volatile__(
       "pushl %%ebp\n\tpushl %%ebx\n\tpushl %%esi\n\tpushl %%edi\n\t"
       "pushl $0\n\tpushl %1\n\tpushl $0\n\tpushl %0\n\tcall *%2\n\t"
@@ -129,7 +129,7 @@ static EXCEPTION_DISPOSITION NTAPI TryHandler(EXCEPTION_RECORD* r, void* frame, 
 /* Runs fn(context) under the host's handler; 1 when it caught. */
 static int HostTry(void (*fn)(void*), void* context) {
   volatile EXCEPTION_REGISTRATION_RECORD registration;
-  registration.Handler = (PEXCEPTION_ROUTINE)(void*)&TryHandler;
+  registration.Handler = (PEXCEPTION_ROUTINE)(void (*)(void)) & TryHandler;
   registration.Next = ThreadInformation()->ExceptionList;
   if (__builtin_setjmp((void**)gTryJump) != 0) {
     ThreadInformation()->ExceptionList = registration.Next;
@@ -480,6 +480,22 @@ static void BadBufferInReplyCheck(void) {
   ExpectHostStateInTransact("after the faulted checks, Transact runs in the host's state");
 }
 
+static void GetDriverInfoIntoBadBuffer(void* context) {
+  (void)context;
+  gDriver->table->GetDriverInfo(kBadBuffer, gDriver);
+}
+
+/* A table function handed a pointer it cannot write through raises the
+ * library's exception of kind 4, and leaves nothing held. */
+static void BadPointerToATableFunction(void) {
+  Vu30CaughtError error;
+  Check(vu30_catch_call(GetDriverInfoIntoBadBuffer, NULL, &error) &&
+            error.kind == VU30_ERROR_FAILURE && strstr(error.message, "0xC0000005") != NULL,
+        "a table function writing through a bad pointer raises kind 4");
+  Check(HostFpStateIsBack(), "the host's state is back after the faulted table function");
+  ExpectHostStateInTransact("after the faulted table function, Transact runs in the host's state");
+}
+
 #if defined(__i386__)
 
 static volatile int gTraps;
@@ -587,6 +603,7 @@ int main(void) {
   MsvcThrowInOpenPost(&D.raiseInSetMessageHook, "an MSVC throw in SetMessageHook");
   ContinuedInOpenPost();
   BadBufferInReplyCheck();
+  BadPointerToATableFunction();
 #if defined(__i386__)
   PendingX87Exception();
 #else
