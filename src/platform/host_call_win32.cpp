@@ -66,10 +66,9 @@ bool Takes(const GuardState& guard, const EXCEPTION_RECORD& exception) {
 void BeforeUnwind(const GuardState& guard) { RunReleasesAbove(guard.releaseMark); }
 
 // After the unwind to a taking guard: the entries made above it have
-// ended. A stack overflow
-// used up the thread's guard page: it is made again, now that the stack is
-// unwound, or else the overflow is passed on (the next one would end the
-// process without a word).
+// ended. A stack overflow used up the thread's guard page: it is made again,
+// now that the stack is unwound, or else the overflow is passed on (the next
+// one would end the process without a word).
 void AfterTaken(const GuardState& guard) {
   HostEntry::ResumeAt(guard.innermostEntry);
   tPassing = nullptr;
