@@ -125,11 +125,26 @@ struct GuardedFunction<F> {
 template <auto F>
 struct GuardedFunction;
 
+// A floating-point result is on its way back (on i686 on the x87 stack)
+// before the host's state is: see RestoreFpStateReturning.
 template <typename R, typename... A, R(VU30_CALL* F)(A...)>
 struct GuardedFunction<F> {
   static R VU30_CALL Call(A... args) {
-    const platform::LibraryFpScope fpState;
-    return F(args...);
+    if constexpr (std::is_floating_point_v<R>) {
+      platform::FpState host;
+      const R result = Compute(host, args...);
+      return static_cast<R>(platform::RestoreFpStateReturning(host, result));
+    } else {
+      const platform::LibraryFpScope fpState;
+      return F(args...);
+    }
+  }
+
+  static R Compute(platform::FpState& host, A... args) {
+    platform::LibraryFpScope fpState;
+    const R result = F(args...);
+    host = fpState.Release();
+    return result;
   }
 };
 
