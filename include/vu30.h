@@ -325,9 +325,10 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  * every way out, raising included; during the library's calls into the host
  * the host's own state is in force. On i686 PollDispense's result is on the
  * x87 stack before the host's state is back: x87 exceptions the host left
- * pending and unmasked fire in the host's code, not inside the library. Figures are the same whatever the host's
- * state, on i686 and x86_64 alike, and an argument that would trap (1e308,
- * an infinity, NaN) is refused (VU30_ERROR_REFUSED).
+ * pending and unmasked fire in the host's code, not inside the library.
+ * Figures are the same whatever the host's state, on i686 and x86_64 alike,
+ * and an argument that would trap (1e308, an infinity, NaN) is refused
+ * (VU30_ERROR_REFUSED).
  */
 /* Bit 29 set: a code of the application's own; "V30" in the low bytes. */
 #define VU30_ERROR_CODE 0xE0563330u
