@@ -349,30 +349,52 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *
  * The host's own exceptions. The library calls every function of the host
  * (dispatcher, menu items, CreateItem, the host's window procedures reached
- * through the dialog's message loop) inside a frame-based handler. A
- * structured exception that leaves such a function (a Pascal raise, an MSVC
- * throw, RaiseException) first unwinds the host's own frames, with their
- * handlers and cleanups, then:
- *   - in Transact and the calls made during an exchange: the exchange has
- *     failed; the request's operation raises VU30_ERROR_SERIAL_IO with its
- *     message, the channel pair's lock is free, the post's link status is
- *     left as it was; a post worker drops it and answers the next message;
- *   - in a function called from inside the reply check or the message hook:
- *     the check fails, and nothing reaches the dispatcher's thread;
+ * while the dialog is shown) inside a frame-based handler. A structured
+ * exception that leaves such a function (a Pascal raise, an MSVC throw,
+ * RaiseException):
  *   - in CreateItem, the menu item functions (AddMenuEntry), SetReplyChecker
- *     and the registrations of OpenPost, and in a host window procedure while
- *     the dialog is shown: once the library has released everything it held,
- *     the host's exception is raised again with its code, flags and
- *     parameters unchanged, for the host's own handler.
+ *     and the registrations and channel set-up of OpenPost, called under a
+ *     table function: is not taken. The search goes on to the host's own
+ *     handlers with the host's frames untouched (an MSVC catch sees its
+ *     object intact); when the host's handler unwinds the library's frames,
+ *     the library releases what it held (its floating-point state included)
+ *     as the unwind crosses them; a handler that continues the exception
+ *     resumes the host's code and the table function returns as it would
+ *     have.
+ *   - everywhere else the host's own frames are first unwound, with their
+ *     handlers and cleanups, then:
+ *     - in Transact and the calls made during an exchange: the exchange has
+ *       failed; the request's operation raises VU30_ERROR_SERIAL_IO with its
+ *       message, the channel pair's lock is free, the post's link status is
+ *       left as it was; a post worker drops it and answers the next message;
+ *     - in a function called from inside the reply check, the message hook
+ *       or the post initialisation: the check fails, and nothing reaches the
+ *       dispatcher's thread;
+ *     - in a host window procedure while the dialog is shown: the dialog
+ *       closes, and the host's exception is raised again from the menu click
+ *       with its code, flags and parameters unchanged (a host that continues
+ *       it gets the click's normal return).
+ *
+ * Faults inside the library. Each entry from the host (every table function,
+ * the reply check, the message hook, the post initialisation) is a boundary
+ * of its own: a structured exception raised in the library's frames under it
+ * (a buffer the library cannot read) is taken there. The reply check then
+ * rejects the reply, the hook drops the message, and a table function raises
+ * VU30_ERROR_FAILURE ("vu30: exception 0x... inside the driver, on data from
+ * the host"); nothing of the library stays held. A stack overflow that the
+ * library takes gets the thread's guard page back.
  *
  * Floating point. Every entry from the host (the table, GetVU30, the
  * callbacks, window procedures) saves the host's x87 control word and MXCSR,
  * computes with all exceptions masked, rounding to nearest and 53-bit
  * precision, and gives the host its own control words and flags back on
  * every way out, raising included; during the library's calls into the host
- * the host's own state is in force. Figures are the same whatever the host's
- * state, on i686 and x86_64 alike, and an argument that would trap (1e308,
- * an infinity, NaN) is refused (VU30_ERROR_REFUSED).
+ * the host's own state is in force. On i686 PollDispense's result is on the
+ * x87 stack before the host's state is back: x87 exceptions the host left
+ * pending and unmasked fire in the host's code, not inside the library.
+ * Figures are the same whatever the host's state, on i686 and x86_64 alike,
+ * and an argument that would trap (1e308, an infinity, NaN) is refused
+ * (VU30_ERROR_REFUSED).
  *
  * Exceptions the library takes. A host exception that the library contains
  * (in Transact and the calls of an exchange, a post worker's exchange, the

@@ -50,6 +50,14 @@ uint32_t KeepCurrentError() noexcept {
   }
 }
 
+uint32_t KeepFault(const platform::HostExceptionRecord& fault) noexcept {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char message[] = "vu30: exception 0x00000000 inside the driver, on data from the host";
+  for (int i = 0; i < 8; ++i) message[18 + i] = kDigits[(fault.code >> (28 - 4 * i)) & 0xF];
+  Keep(message);
+  return VU30_ERROR_FAILURE;
+}
+
 void RaiseKeptError(uint32_t kind) {
   const ULONG_PTR arguments[3] = {
       static_cast<ULONG_PTR>(kind),

@@ -7,6 +7,7 @@
 #include "platform/cp1251.h"
 #include "platform/fp_state.h"
 #include "platform/host_call.h"
+#include "platform/host_entry.h"
 
 namespace vu30::config {
 
@@ -25,8 +26,10 @@ static_assert(kTrkCaption.view() == std::string_view("\x26\xD2\xD0\xCA"));
 // Called by the host's menu: an entry from the host. No error of the
 // dialog crosses it (the dialog has told the operator what concerns him); a
 // host exception raised in one of the host's own window procedures while
-// the dialog ran goes on to the host, unchanged, once the dialog is closed.
+// the dialog ran goes on to the host, unchanged, once the dialog is closed
+// (a host that continues it gets the click's normal return).
 void VU30_CALL MenuParamsClick(void* /*data*/, void* /*sender*/) {
+  const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
   platform::LibraryFpScope fpState;
   platform::HostExceptionRecord host;
   bool hostRaised = false;
@@ -53,19 +56,19 @@ const Vu30MenuItemTable& TableOf(Vu30MenuItem* item, const char* what,
 }
 
 Vu30MenuItem* CreateMenuItem(Vu30MenuItem* parent, Vu30CreateItemFn createItem, void* clickData) {
-  Vu30MenuItem* item = platform::CallHost(createItem, parent, -1);
+  Vu30MenuItem* item = platform::CallHostPassing(createItem, parent, -1);
   const Vu30MenuItemTable& table =
       TableOf(item, "the item made by CreateItem", &Vu30MenuItemTable::SetCaption,
               &Vu30MenuItemTable::SetHint, &Vu30MenuItemTable::SetHelpContext,
               &Vu30MenuItemTable::SetShortCut, &Vu30MenuItemTable::SetOnClick);
-  platform::CallHost(table.SetCaption, item, kEntryCaption.c_str());
-  platform::CallHost(table.SetHint, item, kEntryCaption.c_str());
-  platform::CallHost(table.SetHelpContext, item, 0);
-  platform::CallHost(table.SetShortCut, item, 0);
+  platform::CallHostPassing(table.SetCaption, item, kEntryCaption.c_str());
+  platform::CallHostPassing(table.SetHint, item, kEntryCaption.c_str());
+  platform::CallHostPassing(table.SetHelpContext, item, 0);
+  platform::CallHostPassing(table.SetShortCut, item, 0);
   Vu30BoundMethod onClick{};
   onClick.code = reinterpret_cast<void*>(&MenuParamsClick);
   onClick.data = clickData;
-  platform::CallHost(table.SetOnClick, item, onClick);
+  platform::CallHostPassing(table.SetOnClick, item, onClick);
   return item;
 }
 
@@ -76,10 +79,10 @@ void AddMenuEntry(Vu30MenuItem* parentItem, Vu30CreateItemFn createItem, void* c
     const Vu30MenuItemTable& parent =
         TableOf(parentItem, "the parent item", &Vu30MenuItemTable::Count, &Vu30MenuItemTable::Item);
     if (createItem == nullptr) throw EVu30Refused("AddMenuEntry: no item-creation function");
-    const int32_t count = platform::CallHost(parent.Count, parentItem);
+    const int32_t count = platform::CallHostPassing(parent.Count, parentItem);
     for (int32_t i = 0; i < count; ++i) {
-      Vu30MenuItem* child = platform::CallHost(parent.Item, parentItem, i);
-      const char* caption = platform::CallHost(
+      Vu30MenuItem* child = platform::CallHostPassing(parent.Item, parentItem, i);
+      const char* caption = platform::CallHostPassing(
           TableOf(child, "a child of the parent item", &Vu30MenuItemTable::Caption).Caption, child);
       if (caption != nullptr && std::string_view(caption) == kTrkCaption.view()) {
         CreateMenuItem(child, createItem, clickData);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/host_entry.h"
 #include "platform/hot_path.h"
 
 namespace vu30::link {
@@ -13,20 +14,29 @@ namespace vu30::link {
 // open flag is read, and Close clears the flag before it reads the count
 // (both sequentially consistent): either Close sees this call inside and
 // waits for it, or this call sees the gate closed.
+// The count is given back also when a structured exception ends the call's
+// frames (platform/host_entry.h).
 class CallbackGate::Pass {
  public:
   explicit Pass(CallbackGate& gate) : gate_(gate) {
     gate_.inside_.fetch_add(1, std::memory_order_seq_cst);
     open_ = gate_.open_.load(std::memory_order_seq_cst);
   }
-  ~Pass() { gate_.inside_.fetch_sub(1, std::memory_order_release); }
+  ~Pass() {
+    if (!releaseOnFault_.Released()) Leave(this);
+  }
   Pass(const Pass&) = delete;
   Pass& operator=(const Pass&) = delete;
   explicit operator bool() const { return open_; }
 
  private:
+  static void Leave(void* pass) noexcept {
+    static_cast<Pass*>(pass)->gate_.inside_.fetch_sub(1, std::memory_order_release);
+  }
+
   CallbackGate& gate_;
   bool open_ = false;
+  platform::ReleaseOnFault releaseOnFault_{&Leave, this};
 };
 
 void CallbackGate::Open(ReplyChecker& checker, MessageRouter& router, PostInitHandler& init) {

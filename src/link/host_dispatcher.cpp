@@ -16,42 +16,53 @@ using platform::CallHost;
 // The thunks: code of the bound methods registered with the host's
 // dispatcher; data is the registered C++ object, cast from its interface type.
 // Each is an entry from the host: it runs in the library's floating-point
-// state, and nothing leaves it, neither an error of the library nor a host
-// exception that a dispatcher function called inside it raised.
+// state, and nothing leaves it, neither an error of the library, nor a host
+// exception that a dispatcher function called inside it raised, nor a
+// structured exception raised in the library's frames under it (a buffer of
+// the dispatcher's that cannot be read): the check then accepts nothing, the
+// message is dropped.
+
+// Runs fn under the thunk's entry: false when anything was raised.
+template <typename Fn>
+bool AsEntry(Fn fn) {
+  const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
+  const platform::LibraryFpScope fpState;
+  bool completed = false;
+  auto body = [&]() noexcept {
+    try {
+      fn();
+      completed = true;
+    } catch (...) {
+      // Called on the dispatcher's own thread: nothing may escape.
+    }
+  };
+  platform::HostExceptionRecord fault;
+  return platform::RunEntryBody(body, fault) && completed;
+}
 
 VU30_HOT_PATH bool VU30_CALL CheckReplyThunk(void* data, uint8_t channel, uint8_t* buffer,
                                              int32_t reserved, uint8_t* count, uint8_t* expected) {
-  const platform::LibraryFpScope fpState;
-  try {
-    if (data == nullptr || count == nullptr || expected == nullptr) return false;
-    return static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved, *count,
-                                                        *expected);
-  } catch (...) {
-    // Called on the dispatcher's own thread: nothing may escape; a check
-    // that could not be made accepts nothing.
-    return false;
-  }
+  if (data == nullptr || count == nullptr || expected == nullptr) return false;
+  bool accepted = false;
+  // A check that could not be made accepts nothing.
+  return AsEntry([&] {
+           accepted = static_cast<ReplyChecker*>(data)->CheckReply(channel, buffer, reserved,
+                                                                   *count, *expected);
+         }) &&
+         accepted;
 }
 
 VU30_HOT_PATH void VU30_CALL RouteMessageThunk(void* data, uint8_t workerAddress, uint8_t* buffer,
                                                int32_t reserved, uint8_t length) {
-  const platform::LibraryFpScope fpState;
-  try {
-    if (data == nullptr) return;
+  if (data == nullptr) return;
+  AsEntry([&] {
     static_cast<MessageHook*>(data)->RouteMessage(workerAddress, buffer, reserved, length);
-  } catch (...) {
-    // Called on the dispatcher's own thread: nothing may escape.
-  }
+  });
 }
 
 void VU30_CALL PreparePostThunk(void* data, uint8_t post) {
-  const platform::LibraryFpScope fpState;
-  try {
-    if (data == nullptr) return;
-    static_cast<PostInitHandler*>(data)->PreparePost(post);
-  } catch (...) {
-    // Called on the dispatcher's own thread: nothing may escape.
-  }
+  if (data == nullptr) return;
+  AsEntry([&] { static_cast<PostInitHandler*>(data)->PreparePost(post); });
 }
 
 // Checked so that the thunks' types match the boundary's callback types.
@@ -64,9 +75,11 @@ Vu30BoundMethod Bind(Fn code, void* data) {
   return Vu30BoundMethod{reinterpret_cast<void*>(code), data};
 }
 
-// An entry of the host's table; a missing one is an error of the host. Each
-// is called through CallHost: a host exception raised in it becomes a
-// HostFault here.
+// An entry of the host's table; a missing one is an error of the host. The
+// calls of an exchange are made through CallHost: a host exception raised
+// in them becomes a HostFault here. The registrations and the channel's
+// set-up are made through CallHostPassing: under a function of the driver
+// table a host exception raised in them goes on to the host unchanged.
 template <typename Fn>
 Fn Entry(Fn fn, const char* name) {
   if (fn == nullptr) {
@@ -103,8 +116,8 @@ VU30_HOT_PATH uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
 
 int32_t HostDispatcher::ConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings) {
   const OwnExchange inside(Owner());
-  return CallHost(Entry(host_->table->ConfigureChannel, "ConfigureChannel"), host_, post, mode,
-                  lineSettings);
+  return platform::CallHostPassing(Entry(host_->table->ConfigureChannel, "ConfigureChannel"), host_,
+                                   post, mode, lineSettings);
 }
 
 VU30_HOT_PATH int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress,
@@ -118,20 +131,20 @@ VU30_HOT_PATH int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddr
 
 VU30_HOT_PATH void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {
   const OwnExchange inside(Owner());
-  CallHost(Entry(host_->table->SetReplyChecker, "SetReplyChecker"), host_, channel,
-           Bind(kCheckReply, static_cast<void*>(&checker)));
+  platform::CallHostPassing(Entry(host_->table->SetReplyChecker, "SetReplyChecker"), host_, channel,
+                            Bind(kCheckReply, static_cast<void*>(&checker)));
 }
 
 void HostDispatcher::SetMessageHook(uint8_t post, MessageHook& hook) {
   const OwnExchange inside(Owner());
-  CallHost(Entry(host_->table->SetMessageHook, "SetMessageHook"), host_, post,
-           Bind(kRouteMessage, static_cast<void*>(&hook)));
+  platform::CallHostPassing(Entry(host_->table->SetMessageHook, "SetMessageHook"), host_, post,
+                            Bind(kRouteMessage, static_cast<void*>(&hook)));
 }
 
 void HostDispatcher::SetPostInit(uint8_t post, PostInitHandler& handler) {
   const OwnExchange inside(Owner());
-  CallHost(Entry(host_->table->SetPostInit, "SetPostInit"), host_, post,
-           Bind(kPreparePost, static_cast<void*>(&handler)));
+  platform::CallHostPassing(Entry(host_->table->SetPostInit, "SetPostInit"), host_, post,
+                            Bind(kPreparePost, static_cast<void*>(&handler)));
 }
 
 }  // namespace vu30::link

@@ -11,7 +11,13 @@ OwnExchange::OwnExchange(const void* owner) noexcept : owner_(owner), outer_(tIn
   tInnermost = this;
 }
 
-OwnExchange::~OwnExchange() { tInnermost = outer_; }
+OwnExchange::~OwnExchange() {
+  if (!releaseOnFault_.Released()) tInnermost = outer_;
+}
+
+void OwnExchange::End(void* scope) noexcept {
+  tInnermost = static_cast<const OwnExchange*>(scope)->outer_;
+}
 
 bool OwnExchange::Inside(const void* owner) noexcept {
   for (const OwnExchange* scope = tInnermost; scope != nullptr; scope = scope->outer_) {

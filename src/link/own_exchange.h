@@ -8,13 +8,17 @@
 // worker, the gate, the lock), so the destruction asks first and refuses.
 #pragma once
 
+#include "platform/host_entry.h"
+
 namespace vu30::link {
 
 class OwnExchange {
  public:
   // The calling thread is inside owner's exchange until this is destroyed.
   // Scopes nest; each is destroyed on the thread that made it, innermost
-  // first.
+  // first. A host's exception that passes on to the host's own handlers, or
+  // a fault taken by an entry's guard, ends the scope's frame without its
+  // destructor: the guard then ends the scope (host_entry.h).
   explicit OwnExchange(const void* owner) noexcept;
   ~OwnExchange();
   OwnExchange(const OwnExchange&) = delete;
@@ -24,8 +28,11 @@ class OwnExchange {
   static bool Inside(const void* owner) noexcept;
 
  private:
+  static void End(void* scope) noexcept;
+
   const void* owner_;
   const OwnExchange* outer_;
+  platform::ReleaseOnFault releaseOnFault_{&End, this};
 };
 
 }  // namespace vu30::link

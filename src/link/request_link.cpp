@@ -108,15 +108,12 @@ VU30_HOT_PATH bool Channel::CheckReply(uint8_t channel, uint8_t* buffer, int32_t
       }
     }
   };
-  bool accepted = false;
-  try {
-    accepted = CheckReplyFrame(dispatcher_, channel, buffer, count, expected);
-  } catch (...) {
-    // The dispatcher raised while the check reported to it: a check that
-    // could not be completed accepts nothing.
-    record(false);
-    throw;
-  }
+  // Rejected until the check has been made: a check that could not be
+  // completed (the dispatcher raised while the check reported to it, or a
+  // structured exception ended it on a buffer that cannot be read) accepts
+  // nothing.
+  record(false);
+  const bool accepted = CheckReplyFrame(dispatcher_, channel, buffer, count, expected);
   record(accepted);
   return accepted;
 }

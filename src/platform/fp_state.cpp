@@ -106,6 +106,60 @@ void LibraryFpScope::Leave() noexcept {
   RestoreFpState(host_);
 }
 
+FpState LibraryFpScope::Release() noexcept {
+  left_ = true;
+  tHostState = outer_;
+  return host_;
+}
+
+void LibraryFpScope::LeaveOnFault(void* scope) noexcept {
+  static_cast<LibraryFpScope*>(scope)->Leave();
+}
+
+#if defined(__i386__)
+
+// In assembly, so that nothing of the compiler's x87 code comes after the
+// host's environment: the value is loaded first, under the library's
+// control word (all exceptions masked); then MXCSR and the x87 control word
+// and flags are put back together (fnstenv/fldenv, which keep the value's
+// register and tag) and the function returns the value in ST(0).
+extern "C" double vu30_restore_fp_returning(const FpState* state,
+                                            double value) __asm__("vu30_restore_fp_returning");
+static_assert(sizeof(FpState) == 8);
+__asm__(
+    ".text\n"
+    ".globl vu30_restore_fp_returning\n"
+    "vu30_restore_fp_returning:\n"
+    "  movl 4(%esp), %ecx\n"
+    "  fldl 8(%esp)\n"
+    "  ldmxcsr 4(%ecx)\n"
+    "  subl $28, %esp\n"
+    "  fnstenv (%esp)\n"
+    "  movzwl (%ecx), %eax\n"
+    "  movw %ax, (%esp)\n"
+    "  movl 4(%esp), %eax\n"
+    "  andl $0xFFFF7F00, %eax\n"
+    "  movzwl 2(%ecx), %edx\n"
+    "  andl $0x80FF, %edx\n"
+    "  orl %edx, %eax\n"
+    "  movl %eax, 4(%esp)\n"
+    "  fldenv (%esp)\n"
+    "  addl $28, %esp\n"
+    "  ret\n");
+
+double RestoreFpStateReturning(const FpState& state, double value) noexcept {
+  return vu30_restore_fp_returning(&state, value);
+}
+
+#else
+
+double RestoreFpStateReturning(const FpState& state, double value) noexcept {
+  RestoreFpState(state);
+  return value;
+}
+
+#endif
+
 HostFpStateDuringCall::HostFpStateDuringCall() noexcept {
   if (const FpState* host = tHostState) {
     RestoreFpState(*host);

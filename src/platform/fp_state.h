@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#include "platform/host_entry.h"
+
 namespace vu30::platform {
 
 struct FpState {
@@ -38,6 +40,12 @@ FpState CurrentFpState() noexcept;
 void ApplyLibraryFpState() noexcept;
 // Puts state back exactly: control words and exception flags.
 void RestoreFpState(const FpState& state) noexcept;
+// RestoreFpState, for the end of an entry that returns value: on i686 the
+// value is loaded on the x87 stack (where the host takes it) before the
+// host's state is back, so that no waiting x87 instruction of the library
+// runs under the host's state; a flag the host left pending then traps in
+// the host's own code, as it would have without the call.
+double RestoreFpStateReturning(const FpState& state, double value) noexcept;
 
 // An entry from the host: the library's state while it lives, the host's
 // again when it ends (or at Leave, before the entry raises an error to the
@@ -52,11 +60,18 @@ class LibraryFpScope {
 
   // Gives the host its state back now; the scope's end then changes nothing.
   void Leave() noexcept;
+  // Ends the scope without giving the host its state back: returns it, for
+  // the caller to restore as the very last thing of the entry.
+  FpState Release() noexcept;
 
  private:
+  static void LeaveOnFault(void* scope) noexcept;
+
   FpState host_;
   const FpState* outer_;
   bool left_ = false;
+  // Left also when a structured exception ends the entry's frames.
+  ReleaseOnFault releaseOnFault_{&LeaveOnFault, this};
 };
 
 // A call from the library into the host: the host's state (the one saved by

@@ -3,13 +3,28 @@
 // reports its own errors as structured exceptions (a Pascal host's raise, an
 // MSVC host's throw). Such an exception passes through frames of ours that
 // neither a C++ catch nor a destructor of ours sees. So every call into the
-// host is made through CallHost: on Windows it runs the host function inside
-// a frame-based structured-exception handler; an exception that unwinds to it
-// lets the host's own handlers and cleanups run (RtlUnwind) and becomes a
-// HostFault, a C++ exception of ours, from the point of the call on. Locks,
-// gates and flags of the library are then released by ordinary C++
-// unwinding, and the boundary raises the host's exception again, unchanged,
-// where the host is to see it.
+// host is made inside a frame-based structured-exception handler of ours,
+// in one of two ways:
+//  - CallHost contains the exception: the handler lets the host's own
+//    handlers and cleanups run (RtlUnwind) and the exception becomes a
+//    HostFault, a C++ exception of ours, from the point of the call on.
+//    Locks, gates and flags of the library are then released by ordinary
+//    C++ unwinding. For the calls whose failure the library handles (an
+//    exchange and its reports) and for every call made under a callback, a
+//    window procedure or a worker.
+//  - CallHostPassing lets it pass when the innermost entry lets host
+//    exceptions pass (a function of the driver table, host_entry.h): the
+//    search goes on to the host's own handlers, with the host's frames and
+//    whatever they hold (the object of an MSVC throw) intact. A handler that
+//    continues the exception resumes the host's code, and the call returns
+//    as it would have. One that unwinds ends the library's frames down to
+//    the entry: when the unwind crosses the guard, the guard runs the
+//    entry's releases (host_entry.h). Under an entry that contains host
+//    exceptions it is CallHost.
+// Every entry from the host has a guard of its own as well (RunEntryBody):
+// a structured exception raised in the library's frames under it (a fault
+// on a bad buffer of the host's) is taken there, the entry's releases run,
+// and the entry ends as on bad input.
 //
 // During the host call the host's own floating-point state is in force (see
 // fp_state.h); the library's is back when it returns or faults.
@@ -25,6 +40,7 @@
 #include <utility>
 
 #include "platform/fp_state.h"
+#include "platform/host_entry.h"
 
 namespace vu30::platform {
 
@@ -51,16 +67,41 @@ class HostFault {
 };
 
 // Raises the host's exception again, with its code, flags and parameters as
-// they were. Never returns. On platforms without structured exceptions it
-// is never reached (CallHost throws no HostFault there).
-[[noreturn]] void RaiseHostException(const HostExceptionRecord& record);
+// they were. Returns only when a handler of the host continues it (a
+// continuable exception): the caller then carries on as after a normal
+// return. On platforms without structured exceptions it is never reached
+// (CallHost throws no HostFault there).
+void RaiseHostException(const HostExceptionRecord& record);
 
 // Calls fn(context) inside the guard. Returns true when fn returned, false
-// when an exception unwound to the guard (record then holds it). fn's own
-// frames, between the guard and the host's code, must hold nothing that
-// needs cleaning up. Without structured exceptions it calls fn and returns
-// true.
+// when an exception unwound to the guard (record then holds it; the
+// releases registered above the guard have run). fn's own frames, between
+// the guard and the host's code, must hold nothing that needs cleaning up.
+// Without structured exceptions it calls fn and returns true.
 bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record);
+
+// As GuardedCall, for the body of an entry from the host: an exception that
+// a host function called under it lets pass on to the host (CallHostPassing)
+// goes on; any other is taken. fn must let no C++ exception out.
+bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record);
+
+// Calls fn(context) so that a structured exception raised in it goes on to
+// the handlers below the innermost entry (see above).
+void PassingCall(void (*fn)(void* context), void* context);
+
+// Runs body() (which lets no C++ exception out) as the body of an entry from
+// the host: returns true when it returned, false when a structured
+// exception raised under it was taken (record holds it).
+template <typename Body>
+bool RunEntryBody(Body& body, HostExceptionRecord& record) {
+#if defined(_WIN32)
+  return GuardedEntryCall([](void* b) { (*static_cast<Body*>(b))(); }, &body, record);
+#else
+  (void)record;
+  body();
+  return true;
+#endif
+}
 
 // Calls the host function f with args through the guard: returns what f
 // returned, or throws HostFault. The host's floating-point state (when the
@@ -87,6 +128,39 @@ auto CallHost(F f, A&&... args) -> std::invoke_result_t<F, A...> {
       },
       &call, record);
   if (!returned) throw HostFault(record);
+  if constexpr (!std::is_void_v<R>) return call.result;
+#else
+  return f(std::forward<A>(args)...);
+#endif
+}
+
+// Calls the host function f with args, letting a host exception pass on to
+// the host's handlers when the innermost entry lets them pass; CallHost
+// otherwise.
+template <typename F, typename... A>
+auto CallHostPassing(F f, A&&... args) -> std::invoke_result_t<F, A...> {
+#if defined(_WIN32)
+  const HostEntry* entry = HostEntry::Innermost();
+  if (entry == nullptr || !entry->PassesHostExceptions()) {
+    return CallHost(f, std::forward<A>(args)...);
+  }
+  const HostFpStateDuringCall hostState;
+  using R = std::invoke_result_t<F, A...>;
+  struct Call {
+    F f;
+    std::tuple<A&&...> args;
+    std::conditional_t<std::is_void_v<R>, char, R> result{};
+  } call{f, std::forward_as_tuple(std::forward<A>(args)...)};
+  PassingCall(
+      [](void* c) {
+        auto* x = static_cast<Call*>(c);
+        if constexpr (std::is_void_v<R>) {
+          std::apply(x->f, x->args);
+        } else {
+          x->result = std::apply(x->f, x->args);
+        }
+      },
+      &call);
   if constexpr (!std::is_void_v<R>) return call.result;
 #else
   return f(std::forward<A>(args)...);

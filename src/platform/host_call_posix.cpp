@@ -11,6 +11,13 @@ bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& 
   return true;
 }
 
+bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& /*record*/) {
+  fn(context);
+  return true;
+}
+
+void PassingCall(void (*fn)(void* context), void* context) { fn(context); }
+
 void RaiseHostException(const HostExceptionRecord& /*record*/) { std::abort(); }
 
 }  // namespace vu30::platform

@@ -9,6 +9,15 @@
 //    unwinds to a landing point inside it with RtlUnwindEx.
 // Either way the host's own handlers and cleanups between the guard and the
 // raise run, as the system runs them for any handler that takes an exception.
+// A guard that takes an exception runs the releases registered above it
+// (host_entry.h) once the frames above it are gone.
+//
+// The passing guard (PassingCall) is made the same way but takes nothing: in
+// the search it marks the exception as passing, so that the entry's own
+// guard below lets it go on too; when an unwind crosses it (the host's
+// handler took the exception below the entry) it ends the entry: the
+// entry's releases run.
+#include <malloc.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -25,6 +34,68 @@ namespace {
 // collided unwind).
 constexpr DWORD kUnwindFlags = 0x66;
 
+// The codes of the C++ runtime's own exceptions on their way to a catch of
+// the library: 'GCC' with the customer bit, the kind in the top nibble.
+constexpr DWORD kCxxCodeMask = 0x20FFFFFF;
+constexpr DWORD kCxxCode = 0x20474343;
+
+// The exception a passing guard of this thread let go on, until it is
+// continued or its unwind crosses the guard.
+thread_local const EXCEPTION_RECORD* tPassing = nullptr;
+
+// What a taking guard knows of the thread when it was set up.
+struct GuardState {
+  HostExceptionRecord* record;
+  bool entry;  // an entry's guard: lets passing exceptions go on
+  ReleaseOnFault* releaseMark;
+  const HostEntry* innermostEntry;
+};
+
+GuardState NewGuardState(HostExceptionRecord& record, bool entry) {
+  return GuardState{&record, entry, InnermostRelease(), HostEntry::Innermost()};
+}
+
+bool Takes(const GuardState& guard, const EXCEPTION_RECORD& exception) {
+  if (!guard.entry) return true;
+  if ((exception.ExceptionCode & kCxxCodeMask) == kCxxCode) return false;
+  return &exception != tPassing;
+}
+
+// A taking guard's handler, before the unwind, while the frames above the
+// guard are intact: what they held is given back.
+void BeforeUnwind(const GuardState& guard) { RunReleasesAbove(guard.releaseMark); }
+
+// After the unwind to a taking guard: the entries made above it have
+// ended. A stack overflow used up the thread's guard page: it is made again,
+// now that the stack is unwound, or else the overflow is passed on (the next
+// one would end the process without a word).
+void AfterTaken(const GuardState& guard) {
+  HostEntry::ResumeAt(guard.innermostEntry);
+  tPassing = nullptr;
+  if (guard.record->code == static_cast<uint32_t>(STATUS_STACK_OVERFLOW) && _resetstkoflw() == 0) {
+    RaiseException(STATUS_STACK_OVERFLOW, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  }
+}
+
+// The passing guard's handler, the same on both processors.
+struct PassingState {
+  const HostEntry* entry;
+  bool ended;
+};
+
+EXCEPTION_DISPOSITION OnPassing(EXCEPTION_RECORD* exception, PassingState& state) {
+  if ((exception->ExceptionFlags & kUnwindFlags) != 0) {
+    if (!state.ended) {
+      state.ended = true;
+      tPassing = nullptr;
+      if (state.entry != nullptr) state.entry->Abandon();
+    }
+  } else {
+    tPassing = exception;
+  }
+  return ExceptionContinueSearch;
+}
+
 void Keep(const EXCEPTION_RECORD& from, HostExceptionRecord& to) {
   to.code = from.ExceptionCode;
   to.flags = from.ExceptionFlags;
@@ -40,13 +111,11 @@ void RaiseHostException(const HostExceptionRecord& record) {
   ULONG_PTR parameters[HostExceptionRecord::kMaxParameters] = {};
   for (uint32_t i = 0; i < record.parameterCount; ++i) parameters[i] = record.parameters[i];
   // RaiseException takes only the non-continuable flag; the others are the
-  // system's own, set again as the exception travels.
+  // system's own, set again as the exception travels. A handler that
+  // continues a non-continuable exception gets another exception instead;
+  // one that continues a continuable exception comes back here.
   RaiseException(record.code, record.flags & EXCEPTION_NONCONTINUABLE, record.parameterCount,
                  record.parameterCount != 0 ? parameters : nullptr);
-  // A handler that continues a non-continuable exception gets another
-  // exception instead; one that continues a continuable exception the
-  // host raised comes back here, where the call it belonged to has ended.
-  std::abort();
 }
 
 #if defined(__i386__)
@@ -56,7 +125,12 @@ namespace {
 struct Registration {
   EXCEPTION_REGISTRATION_RECORD chain;  // first: the chain points at it
   void* resume[5];                      // __builtin_setjmp's buffer
-  HostExceptionRecord* record;
+  GuardState guard;
+};
+
+struct PassingRegistration {
+  EXCEPTION_REGISTRATION_RECORD chain;  // first: the chain points at it
+  PassingState state;
 };
 
 // RtlUnwind on x86 does not keep ebx, esi and edi as the calling convention
@@ -86,9 +160,16 @@ EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* exception, void* fram
                                          CONTEXT* /*context*/, void* /*dispatcher*/) {
   if ((exception->ExceptionFlags & kUnwindFlags) != 0) return ExceptionContinueSearch;
   auto* registration = static_cast<Registration*>(frame);
-  Keep(*exception, *registration->record);
+  if (!Takes(registration->guard, *exception)) return ExceptionContinueSearch;
+  Keep(*exception, *registration->guard.record);
+  BeforeUnwind(registration->guard);
   UnwindFramesAbove(registration, exception);
   __builtin_longjmp(registration->resume, 1);
+}
+
+EXCEPTION_DISPOSITION NTAPI PassingHandler(EXCEPTION_RECORD* exception, void* frame,
+                                           CONTEXT* /*context*/, void* /*dispatcher*/) {
+  return OnPassing(exception, static_cast<PassingRegistration*>(frame)->state);
 }
 
 // The thread's information block, whose first word heads the handler chain
@@ -100,37 +181,63 @@ NT_TIB* ThreadInformation() {
   return information;
 }
 
-}  // namespace
+void SetHandlerChain(EXCEPTION_REGISTRATION_RECORD* head) {
+  *static_cast<EXCEPTION_REGISTRATION_RECORD* volatile*>(&ThreadInformation()->ExceptionList) =
+      head;
+}
 
-bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
+bool TakingCall(void (*fn)(void* context), void* context, const GuardState& guard) {
   Registration registration{};
-  registration.record = &record;
+  registration.guard = guard;
   registration.chain.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&GuardHandler);
   registration.chain.Next = ThreadInformation()->ExceptionList;
   if (__builtin_setjmp(registration.resume) != 0) {
     // Resumed by the handler: the unwind has left this registration at the
     // head of the chain.
     ThreadInformation()->ExceptionList = registration.chain.Next;
+    AfterTaken(registration.guard);
     return false;
   }
-  *static_cast<EXCEPTION_REGISTRATION_RECORD* volatile*>(&ThreadInformation()->ExceptionList) =
-      &registration.chain;
+  SetHandlerChain(&registration.chain);
   fn(context);
-  *static_cast<EXCEPTION_REGISTRATION_RECORD* volatile*>(&ThreadInformation()->ExceptionList) =
-      registration.chain.Next;
+  SetHandlerChain(registration.chain.Next);
   return true;
+}
+
+}  // namespace
+
+bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
+  return TakingCall(fn, context, NewGuardState(record, false));
+}
+
+bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
+  return TakingCall(fn, context, NewGuardState(record, true));
+}
+
+void PassingCall(void (*fn)(void* context), void* context) {
+  PassingRegistration registration{};
+  registration.state.entry = HostEntry::Innermost();
+  registration.chain.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&PassingHandler);
+  registration.chain.Next = ThreadInformation()->ExceptionList;
+  SetHandlerChain(&registration.chain);
+  fn(context);
+  SetHandlerChain(registration.chain.Next);
+  tPassing = nullptr;  // a passing exception that was continued
 }
 
 #elif defined(__x86_64__)
 
 extern "C" {
-// In the assembly below. The guard keeps the record's address at its frame
+// In the assembly below. Each guard keeps its state's address at its frame
 // (the establisher frame, rsp after its prologue) + 32, above the callee's
 // home space.
-bool vu30_guarded_call(void (*fn)(void*), void* context, HostExceptionRecord* record);
+bool vu30_guarded_call(void (*fn)(void*), void* context, GuardState* guard);
 void vu30_guarded_call_landing();
 EXCEPTION_DISPOSITION vu30_guard_handler(EXCEPTION_RECORD* exception, void* frame, CONTEXT* context,
                                          DISPATCHER_CONTEXT* dispatcher);
+void vu30_passing_call(void (*fn)(void*), void* context, PassingState* state);
+EXCEPTION_DISPOSITION vu30_passing_handler(EXCEPTION_RECORD* exception, void* frame,
+                                           CONTEXT* context, DISPATCHER_CONTEXT* dispatcher);
 }
 
 __asm__(
@@ -155,21 +262,67 @@ __asm__(
     "  xorl %eax, %eax\n"
     "  addq $40, %rsp\n"
     "  ret\n"
+    ".seh_endproc\n"
+    // The passing guard: its handler is called in the search and when an
+    // unwind crosses it.
+    ".globl vu30_passing_call\n"
+    ".def vu30_passing_call; .scl 2; .type 32; .endef\n"
+    ".seh_proc vu30_passing_call\n"
+    "vu30_passing_call:\n"
+    "  subq $40, %rsp\n"
+    "  .seh_stackalloc 40\n"
+    "  .seh_endprologue\n"
+    "  .seh_handler vu30_passing_handler, @except, @unwind\n"
+    "  movq %r8, 32(%rsp)\n"
+    "  movq %rcx, %rax\n"
+    "  movq %rdx, %rcx\n"
+    "  callq *%rax\n"
+    "  nop\n"
+    "  addq $40, %rsp\n"
+    "  ret\n"
     ".seh_endproc\n");
 
 extern "C" EXCEPTION_DISPOSITION vu30_guard_handler(EXCEPTION_RECORD* exception, void* frame,
                                                     CONTEXT* context,
                                                     DISPATCHER_CONTEXT* dispatcher) {
   if ((exception->ExceptionFlags & kUnwindFlags) != 0) return ExceptionContinueSearch;
-  auto* record = *reinterpret_cast<HostExceptionRecord**>(static_cast<char*>(frame) + 32);
-  Keep(*exception, *record);
+  auto* guard = *reinterpret_cast<GuardState**>(static_cast<char*>(frame) + 32);
+  if (!Takes(*guard, *exception)) return ExceptionContinueSearch;
+  Keep(*exception, *guard->record);
+  BeforeUnwind(*guard);
   RtlUnwindEx(frame, reinterpret_cast<void*>(&vu30_guarded_call_landing), exception, nullptr,
               context, dispatcher->HistoryTable);
   std::abort();  // RtlUnwindEx does not return
 }
 
+extern "C" EXCEPTION_DISPOSITION vu30_passing_handler(EXCEPTION_RECORD* exception, void* frame,
+                                                      CONTEXT* /*context*/,
+                                                      DISPATCHER_CONTEXT* /*dispatcher*/) {
+  return OnPassing(exception, **reinterpret_cast<PassingState**>(static_cast<char*>(frame) + 32));
+}
+
+namespace {
+
+bool TakingCall(void (*fn)(void* context), void* context, GuardState guard) {
+  if (vu30_guarded_call(fn, context, &guard)) return true;
+  AfterTaken(guard);
+  return false;
+}
+
+}  // namespace
+
 bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
-  return vu30_guarded_call(fn, context, &record);
+  return TakingCall(fn, context, NewGuardState(record, false));
+}
+
+bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
+  return TakingCall(fn, context, NewGuardState(record, true));
+}
+
+void PassingCall(void (*fn)(void* context), void* context) {
+  PassingState state{HostEntry::Innermost(), false};
+  vu30_passing_call(fn, context, &state);
+  tPassing = nullptr;  // a passing exception that was continued
 }
 
 #else

@@ -11,6 +11,7 @@
 #include "config/win32/window_placement_win32.h"
 #include "platform/fp_state.h"
 #include "platform/host_call.h"
+#include "platform/host_entry.h"
 
 // The module this code is linked into (the library's DLL, or a test program):
 // its window class is registered for that module.
@@ -181,19 +182,47 @@ void Win32ComTypeTrkView::CreateControls() const {
 
 HWND Win32ComTypeTrkView::Item(int id) const { return GetDlgItem(Window(), id); }
 
+namespace {
+
+Win32ComTypeTrkView* ViewOf(HWND hwnd) {
+  return reinterpret_cast<Win32ComTypeTrkView*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+}  // namespace
+
 LRESULT CALLBACK Win32ComTypeTrkView::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                                  LPARAM lParam) {
   // Called by user32, on behalf of the host's message loop or of ours: an
   // entry from the host, in the library's floating-point state, and nothing
   // crosses it. A failure of a handler concerns no one beyond the dialog
   // (a failed save is shown to the operator by the form itself): the
-  // message is then left to the default procedure.
+  // message is then left to the default procedure. A structured exception
+  // raised under it (a host window procedure that a function of the system
+  // reached from a handler) is taken here, with what the frames above held
+  // released, and ends the dialog like a host exception in its loop.
+  const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
   const platform::LibraryFpScope fpState;
-  try {
-    return Dispatch(hwnd, message, wParam, lParam);
-  } catch (...) {
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+  LRESULT result = 0;
+  bool handled = false;
+  auto body = [&]() noexcept {
+    try {
+      result = Dispatch(hwnd, message, wParam, lParam);
+      handled = true;
+    } catch (const platform::HostFault& fault) {
+      if (auto* view = ViewOf(hwnd)) view->KeepHostFault(fault.Record());
+    } catch (...) {
+    }
+  };
+  platform::HostExceptionRecord fault;
+  if (!platform::RunEntryBody(body, fault)) {
+    if (auto* view = ViewOf(hwnd)) view->KeepHostFault(fault);
   }
+  return handled ? result : DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void Win32ComTypeTrkView::KeepHostFault(const platform::HostExceptionRecord& fault) {
+  if (!hostFault_) hostFault_ = fault;
+  modal_ = false;
 }
 
 LRESULT Win32ComTypeTrkView::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -486,7 +515,9 @@ std::string Win32ComTypeTrkView::SpinText() const {
 
 void Win32ComTypeTrkView::ShowMessage(const std::string& text) {
   HWND window = Window();
-  MessageBoxW(window, Wide(text).c_str(), WindowText(window).c_str(), MB_OK | MB_ICONWARNING);
+  // Its loop dispatches the host's messages too.
+  CallReachingHost(0, &MessageBoxW, window, Wide(text).c_str(), WindowText(window).c_str(),
+                   static_cast<UINT>(MB_OK | MB_ICONWARNING));
 }
 
 void Win32ComTypeTrkView::SendShowMessage() {
@@ -516,17 +547,25 @@ ModalResult Win32ComTypeTrkView::ShowModal() {
 
   HWND owner = GetWindow(window, GW_OWNER);
   const bool disableOwner = owner != nullptr && IsWindowEnabled(owner);
-  if (disableOwner) EnableWindow(owner, FALSE);
+  // From here on every function of the system that may call one of the
+  // host's window procedures (the owner's, the windows that lose the
+  // activation or the focus, those sent a message from another thread while
+  // the loop waits) is called through CallHost: a host exception there ends
+  // the dialog and the dialog is taken down as on any other way out.
+  if (disableOwner) CallReachingHost(FALSE, &EnableWindow, owner, FALSE);
   result_ = ModalResult::kCancel;
-  modal_ = true;
+  modal_ = !hostFault_;
   focusBeforeDeactivation_ = nullptr;
-  ShowWindow(window, SW_SHOW);  // FormShow runs as it is about to appear
-  SetActiveWindow(window);
-  SetFocus(Item(kIdList));
+  if (modal_) {
+    CallReachingHost(FALSE, &ShowWindow, window,
+                     SW_SHOW);  // FormShow runs as it is about to appear
+  }
+  if (modal_) CallReachingHost<HWND>(nullptr, &SetActiveWindow, window);
+  if (modal_) CallReachingHost<HWND>(nullptr, &SetFocus, Item(kIdList));
 
   MSG msg{};
   while (modal_ && window_ != nullptr) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    const BOOL got = CallReachingHost(-1, &GetMessageW, &msg, static_cast<HWND>(nullptr), 0u, 0u);
     if (got == 0) {
       // A quit request ends the dialog and is passed on to the host's loop.
       PostQuitMessage(static_cast<int>(msg.wParam));
@@ -536,24 +575,17 @@ ModalResult Win32ComTypeTrkView::ShowModal() {
     if (HandleDialogKey(msg)) continue;
     if (window_ != nullptr && IsDialogMessageW(window_, &msg)) continue;
     TranslateMessage(&msg);
-    try {
-      // The message may be the host's, for one of its own windows.
-      platform::CallHost(&DispatchMessageW, &msg);
-    } catch (const platform::HostFault& fault) {
-      // The host's exception ends the dialog; it goes on to the host once
-      // the message that showed the dialog has returned (SendShowMessage).
-      hostFault_ = fault.Record();
-      break;
-    }
+    // The message may be the host's, for one of its own windows.
+    CallReachingHost<LRESULT>(0, &DispatchMessageW, &msg);
   }
   modal_ = false;
 
   // The owner is enabled again before the dialog hides, so that it becomes
   // the active window.
-  if (disableOwner && IsWindow(owner)) EnableWindow(owner, TRUE);
+  if (disableOwner && IsWindow(owner)) CallReachingHost(FALSE, &EnableWindow, owner, TRUE);
   if (window_ != nullptr) {
     if (GetWindowRect(window_, &rect)) SavePosition(POINT{rect.left, rect.top});
-    ShowWindow(window_, SW_HIDE);
+    CallReachingHost(FALSE, &ShowWindow, window_, SW_HIDE);
   }
   return result_;
 }

@@ -81,6 +81,22 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
   HWND NextTabStop(HWND from, bool backwards) const;
   bool HandleDialogKey(MSG& msg);
   void EndModal(ModalResult result);
+  // Keeps a host exception raised while the dialog runs (the first one) and
+  // ends the dialog; it is raised again once the dialog has closed.
+  void KeepHostFault(const platform::HostExceptionRecord& fault);
+  // Calls a function of the system that may call the host's window
+  // procedures (activation, focus, enabling, sent messages) through
+  // CallHost: a host exception raised there ends the dialog. Returns f's
+  // result, or fallback when it raised.
+  template <typename R, typename F, typename... A>
+  R CallReachingHost(R fallback, F f, A... args) {
+    try {
+      return platform::CallHost(f, args...);
+    } catch (const platform::HostFault& fault) {
+      KeepHostFault(fault.Record());
+      return fallback;
+    }
+  }
 
   TCOMTypeTRKForm& form_;
   HWND owner_;
@@ -95,9 +111,9 @@ class Win32ComTypeTrkView : public TCOMTypeTRKView {
   // Set while the combo reports a choice from its list: the combo's edit
   // does not hold the chosen text yet.
   int choosingItem_ = -1;
-  // A host exception raised in one of the host's window procedures that
-  // the dialog's message loop dispatched to; raised again once the dialog
-  // has closed.
+  // A host exception raised in one of the host's window procedures while
+  // the dialog ran (reached from the message loop, or from a function of
+  // the system the dialog called); raised again once the dialog has closed.
   std::optional<platform::HostExceptionRecord> hostFault_;
 };
 
