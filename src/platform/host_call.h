@@ -103,6 +103,35 @@ bool RunEntryBody(Body& body, HostExceptionRecord& record) {
 #endif
 }
 
+#if defined(_WIN32)
+// One call of the host function f with args, packed for the guards, which
+// take a plain function and a context: Run makes the call and keeps its
+// result.
+template <typename F, typename... A>
+struct HostCallPacket {
+  using Result = std::invoke_result_t<F, A...>;
+  F f;
+  std::tuple<A&&...> args;
+  std::conditional_t<std::is_void_v<Result>, char, Result> result{};
+
+  static void Run(void* packet) {
+    auto* p = static_cast<HostCallPacket*>(packet);
+    if constexpr (std::is_void_v<Result>) {
+      std::apply(p->f, p->args);
+    } else {
+      p->result = std::apply(p->f, p->args);
+    }
+  }
+  Result Take() {
+    if constexpr (std::is_void_v<Result>) {
+      return;
+    } else {
+      return result;
+    }
+  }
+};
+#endif
+
 // Calls the host function f with args through the guard: returns what f
 // returned, or throws HostFault. The host's floating-point state (when the
 // call came in through an entry that saved it) is in force during the call.
@@ -110,25 +139,10 @@ template <typename F, typename... A>
 auto CallHost(F f, A&&... args) -> std::invoke_result_t<F, A...> {
   const HostFpStateDuringCall hostState;
 #if defined(_WIN32)
-  using R = std::invoke_result_t<F, A...>;
-  struct Call {
-    F f;
-    std::tuple<A&&...> args;
-    std::conditional_t<std::is_void_v<R>, char, R> result{};
-  } call{f, std::forward_as_tuple(std::forward<A>(args)...)};
+  HostCallPacket<F, A...> call{f, std::forward_as_tuple(std::forward<A>(args)...)};
   HostExceptionRecord record;
-  const bool returned = GuardedCall(
-      [](void* c) {
-        auto* x = static_cast<Call*>(c);
-        if constexpr (std::is_void_v<R>) {
-          std::apply(x->f, x->args);
-        } else {
-          x->result = std::apply(x->f, x->args);
-        }
-      },
-      &call, record);
-  if (!returned) throw HostFault(record);
-  if constexpr (!std::is_void_v<R>) return call.result;
+  if (!GuardedCall(&HostCallPacket<F, A...>::Run, &call, record)) throw HostFault(record);
+  return call.Take();
 #else
   return f(std::forward<A>(args)...);
 #endif
@@ -145,23 +159,9 @@ auto CallHostPassing(F f, A&&... args) -> std::invoke_result_t<F, A...> {
     return CallHost(f, std::forward<A>(args)...);
   }
   const HostFpStateDuringCall hostState;
-  using R = std::invoke_result_t<F, A...>;
-  struct Call {
-    F f;
-    std::tuple<A&&...> args;
-    std::conditional_t<std::is_void_v<R>, char, R> result{};
-  } call{f, std::forward_as_tuple(std::forward<A>(args)...)};
-  PassingCall(
-      [](void* c) {
-        auto* x = static_cast<Call*>(c);
-        if constexpr (std::is_void_v<R>) {
-          std::apply(x->f, x->args);
-        } else {
-          x->result = std::apply(x->f, x->args);
-        }
-      },
-      &call);
-  if constexpr (!std::is_void_v<R>) return call.result;
+  HostCallPacket<F, A...> call{f, std::forward_as_tuple(std::forward<A>(args)...)};
+  PassingCall(&HostCallPacket<F, A...>::Run, &call);
+  return call.Take();
 #else
   return f(std::forward<A>(args)...);
 #endif

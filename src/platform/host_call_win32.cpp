@@ -206,14 +206,6 @@ bool TakingCall(void (*fn)(void* context), void* context, const GuardState& guar
 
 }  // namespace
 
-bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
-  return TakingCall(fn, context, NewGuardState(record, false));
-}
-
-bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
-  return TakingCall(fn, context, NewGuardState(record, true));
-}
-
 void PassingCall(void (*fn)(void* context), void* context) {
   PassingRegistration registration{};
   registration.state.entry = HostEntry::Innermost();
@@ -311,14 +303,6 @@ bool TakingCall(void (*fn)(void* context), void* context, GuardState guard) {
 
 }  // namespace
 
-bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
-  return TakingCall(fn, context, NewGuardState(record, false));
-}
-
-bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
-  return TakingCall(fn, context, NewGuardState(record, true));
-}
-
 void PassingCall(void (*fn)(void* context), void* context) {
   PassingState state{HostEntry::Innermost(), false};
   vu30_passing_call(fn, context, &state);
@@ -328,5 +312,13 @@ void PassingCall(void (*fn)(void* context), void* context) {
 #else
 #error "the host call guard is made for i686 and x86_64"
 #endif
+
+bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
+  return TakingCall(fn, context, NewGuardState(record, false));
+}
+
+bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record) {
+  return TakingCall(fn, context, NewGuardState(record, true));
+}
 
 }  // namespace vu30::platform
