@@ -17,6 +17,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "c_host_windows.h"
 #include "vu30.h"
 #include "vu30_catch.h"
 
@@ -26,35 +27,8 @@
 #define THROWN_TEXT "object thrown by the host"
 #define POST 3
 
-static int passed;
-static int failed;
-
-static void Check(int ok, const char* what) {
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-    printf("FAILED: %s\n", what);
-  }
-}
-
 /* ------------------------------------------------------------------------ */
 /* Floating-point state, as the host sets it.                                */
-
-static unsigned short ReadX87Control(void) {
-  unsigned short value;
-  __asm__ __volatile__("fnstcw %0" : "=m"(value));
-  return value;
-}
-static void WriteX87Control(unsigned short value) {
-  __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(value));
-}
-static unsigned ReadMxcsr(void) {
-  unsigned value;
-  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
-  return value;
-}
-static void WriteMxcsr(unsigned value) { __asm__ __volatile__("ldmxcsr %0" : : "m"(value)); }
 
 /* The host's own state in these tests: 64-bit precision, flush to zero. */
 #define HOST_CONTROL 0x037Fu
@@ -241,16 +215,7 @@ static void HostRaises(LONG* which) {
 /* ------------------------------------------------------------------------ */
 /* The host's dispatcher: acknowledges every request.                        */
 
-static uint8_t Encode(uint8_t digit) {
-  uint8_t coded = 0;
-  for (int bit = 0; bit < 4; ++bit) coded = (uint8_t)(coded * 4 + ((digit >> bit) & 1 ? 1 : 2));
-  return coded;
-}
-
 static struct {
-  Vu30BoundMethod checker[32];
-  uint8_t status[32];
-  int32_t error[32];
   volatile LONG raiseInSetPostInit;
   volatile LONG raiseInSetMessageHook;
   volatile int badBufferInTransact; /* the next exchange checks an unreadable buffer */
@@ -261,34 +226,9 @@ static struct {
 
 static uint8_t* const kBadBuffer = (uint8_t*)(ULONG_PTR)0x10;
 
-static int32_t VU30_CALL GetChannelError(Vu30Dispatcher* self, uint8_t channel) {
-  (void)self;
-  return D.error[channel & 31];
-}
-static void VU30_CALL SetChannelError(Vu30Dispatcher* self, uint8_t channel, int32_t code) {
-  (void)self;
-  D.error[channel & 31] = code;
-}
-static void VU30_CALL SetChannelStatus(Vu30Dispatcher* self, uint8_t channel, uint8_t status) {
-  (void)self;
-  D.status[channel & 31] = status;
-}
-static uint8_t VU30_CALL GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
-  (void)self;
-  return D.status[channel & 31];
-}
-static int32_t VU30_CALL ConfigureChannel(Vu30Dispatcher* self, uint8_t post, int32_t mode,
-                                          uint32_t lineSettings) {
-  (void)self;
-  (void)post;
-  (void)mode;
-  (void)lineSettings;
-  return 0;
-}
-
 /* Calls the channel's checker as a dispatcher does. */
 static int CheckWith(uint8_t channel, uint8_t* buffer, uint8_t count) {
-  const Vu30BoundMethod m = D.checker[channel & 31];
+  const Vu30BoundMethod m = gChannels.checker[channel & 31];
   if (m.code == NULL) return -1;
   Vu30CheckReplyFn check;
   memcpy(&check, &m.code, sizeof check);
@@ -318,11 +258,6 @@ static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t
   D.checkAccepted = CheckWith(channel, reply, replyLength);
   return 0;
 }
-static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
-                                      Vu30BoundMethod method) {
-  (void)self;
-  D.checker[channel & 31] = method;
-}
 static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
   (void)self;
   (void)post;
@@ -339,39 +274,8 @@ static void VU30_CALL SetPostInit(Vu30Dispatcher* self, uint8_t post, Vu30BoundM
 /* ------------------------------------------------------------------------ */
 /* The host's menu items.                                                    */
 
-typedef struct Item {
-  Vu30MenuItem base;
-  const char* caption;
-  char set[96];
-} Item;
-
-static Item gParent, gTrk, gCreated;
 static volatile LONG gRaiseInCreateItem;
 
-static int32_t VU30_CALL ItemCount(Vu30MenuItem* self) { return self == &gParent.base ? 1 : 0; }
-static Vu30MenuItem* VU30_CALL ItemAt(Vu30MenuItem* self, int32_t index) {
-  (void)self;
-  (void)index;
-  return &gTrk.base;
-}
-static const char* VU30_CALL ItemCaption(Vu30MenuItem* self) { return ((Item*)self)->caption; }
-static void VU30_CALL ItemSetCaption(Vu30MenuItem* self, const char* caption) {
-  lstrcpynA(((Item*)self)->set, caption, sizeof((Item*)self)->set);
-}
-static void VU30_CALL ItemSetHint(Vu30MenuItem* self, const char* hint) {
-  (void)self;
-  (void)hint;
-}
-static void VU30_CALL ItemSetInt(Vu30MenuItem* self, int32_t value) {
-  (void)self;
-  (void)value;
-}
-static void VU30_CALL ItemSetOnClick(Vu30MenuItem* self, Vu30BoundMethod handler) {
-  (void)self;
-  (void)handler;
-}
-static const Vu30MenuItemTable kItemTable = {ItemCount,   ItemAt,     ItemCaption, ItemSetCaption,
-                                             ItemSetHint, ItemSetInt, ItemSetInt,  ItemSetOnClick};
 static Vu30MenuItem* VU30_CALL CreateItem(Vu30MenuItem* parent, int32_t index) {
   (void)parent;
   (void)index;
@@ -473,7 +377,7 @@ static void BadBufferInReplyCheck(void) {
   /* From outside every call of the library, on the host's own thread. */
   int accepted = -1;
   for (int c = 0; c < 32 && accepted == -1; ++c) {
-    if (D.checker[c].code != NULL) accepted = CheckWith((uint8_t)c, kBadBuffer, 4);
+    if (gChannels.checker[c].code != NULL) accepted = CheckWith((uint8_t)c, kBadBuffer, 4);
   }
   Check(accepted == 0, "a reply check on an unreadable buffer from outside rejects it");
   Check(HostFpStateIsBack(), "the host's state is back after the check");
@@ -573,20 +477,9 @@ int main(void) {
 #if defined(__i386__)
   gLibrary = library;
 #endif
-  gParent.base.table = &kItemTable;
-  gTrk.base.table = &kItemTable;
-  gTrk.caption = "\x26\xD2\xD0\xCA"; /* "&ТРК" in code page 1251 */
-  gCreated.base.table = &kItemTable;
-  for (int channel = 0; channel < 32; ++channel) D.status[channel] = VU30_LINK_GOOD;
+  CHostMenuItems();
   Vu30DispatcherTable table;
-  memset(&table, 0, sizeof table);
-  table.GetChannelError = GetChannelError;
-  table.SetChannelError = SetChannelError;
-  table.SetChannelStatus = SetChannelStatus;
-  table.GetChannelStatus = GetChannelStatus;
-  table.ConfigureChannel = ConfigureChannel;
-  table.Transact = Transact;
-  table.SetReplyChecker = SetReplyChecker;
+  CHostDispatcher(&table, Transact);
   table.SetMessageHook = SetMessageHook;
   table.SetPostInit = SetPostInit;
   Vu30Dispatcher dispatcher = {&table};
@@ -612,6 +505,5 @@ int main(void) {
   /* Returns only when no call is left counted inside the driver's gates. */
   gDriver->table->Destroy(gDriver);
   FreeLibrary(library);
-  printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return CheckSummary();
 }

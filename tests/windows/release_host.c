@@ -16,30 +16,13 @@
 #include <string.h>
 #include <windows.h>
 
+#include "c_host_windows.h"
 #include "vu30.h"
 #include "vu30_catch.h"
 
 #define POST 3
 
 static const char kRefused[] = "vu30: the driver cannot be destroyed from inside its own exchange";
-
-static int passed;
-static int failed;
-
-static void Check(int ok, const char* what) {
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-    printf("FAILED: %s\n", what);
-  }
-}
-
-static uint8_t Encode(uint8_t digit) {
-  uint8_t coded = 0;
-  for (int bit = 0; bit < 4; ++bit) coded = (uint8_t)(coded * 4 + ((digit >> bit) & 1 ? 1 : 2));
-  return coded;
-}
 
 /* ------------------------------------------------------------------------ */
 /* Destroying from inside.                                                   */
@@ -53,9 +36,6 @@ static struct {
   volatile LONG transacts;
   volatile LONG workerAnswers;
   volatile DWORD workerThread;
-  Vu30BoundMethod checker[32];
-  Vu30BoundMethod hook[32];
-  uint8_t status[32];
   Vu30Driver* driver;
 } D;
 
@@ -86,32 +66,10 @@ static void DestroyFromInside(void) {
 /* ------------------------------------------------------------------------ */
 /* The host's dispatcher.                                                    */
 
-static int32_t VU30_CALL GetChannelError(Vu30Dispatcher* self, uint8_t channel) {
-  (void)self;
-  (void)channel;
-  return 0;
-}
-static void VU30_CALL SetChannelError(Vu30Dispatcher* self, uint8_t channel, int32_t code) {
-  (void)self;
-  (void)channel;
-  (void)code;
-}
 static void VU30_CALL SetChannelStatus(Vu30Dispatcher* self, uint8_t channel, uint8_t status) {
   (void)self;
   if (D.inside == kInStatus) DestroyFromInside();
-  D.status[channel & 31] = status;
-}
-static uint8_t VU30_CALL GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
-  (void)self;
-  return D.status[channel & 31];
-}
-static int32_t VU30_CALL ConfigureChannel(Vu30Dispatcher* self, uint8_t post, int32_t mode,
-                                          uint32_t lineSettings) {
-  (void)self;
-  (void)post;
-  (void)mode;
-  (void)lineSettings;
-  return 0;
+  HostSetChannelStatus(self, channel, status);
 }
 static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
                                   const uint8_t* request, uint8_t requestLength, uint8_t* reply,
@@ -129,42 +87,15 @@ static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t
     return 0;
   }
   if (D.inside == kInTransact) DestroyFromInside();
-  if (replyLength == 1 && reply != NULL) {
-    /* The acknowledgement, checked by the driver's reply check. */
-    uint8_t count = 1;
-    uint8_t expected = 1;
-    reply[0] = 0;
-    const Vu30BoundMethod m = D.checker[channel & 31];
-    if (m.code != NULL) {
-      Vu30CheckReplyFn check;
-      memcpy(&check, &m.code, sizeof check);
-      check(m.data, channel, reply, 0, &count, &expected);
-    }
-  }
+  /* The acknowledgement, checked by the driver's reply check. */
+  if (replyLength == 1 && reply != NULL) Acknowledge(channel, reply);
   return 0;
-}
-static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
-                                      Vu30BoundMethod method) {
-  (void)self;
-  D.checker[channel & 31] = method;
-}
-static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
-  (void)self;
-  D.hook[post & 31] = method;
-}
-static void VU30_CALL SetPostInit(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
-  (void)self;
-  (void)post;
-  (void)method;
 }
 
 /* The dispenser reports the end of a dispense to the post's worker. */
 static void ReportToWorker(void) {
   uint8_t bytes[4] = {Encode(1), Encode(0), Encode(0), 0};
-  const Vu30BoundMethod m = D.hook[POST];
-  Vu30RouteMessageFn route;
-  memcpy(&route, &m.code, sizeof route);
-  route(m.data, POST + 32, bytes, 0, (uint8_t)sizeof bytes);
+  RouteToWorker(POST, bytes, (uint8_t)sizeof bytes);
 }
 
 /* Reports to the worker and waits until it has answered; 1 when it did
@@ -223,18 +154,9 @@ int main(void) {
   Check(getVu30 != NULL, "GetVU30 is exported");
   if (getVu30 == NULL) return 1;
 
-  for (int channel = 0; channel < 32; ++channel) D.status[channel] = VU30_LINK_GOOD;
   Vu30DispatcherTable table;
-  memset(&table, 0, sizeof table);
-  table.GetChannelError = GetChannelError;
-  table.SetChannelError = SetChannelError;
+  CHostDispatcher(&table, Transact);
   table.SetChannelStatus = SetChannelStatus;
-  table.GetChannelStatus = GetChannelStatus;
-  table.ConfigureChannel = ConfigureChannel;
-  table.Transact = Transact;
-  table.SetReplyChecker = SetReplyChecker;
-  table.SetMessageHook = SetMessageHook;
-  table.SetPostInit = SetPostInit;
   Vu30Dispatcher dispatcher = {&table};
 
   D.driver = getVu30(0, NULL, &dispatcher);
@@ -242,14 +164,15 @@ int main(void) {
   if (D.driver == NULL) return 1;
   RuntimeEntriesDoNothing(D.driver);
   Vu30CaughtError error;
-  Check(vu30_catch_call(OpenPost, D.driver, &error) == 0 && D.hook[POST].code != NULL,
+  Check(vu30_catch_call(OpenPost, D.driver, &error) == 0 && gChannels.hook[POST].code != NULL,
         "the post opens");
 
   DestroyInside(kInTransact, "destroying inside the host's Transact is refused");
   DestroyInside(kInStatus, "destroying inside the reply check's SetChannelStatus is refused");
   DestroyInside(kInWorker, "destroying inside a worker's Transact is refused");
-  Check(vu30_catch_call(StartPump, D.driver, &error) == 0 && D.status[POST] == VU30_LINK_GOOD,
-        "the driver works after the refusals");
+  Check(
+      vu30_catch_call(StartPump, D.driver, &error) == 0 && gChannels.status[POST] == VU30_LINK_GOOD,
+      "the driver works after the refusals");
   Check(WorkerAnswersAReport(), "the worker answers after the refusals");
 
   /* Released from outside through the runtime's destructor. */
@@ -267,6 +190,5 @@ int main(void) {
   Check(D.transacts == transacts, "a message after the release is not answered");
   FreeLibrary(library);
 
-  printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return CheckSummary();
 }

@@ -14,6 +14,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "c_host_windows.h"
 #include "vu30.h"
 #include "vu30_catch.h"
 
@@ -21,44 +22,9 @@
 #define POST 3
 #define PAIR_POST 4 /* shares the channel-pair lock with POST */
 
-static int passed;
-static int failed;
-
-static void Check(int ok, const char* what) {
-  if (ok) {
-    ++passed;
-  } else {
-    ++failed;
-    printf("FAILED: %s\n", what);
-  }
-}
-
 /* ------------------------------------------------------------------------ */
-/* Floating-point control, as the host sets it.                              */
+/* Line coding (c_host.h), read back.                                        */
 
-static unsigned short ReadX87Control(void) {
-  unsigned short value;
-  __asm__ __volatile__("fnstcw %0" : "=m"(value));
-  return value;
-}
-static void WriteX87Control(unsigned short value) {
-  __asm__ __volatile__("fnclex\n\tfldcw %0" : : "m"(value));
-}
-static unsigned ReadMxcsr(void) {
-  unsigned value;
-  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
-  return value;
-}
-static void WriteMxcsr(unsigned value) { __asm__ __volatile__("ldmxcsr %0" : : "m"(value)); }
-
-/* ------------------------------------------------------------------------ */
-/* Line coding: each bit of a digit as a pair, 01 for one, 10 for zero.      */
-
-static uint8_t Encode(uint8_t digit) {
-  uint8_t coded = 0;
-  for (int bit = 0; bit < 4; ++bit) coded = (uint8_t)(coded * 4 + ((digit >> bit) & 1 ? 1 : 2));
-  return coded;
-}
 static int Decode(uint8_t coded) {
   for (uint8_t d = 0; d < 16; ++d) {
     if (Encode(d) == coded) return d;
@@ -76,10 +42,6 @@ static struct {
   volatile LONG raiseInWorker; /* the next worker exchange raises */
   volatile LONG raiseInStatus; /* the next SetChannelStatus raises */
   volatile LONG workerAnswers; /* worker exchanges made */
-  Vu30BoundMethod checker[32];
-  Vu30BoundMethod hook[32];
-  uint8_t status[32];
-  int32_t error[32];
   int hostDigits[16];
   int hostDigitCount;
   int workerDigits[16];
@@ -97,49 +59,15 @@ static void RaiseHostException(DWORD flags) {
   RaiseException(HOST_EXCEPTION, flags, 2, parameters);
 }
 
-static int32_t VU30_CALL GetChannelError(Vu30Dispatcher* self, uint8_t channel) {
-  (void)self;
-  return D.error[channel & 31];
-}
-static void VU30_CALL SetChannelError(Vu30Dispatcher* self, uint8_t channel, int32_t code) {
-  (void)self;
-  D.error[channel & 31] = code;
-}
 static void VU30_CALL SetChannelStatus(Vu30Dispatcher* self, uint8_t channel, uint8_t status) {
   (void)self;
   if (InterlockedExchange(&D.raiseInStatus, 0)) RaiseHostException(0);
-  D.status[channel & 31] = status;
-}
-static uint8_t VU30_CALL GetChannelStatus(Vu30Dispatcher* self, uint8_t channel) {
-  (void)self;
-  return D.status[channel & 31];
-}
-static int32_t VU30_CALL ConfigureChannel(Vu30Dispatcher* self, uint8_t post, int32_t mode,
-                                          uint32_t lineSettings) {
-  (void)self;
-  (void)post;
-  (void)mode;
-  (void)lineSettings;
-  return 0;
+  HostSetChannelStatus(self, channel, status);
 }
 
 static void BadCallFromTransact(void* context) {
   (void)context;
   D.driver->table->GetLinkStatus(D.driver, 31);
-}
-
-/* Acknowledges as a dispenser does: the reply byte 0, checked by the
- * driver's reply checker. */
-static void Acknowledge(uint8_t channel, uint8_t* reply) {
-  uint8_t count = 1;
-  uint8_t expected = 1;
-  reply[0] = 0;
-  const Vu30BoundMethod m = D.checker[channel & 31];
-  if (m.code != NULL) {
-    Vu30CheckReplyFn check;
-    memcpy(&check, &m.code, sizeof check);
-    check(m.data, channel, reply, 0, &count, &expected);
-  }
 }
 
 static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
@@ -176,20 +104,6 @@ static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t
       return 5; /* no reply */
   }
 }
-static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
-                                      Vu30BoundMethod method) {
-  (void)self;
-  D.checker[channel & 31] = method;
-}
-static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
-  (void)self;
-  D.hook[post & 31] = method;
-}
-static void VU30_CALL SetPostInit(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
-  (void)self;
-  (void)post;
-  (void)method;
-}
 
 /* The dispenser sends a message (digits) to the post's worker and waits
  * until the worker has answered. Returns whether it did within 5 s. */
@@ -198,10 +112,7 @@ static int MessageToWorker(const uint8_t* digits, int count) {
   for (int i = 0; i < count; ++i) bytes[i] = Encode(digits[i]);
   bytes[count] = 0;
   const LONG before = D.workerAnswers;
-  const Vu30BoundMethod m = D.hook[POST];
-  Vu30RouteMessageFn route;
-  memcpy(&route, &m.code, sizeof route);
-  route(m.data, POST + 32, bytes, 0, (uint8_t)(count + 1));
+  RouteToWorker(POST, bytes, (uint8_t)(count + 1));
   for (int waited = 0; waited < 5000; ++waited) {
     if (D.workerAnswers != before) return 1;
     Sleep(1);
@@ -214,39 +125,8 @@ static int MessageToWorker(const uint8_t* digits, int count) {
 
 static HMODULE gLibrary;
 
-typedef struct Item {
-  Vu30MenuItem base;
-  const char* caption;
-  char set[96];
-} Item;
-
-static Item gParent, gTrk, gCreated;
 static volatile LONG gCreateRaises;
 
-static int32_t VU30_CALL ItemCount(Vu30MenuItem* self) { return self == &gParent.base ? 1 : 0; }
-static Vu30MenuItem* VU30_CALL ItemAt(Vu30MenuItem* self, int32_t index) {
-  (void)self;
-  (void)index;
-  return &gTrk.base;
-}
-static const char* VU30_CALL ItemCaption(Vu30MenuItem* self) { return ((Item*)self)->caption; }
-static void VU30_CALL ItemSetCaption(Vu30MenuItem* self, const char* caption) {
-  lstrcpynA(((Item*)self)->set, caption, sizeof((Item*)self)->set);
-}
-static void VU30_CALL ItemSetHint(Vu30MenuItem* self, const char* hint) {
-  (void)self;
-  (void)hint;
-}
-static void VU30_CALL ItemSetInt(Vu30MenuItem* self, int32_t value) {
-  (void)self;
-  (void)value;
-}
-static void VU30_CALL ItemSetOnClick(Vu30MenuItem* self, Vu30BoundMethod handler) {
-  (void)self;
-  (void)handler;
-}
-static const Vu30MenuItemTable kItemTable = {ItemCount,   ItemAt,     ItemCaption, ItemSetCaption,
-                                             ItemSetHint, ItemSetInt, ItemSetInt,  ItemSetOnClick};
 static Vu30MenuItem* VU30_CALL CreateItem(Vu30MenuItem* parent, int32_t index) {
   (void)parent;
   (void)index;
@@ -380,7 +260,7 @@ static void ErrorsOfTheLibrary(Call* call) {
 static void HostExceptionInTransact(Call* call, int mode, const char* what) {
   Vu30CaughtError error;
   call->driver->table->SetLinkStatus(call->driver, POST, VU30_LINK_FAILED);
-  D.status[POST] = VU30_LINK_GOOD;
+  gChannels.status[POST] = VU30_LINK_GOOD;
   D.mode = mode;
   call->post = POST;
   ExpectError(call, kStartPump, VU30_ERROR_SERIAL_IO, "Can't START POMP", what);
@@ -533,23 +413,11 @@ int main(void) {
   Vu30GetVU30Fn getVu30 = (Vu30GetVU30Fn)(void (*)(void))GetProcAddress(gLibrary, "GetVU30");
   Check(getVu30 != NULL, "GetVU30 is exported");
   if (getVu30 == NULL) return 1;
-  gParent.base.table = &kItemTable;
-  gTrk.base.table = &kItemTable;
-  gTrk.caption = "\x26\xD2\xD0\xCA"; /* "&ТРК" in code page 1251 */
-  gCreated.base.table = &kItemTable;
+  CHostMenuItems();
 
-  for (int channel = 0; channel < 32; ++channel) D.status[channel] = VU30_LINK_GOOD;
   Vu30DispatcherTable table;
-  memset(&table, 0, sizeof table);
-  table.GetChannelError = GetChannelError;
-  table.SetChannelError = SetChannelError;
+  CHostDispatcher(&table, Transact);
   table.SetChannelStatus = SetChannelStatus;
-  table.GetChannelStatus = GetChannelStatus;
-  table.ConfigureChannel = ConfigureChannel;
-  table.Transact = Transact;
-  table.SetReplyChecker = SetReplyChecker;
-  table.SetMessageHook = SetMessageHook;
-  table.SetPostInit = SetPostInit;
   Vu30Dispatcher dispatcher = {&table};
 
   Call call;
@@ -569,7 +437,7 @@ int main(void) {
                           "a non-continuable host exception in Transact: kind 1");
   D.mode = kAck;
   call.post = POST;
-  Check(Try(&call, kOpenPost, &error) == 0 && D.hook[POST].code != NULL, "the post opens");
+  Check(Try(&call, kOpenPost, &error) == 0 && gChannels.hook[POST].code != NULL, "the post opens");
   HostExceptionInWorker();
   TableCallFromTransact(&call);
   FloatingPointMatrix(&call);
@@ -577,6 +445,5 @@ int main(void) {
   Check(Try(&call, kDestroy, &error) == 0, "Destroy returns after a raise inside the reply check");
   FreeLibrary(gLibrary);
 
-  printf("%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return CheckSummary();
 }
