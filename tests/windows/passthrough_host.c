@@ -366,6 +366,27 @@ static void ContinuedInOpenPost(void) {
   ExpectHostStateInTransact("after a continued exception, Transact runs in the host's state");
 }
 
+/* A throw that passes on from OpenPost's registrations ends the library's
+ * frames without their destructors: nothing of them may stay marked as
+ * inside the driver's exchange, so the driver is destroyed from outside
+ * right after it. A driver of its own, as this one is gone afterwards. */
+static void DestroyDriver(void* context) {
+  Vu30Driver* driver = (Vu30Driver*)context;
+  driver->table->Destroy(driver);
+}
+
+static void DestroyRightAfterAThrowInOpenPost(Vu30GetVU30Fn getVu30, Vu30Dispatcher* dispatcher) {
+  Vu30Driver* kept = gDriver;
+  Vu30CaughtError error;
+  gDriver = getVu30(0, NULL, dispatcher);
+  ArmTry(MSVC_EXCEPTION, 0);
+  D.raiseInSetPostInit = kRaiseMsvc;
+  Check(HostTry(OpenPost, NULL) == 1, "an MSVC throw in another driver's SetPostInit");
+  Check(vu30_catch_call(DestroyDriver, gDriver, &error) == 0,
+        "that driver is destroyed from outside right after the throw");
+  gDriver = kept;
+}
+
 static void BadBufferInReplyCheck(void) {
   Vu30CaughtError error;
   D.checkAccepted = -1;
@@ -502,6 +523,7 @@ int main(void) {
 #else
   printf("skipped: a pending x87 exception (the host's x87 state only matters on i686)\n");
 #endif
+  DestroyRightAfterAThrowInOpenPost(getVu30, &dispatcher);
   /* Returns only when no call is left counted inside the driver's gates. */
   gDriver->table->Destroy(gDriver);
   FreeLibrary(library);
