@@ -26,6 +26,6 @@ tool=$(realpath "$build/tools/trace/vu30-trace")
 (cd "$work" && "$tool" html station.trace -o station.html)
 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
   --disable-background-networking --disable-component-update --disable-sync \
-  --user-data-dir="$work/profile" --hide-scrollbars --window-size=1100,270 \
+  --user-data-dir="$work/profile" --hide-scrollbars --window-size=1100,420 \
   --screenshot="$PWD/docs/trace-page.png" "file://$work/station.html" 2>/dev/null
 echo "docs/trace-page.png"
