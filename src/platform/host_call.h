@@ -86,8 +86,11 @@ bool GuardedCall(void (*fn)(void* context), void* context, HostExceptionRecord& 
 bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRecord& record);
 
 // Calls fn(context) so that a structured exception raised in it goes on to
-// the handlers below the innermost entry (see above).
-void PassingCall(void (*fn)(void* context), void* context);
+// the handlers below the innermost entry (see above). When passedCode is
+// given, it gets the code of each exception that passes the guard in the
+// search (or, when an unwind crosses the guard with none seen, the
+// unwind's).
+void PassingCall(void (*fn)(void* context), void* context, uint32_t* passedCode = nullptr);
 
 // Runs body() (which lets no C++ exception out) as the body of an entry from
 // the host: returns true when it returned, false when a structured

@@ -16,7 +16,9 @@ bool GuardedEntryCall(void (*fn)(void* context), void* context, HostExceptionRec
   return true;
 }
 
-void PassingCall(void (*fn)(void* context), void* context) { fn(context); }
+void PassingCall(void (*fn)(void* context), void* context, uint32_t* /*passedCode*/) {
+  fn(context);
+}
 
 void RaiseHostException(const HostExceptionRecord& /*record*/) { std::abort(); }
 

@@ -81,6 +81,8 @@ void AfterTaken(const GuardState& guard) {
 struct PassingState {
   const HostEntry* entry;
   bool ended;
+  uint32_t* passedCode;  // optional: the code of what passed
+  bool seen;
 };
 
 EXCEPTION_DISPOSITION OnPassing(EXCEPTION_RECORD* exception, PassingState& state) {
@@ -88,10 +90,13 @@ EXCEPTION_DISPOSITION OnPassing(EXCEPTION_RECORD* exception, PassingState& state
     if (!state.ended) {
       state.ended = true;
       tPassing = nullptr;
+      if (state.passedCode != nullptr && !state.seen) *state.passedCode = exception->ExceptionCode;
       if (state.entry != nullptr) state.entry->Abandon();
     }
   } else {
     tPassing = exception;
+    state.seen = true;
+    if (state.passedCode != nullptr) *state.passedCode = exception->ExceptionCode;
   }
   return ExceptionContinueSearch;
 }
@@ -206,9 +211,10 @@ bool TakingCall(void (*fn)(void* context), void* context, const GuardState& guar
 
 }  // namespace
 
-void PassingCall(void (*fn)(void* context), void* context) {
+void PassingCall(void (*fn)(void* context), void* context, uint32_t* passedCode) {
   PassingRegistration registration{};
   registration.state.entry = HostEntry::Innermost();
+  registration.state.passedCode = passedCode;
   registration.chain.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&PassingHandler);
   registration.chain.Next = ThreadInformation()->ExceptionList;
   SetHandlerChain(&registration.chain);
@@ -303,8 +309,8 @@ bool TakingCall(void (*fn)(void* context), void* context, GuardState guard) {
 
 }  // namespace
 
-void PassingCall(void (*fn)(void* context), void* context) {
-  PassingState state{HostEntry::Innermost(), false};
+void PassingCall(void (*fn)(void* context), void* context, uint32_t* passedCode) {
+  PassingState state{HostEntry::Innermost(), false, passedCode, false};
   vu30_passing_call(fn, context, &state);
   tPassing = nullptr;  // a passing exception that was continued
 }

@@ -321,19 +321,34 @@ void Keep(std::array<uint8_t, kKeptBytes>& to, const uint8_t* from, std::size_t 
 }
 
 // Runs call (a call into the host's or the driver's code), then finish
-// (returned, fault code). An exception raised in call passes on unchanged
-// after finish: on Windows the host's structured exception is taken by the
-// guard and raised again from here, a frame that holds nothing to clean up;
-// elsewhere a C++ exception passes through.
+// (returned, fault code). An exception raised in call passes on unchanged.
+// On Windows the host's structured exception passes the trace's frames as
+// an entry that lets host exceptions pass: the search goes on to whatever
+// lies below (the driver's guard, the host's handlers), so the host's
+// frames and what they hold stay intact. When an unwind then crosses the
+// forwarding frame, finish runs there (as a release of that entry) with the
+// exception's code; an exception that a handler continues lets call return,
+// and the record is completed as returned. Elsewhere a C++ exception passes
+// through.
 template <typename Call, typename Done>
 void ForwardThen(Call& call, Done&& finish) {
   static_assert(std::is_trivially_destructible_v<std::remove_reference_t<Done>>);
 #if defined(_WIN32)
-  platform::HostExceptionRecord fault;
-  const bool returned =
-      platform::GuardedCall([](void* c) { (*static_cast<Call*>(c))(); }, &call, fault);
-  finish(returned, fault.code);
-  if (!returned) platform::RaiseHostException(fault);
+  using Finish = std::remove_reference_t<Done>;
+  struct Pending {
+    Finish* finish;
+    uint32_t code;
+  } pending{&finish, 0u};
+  // The entry first: its releases are those registered after it.
+  const platform::HostEntry entry(platform::HostEntry::HostExceptions::kPass);
+  const platform::ReleaseOnFault unwound(
+      [](void* p) noexcept {
+        auto* const pending = static_cast<Pending*>(p);
+        (*pending->finish)(false, pending->code);
+      },
+      &pending);
+  platform::PassingCall([](void* c) { (*static_cast<Call*>(c))(); }, &call, &pending.code);
+  if (!unwound.Released()) finish(true, 0u);
 #else
   try {
     call();

@@ -11,7 +11,11 @@
  *  - a reply check handed a buffer that cannot be read rejects the reply,
  *    from inside Transact and from outside, and leaves nothing held;
  *  - on i686, an unmasked x87 exception the host left pending fires in the
- *    host's code after PollDispense, not inside the library.
+ *    host's code after PollDispense, not inside the library;
+ *  - with the line trace between the library and the host's dispatcher, a
+ *    throw and a continued exception in OpenPost's registration pass the
+ *    trace as they pass the library, and the trace still closes (every
+ *    call it recorded has left it).
  */
 #include <stdio.h>
 #include <string.h>
@@ -488,6 +492,41 @@ static void PendingX87Exception(void) {
 
 #endif
 
+/* The trace's exports, looked up as a host that may run without it does. */
+typedef Vu30Dispatcher*(VU30_CALL* TraceOpenFn)(Vu30Dispatcher* inner, const char* path,
+                                                uint32_t options);
+typedef void(VU30_CALL* TraceCloseFn)(Vu30Dispatcher* traced);
+
+static void ThroughTheTrace(Vu30GetVU30Fn getVu30, Vu30Dispatcher* dispatcher) {
+  HMODULE trace = LoadLibraryA("vu30-trace.dll");
+  Check(trace != NULL, "vu30-trace.dll loads");
+  if (trace == NULL) return;
+  TraceOpenFn open = (TraceOpenFn)(void (*)(void))GetProcAddress(trace, "vu30_trace_open");
+  TraceCloseFn close = (TraceCloseFn)(void (*)(void))GetProcAddress(trace, "vu30_trace_close");
+  char path[MAX_PATH + 32];
+  const DWORD n = GetTempPathA(MAX_PATH, path);
+  snprintf(path + n, sizeof path - n, "vu30-passthrough-%lu.trace",
+           (unsigned long)GetCurrentProcessId());
+  Vu30Dispatcher* traced = open != NULL && close != NULL ? open(dispatcher, path, 0) : NULL;
+  Check(traced != NULL, "the trace opens around the host's dispatcher");
+  if (traced != NULL) {
+    Vu30Driver* kept = gDriver;
+    gDriver = getVu30(0, NULL, traced);
+    Check(gDriver != NULL, "GetVU30 creates on the traced dispatcher");
+    if (gDriver != NULL) {
+      MsvcThrowInOpenPost(&D.raiseInSetMessageHook,
+                          "through the trace, an MSVC throw in SetMessageHook");
+      ContinuedInOpenPost();
+      gDriver->table->Destroy(gDriver);
+    }
+    gDriver = kept;
+    /* Returns only when no call is left inside the trace's gates. */
+    close(traced);
+  }
+  DeleteFileA(path);
+  FreeLibrary(trace);
+}
+
 int main(void) {
   setvbuf(stdout, NULL, _IONBF, 0);
   HMODULE library = LoadLibraryA("vu30.dll");
@@ -524,6 +563,7 @@ int main(void) {
   printf("skipped: a pending x87 exception (the host's x87 state only matters on i686)\n");
 #endif
   DestroyRightAfterAThrowInOpenPost(getVu30, &dispatcher);
+  ThroughTheTrace(getVu30, &dispatcher);
   /* Returns only when no call is left counted inside the driver's gates. */
   gDriver->table->Destroy(gDriver);
   FreeLibrary(library);
