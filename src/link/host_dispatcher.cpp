@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "link/own_exchange.h"
 #include "platform/fp_state.h"
@@ -88,63 +89,69 @@ Fn Entry(Fn fn, const char* name) {
   return fn;
 }
 
+// Every call into the host's dispatcher is made inside the driver's own
+// exchange (own_exchange.h) of owner: the host may call the table from there.
+template <typename F, typename... A>
+decltype(auto) Contained(const void* owner, F f, A&&... args) {
+  const OwnExchange inside(owner);
+  return CallHost(f, std::forward<A>(args)...);
+}
+
+template <typename F, typename... A>
+decltype(auto) Passing(const void* owner, F f, A&&... args) {
+  const OwnExchange inside(owner);
+  return platform::CallHostPassing(f, std::forward<A>(args)...);
+}
+
 }  // namespace
 
-// Every call into the host's dispatcher is made inside the driver's own
-// exchange (own_exchange.h): the host may call the table from there.
 const void* HostDispatcher::Owner() const { return static_cast<const PortDispatcher*>(this); }
 
 int32_t HostDispatcher::GetChannelError(uint8_t channel) {
-  const OwnExchange inside(Owner());
-  return CallHost(Entry(host_->table->GetChannelError, "GetChannelError"), host_, channel);
+  return Contained(Owner(), Entry(host_->table->GetChannelError, "GetChannelError"), host_,
+                   channel);
 }
 
 VU30_HOT_PATH void HostDispatcher::SetChannelError(uint8_t channel, int32_t code) {
-  const OwnExchange inside(Owner());
-  CallHost(Entry(host_->table->SetChannelError, "SetChannelError"), host_, channel, code);
+  Contained(Owner(), Entry(host_->table->SetChannelError, "SetChannelError"), host_, channel, code);
 }
 
 VU30_HOT_PATH void HostDispatcher::SetChannelStatus(uint8_t channel, uint8_t status) {
-  const OwnExchange inside(Owner());
-  CallHost(Entry(host_->table->SetChannelStatus, "SetChannelStatus"), host_, channel, status);
+  Contained(Owner(), Entry(host_->table->SetChannelStatus, "SetChannelStatus"), host_, channel,
+            status);
 }
 
 VU30_HOT_PATH uint8_t HostDispatcher::GetChannelStatus(uint8_t channel) {
-  const OwnExchange inside(Owner());
-  return CallHost(Entry(host_->table->GetChannelStatus, "GetChannelStatus"), host_, channel);
+  return Contained(Owner(), Entry(host_->table->GetChannelStatus, "GetChannelStatus"), host_,
+                   channel);
 }
 
 int32_t HostDispatcher::ConfigureChannel(uint8_t post, int32_t mode, uint32_t lineSettings) {
-  const OwnExchange inside(Owner());
-  return platform::CallHostPassing(Entry(host_->table->ConfigureChannel, "ConfigureChannel"), host_,
-                                   post, mode, lineSettings);
+  return Passing(Owner(), Entry(host_->table->ConfigureChannel, "ConfigureChannel"), host_, post,
+                 mode, lineSettings);
 }
 
 VU30_HOT_PATH int32_t HostDispatcher::Transact(uint8_t channel, uint8_t lineAddress,
                                                const uint8_t* request, uint8_t requestLength,
                                                uint8_t* reply, uint8_t replyLength,
                                                uint8_t replyType) {
-  const OwnExchange inside(Owner());
-  return CallHost(Entry(host_->table->Transact, "Transact"), host_, channel, lineAddress, request,
-                  requestLength, reply, replyLength, replyType);
+  return Contained(Owner(), Entry(host_->table->Transact, "Transact"), host_, channel, lineAddress,
+                   request, requestLength, reply, replyLength, replyType);
 }
 
 VU30_HOT_PATH void HostDispatcher::SetReplyChecker(uint8_t channel, ReplyChecker& checker) {
-  const OwnExchange inside(Owner());
-  platform::CallHostPassing(Entry(host_->table->SetReplyChecker, "SetReplyChecker"), host_, channel,
-                            Bind(kCheckReply, static_cast<void*>(&checker)));
+  Passing(Owner(), Entry(host_->table->SetReplyChecker, "SetReplyChecker"), host_, channel,
+          Bind(kCheckReply, static_cast<void*>(&checker)));
 }
 
 void HostDispatcher::SetMessageHook(uint8_t post, MessageHook& hook) {
-  const OwnExchange inside(Owner());
-  platform::CallHostPassing(Entry(host_->table->SetMessageHook, "SetMessageHook"), host_, post,
-                            Bind(kRouteMessage, static_cast<void*>(&hook)));
+  Passing(Owner(), Entry(host_->table->SetMessageHook, "SetMessageHook"), host_, post,
+          Bind(kRouteMessage, static_cast<void*>(&hook)));
 }
 
 void HostDispatcher::SetPostInit(uint8_t post, PostInitHandler& handler) {
-  const OwnExchange inside(Owner());
-  platform::CallHostPassing(Entry(host_->table->SetPostInit, "SetPostInit"), host_, post,
-                            Bind(kPreparePost, static_cast<void*>(&handler)));
+  Passing(Owner(), Entry(host_->table->SetPostInit, "SetPostInit"), host_, post,
+          Bind(kPreparePost, static_cast<void*>(&handler)));
 }
 
 }  // namespace vu30::link
