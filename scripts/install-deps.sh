@@ -21,7 +21,8 @@ fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+foreign=$(dpkg --print-foreign-architectures)
+if ! grep -qx i386 <<<"$foreign"; then
   $SUDO dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"

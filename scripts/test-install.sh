@@ -58,7 +58,11 @@ if [ "$actual" != "$expected" ]; then
 fi
 [ "$(readlink "$prefix/lib/libvu30.so")" = libvu30.so.2 ]
 [ "$(readlink "$prefix/lib/libvu30.so.2")" = libvu30.so.2.41 ]
-objdump -p "$prefix/lib/libvu30.so.2.41" | grep -q 'SONAME *libvu30.so.2$'
+# Listings are read whole before they are searched: a grep -q at the end of a
+# pipe leaves at its first match, and under pipefail the writer's SIGPIPE on
+# its next line would fail the check at random.
+headers=$(objdump -p "$prefix/lib/libvu30.so.2.41")
+grep -q 'SONAME *libvu30.so.2$' <<<"$headers"
 
 # example <prefix> <label>: builds the C example both ways against <prefix> and runs it.
 example() {
@@ -93,7 +97,8 @@ example "$work/deb/usr" deb
 echo "== install: the Pascal unit"
 cmp bindings/pascal/vu30.pas "$prefix/share/vu30/pascal/vu30.pas"
 cmp bindings/pascal/vu30.pas "$work/deb/usr/share/vu30/pascal/vu30.pas"
-dpkg-deb -c "$dir-package"/packages/libvu30-dev_*.deb | grep -q ' ./usr/share/vu30/pascal/vu30.pas$'
+listing=$(dpkg-deb -c "$dir-package"/packages/libvu30-dev_*.deb)
+grep -q ' ./usr/share/vu30/pascal/vu30.pas$' <<<"$listing"
 version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in i686 x86_64; do
   zip=${VU30_WINDOWS_BUILD:-build-windows}/vu30-$version-windows-$arch.zip
@@ -102,7 +107,8 @@ for arch in i686 x86_64; do
     continue
   fi
   zip=$(realpath "$zip")
-  (cd "$work" && cmake -E tar tf "$zip") | grep -qx "vu30-$version-windows-$arch/vu30.pas"
+  listing=$(cd "$work" && cmake -E tar tf "$zip")
+  grep -qx "vu30-$version-windows-$arch/vu30.pas" <<<"$listing"
   echo "-- $zip: vu30.pas"
 done
 for mode in objfpc delphi; do

@@ -149,7 +149,11 @@ class DriverTest : public ::testing::Test {
     if (code > 0xD8 && code <= 0xE0) {
       const int n = code - 0xD8;
       driver_->PresetVolume(post, n, 1);
+      dispenser_->ClearFrames();
       dispenser_->SendMessage(p, {8, static_cast<uint8_t>(n - 1), 0});
+      // The worker sets the state before it sends its answer: the answer is
+      // waited for, so that it is not recorded after the frames are forgotten.
+      EXPECT_TRUE(dispenser_->WaitForFrames(1));
     } else if (code > 0xE8) {
       const int n8 = code > 0xF0 ? code - 0xF0 : code - 0xE8;
       driver_->PresetVolume(post, n8 == 1 ? 2 : 1, 1);
