@@ -36,6 +36,7 @@
 
 #include "platform/host_call.h"
 #else
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -183,8 +184,11 @@ class TraceGates {
   // still use it are out. Must not be called from inside a traced call.
   void Stop() {
     writer_.store(nullptr, std::memory_order_seq_cst);
+    // seq_cst as Enter's increment and load: of the two stores, each side
+    // sees the other's (a call either sees the trace closed, or is seen
+    // here), by the language's single order of seq_cst operations.
     for (Lane& lane : lanes_) {
-      while (lane.inside.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+      while (lane.inside.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
     }
     owned_.reset();
   }
@@ -192,7 +196,15 @@ class TraceGates {
   // file; calls under way are not waited for, and the trace is not freed.
   void FinishAtExit() {
     writer_.store(nullptr, std::memory_order_seq_cst);
-    if (owned_) owned_->FinishAtExit();
+    if (owned_ && !leftToParent_) owned_->FinishAtExit();
+  }
+  // In a forked child: the trace is the parent's (its file, its writer
+  // thread, which the child does not have). The child records nothing and
+  // never finishes it; the gates are not reused.
+  void LeaveToParent() {
+    if (!Open()) return;
+    writer_.store(nullptr, std::memory_order_seq_cst);
+    leftToParent_ = true;
   }
   bool Open() const { return writer_.load(std::memory_order_acquire) != nullptr; }
   // The open trace's figures; false when the trace is closed.
@@ -212,6 +224,7 @@ class TraceGates {
   std::atomic<uint32_t> generation_{0};
   std::atomic<TraceWriter*> writer_{nullptr};
   std::unique_ptr<TraceWriter> owned_;  // the open trace; Start and Stop only
+  bool leftToParent_ = false;           // under the pool's lock
   std::array<Lane, kLanes> lanes_{};
 };
 
@@ -225,6 +238,18 @@ class GatesPool {
   static GatesPool& Get() {
     static NeverDestroyed<GatesPool> pool;
     return pool.Get();
+  }
+
+  GatesPool() {
+#if !defined(_WIN32)
+    // The lock is held across fork, so that the child finds the gates whole.
+    pthread_atfork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
+                   [] {
+                     GatesPool& pool = Get();
+                     for (TraceGates& g : pool.all_) g.LeaveToParent();
+                     pool.mutex_.unlock();
+                   });
+#endif
   }
 
   // Gates for a new trace around inner, started with writer: closed ones of

@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,6 +75,25 @@ uint32_t TraceFile::KeepRoom(std::size_t n) {
   if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return code;
   roomUnsupported_ = true;
   return 0;
+}
+
+uint32_t TraceFile::MissingFrom(const std::string& path) const {
+  BY_HANDLE_FILE_INFORMATION mine{};
+  if (!GetFileInformationByHandle(H(handle_), &mine)) return 0;
+  const HANDLE there =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (there == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : 0;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool same = GetFileInformationByHandle(there, &info) &&
+                    info.dwVolumeSerialNumber == mine.dwVolumeSerialNumber &&
+                    info.nFileIndexHigh == mine.nFileIndexHigh &&
+                    info.nFileIndexLow == mine.nFileIndexLow;
+  CloseHandle(there);
+  return same ? 0 : ERROR_FILE_NOT_FOUND;
 }
 
 uint32_t RenameOver(const std::string& from, const std::string& to) {
@@ -163,6 +183,14 @@ uint32_t TraceFile::KeepRoom(std::size_t n) {
   (void)n;
 #endif
   return 0;
+}
+
+uint32_t TraceFile::MissingFrom(const std::string& path) const {
+  struct stat mine {};
+  struct stat there {};
+  if (::fstat(static_cast<int>(handle_), &mine) != 0) return 0;
+  if (::stat(path.c_str(), &there) != 0) return errno == ENOENT || errno == ENOTDIR ? ENOENT : 0;
+  return mine.st_dev == there.st_dev && mine.st_ino == there.st_ino ? 0 : ENOENT;
 }
 
 uint32_t RenameOver(const std::string& from, const std::string& to) {

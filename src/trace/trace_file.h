@@ -29,6 +29,10 @@ class TraceFile {
   // file system cannot keep room; the system's error code when it has none.
   uint32_t KeepRoom(std::size_t n);
   uint64_t Size() const { return end_; }
+  // 0 while this file is the one at path; the system's code for a missing
+  // file once it has been removed or renamed (path gone, or another file).
+  // A path the system cannot look at counts as this file.
+  uint32_t MissingFrom(const std::string& path) const;
 
  private:
   explicit TraceFile(std::intptr_t handle) : handle_(handle) {}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <random>
 #include <utility>
 
 #if defined(__linux__)
@@ -172,13 +173,11 @@ std::unique_ptr<TraceWriter> TraceWriter::Open(const std::string& path, const ch
                                                FileLimit limit) {
   if (limit.bytes != 0 && limit.kept == 0) return nullptr;
   std::unique_ptr<TraceWriter> w(new TraceWriter(path, libraryVersion, limit));
-  if (!w->StartFile()) return nullptr;
   // The header goes out now, so that a file that cannot take it is refused.
-  if (w->file_->Append(w->header_.data(), w->header_.size()) != 0) {
+  if (!w->StartFile() || w->headerDue_) {
     w->finished_ = true;
     return nullptr;
   }
-  w->headerDue_ = false;
   w->thread_ = std::thread([p = w.get()] { p->Run(); });
 #if defined(__linux__)
   pthread_setname_np(w->thread_.native_handle(), "vu30-trace");  // as ps and debuggers show it
@@ -198,9 +197,17 @@ TraceWriter::TraceWriter(std::string path, std::string libraryVersion, FileLimit
   const bool haveTime = gmtime_r(&now, &utc) != nullptr;
 #endif
   if (haveTime) std::strftime(start, sizeof start, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  header_ = std::string("{\"format\":\"") + std::string(kFormatName) +
-            "\",\"version\":" + std::to_string(kFormatVersion) + ",\"library\":\"" +
-            libraryVersion_ + "\",\"start\":\"" + start + "\"}\n";
+  // Names the trace in each of its files, so that the files of another
+  // trace (a host restarted with the same path) are told apart.
+  std::random_device random;
+  const uint64_t id = (uint64_t{random()} << 32 ^ random()) ^
+                      static_cast<uint64_t>(start_.time_since_epoch().count());
+  char idText[20];
+  const auto idEnd = std::to_chars(idText, idText + sizeof idText, id, 16).ptr;
+  headerStart_ = std::string("{\"format\":\"") + std::string(kFormatName) +
+                 "\",\"version\":" + std::to_string(kFormatVersion) + ",\"library\":\"" +
+                 libraryVersion_ + "\",\"start\":\"" + start + "\",\"trace\":\"" +
+                 std::string(idText, idEnd) + "\"";
 }
 
 TraceWriter::~TraceWriter() { Finish(); }
@@ -333,11 +340,12 @@ bool TraceWriter::Pass(bool final) {
     for (const Span& span : spans) lossesDue = lossesDue || span.count != 0;
   }
   if (out_.empty() && !lossesDue) return !held_.empty();
+  RemakeIfGone();
   if (!file_) StartFile();
   // In chunks, so that a file with a limit ends before the record that
   // would take it past the limit.
   std::size_t from = 0;
-  bool limited = limit_.bytes != 0;
+  const bool limited = limit_.bytes != 0;
   for (;;) {
     text_.clear();
     const uint64_t size = file_ ? file_->Size() : 0;
@@ -353,13 +361,29 @@ bool TraceWriter::Pass(bool final) {
         break;
       }
     }
-    WriteChunk(from, to);
+    // A full file takes no more dropped lines either: they wait for its
+    // end line, in the room kept for it.
+    if (!full || to > from) WriteChunk(from, to);
     if (!full) break;
-    // A file that cannot be renamed goes on past its limit.
-    limited = Rotate();
+    // A file that cannot be rotated takes nothing more: the limit holds, and
+    // what does not fit is lost to the failed rotation, with its reason.
+    if (const uint32_t error = Rotate(); error != 0) {
+      DropAsFailed(to, out_.size(), error);
+      break;
+    }
     from = to;
   }
   return !held_.empty();
+}
+
+void TraceWriter::DropAsFailed(std::size_t from, std::size_t to, uint32_t error) {
+  for (std::size_t i = from; i < to; ++i) {
+    pending_[kWriteFailed][out_[i].channel].Add(1, out_[i].timeNs, out_[i].timeNs);
+  }
+  dropped_[kWriteFailed].fetch_add(to - from, std::memory_order_relaxed);
+  pendingError_ = error;
+  fileError_ = error;
+  lastError_.store(error, std::memory_order_relaxed);
 }
 
 void TraceWriter::AppendDroppedLines(std::string& text, uint64_t& fileDropped) const {
@@ -409,13 +433,7 @@ bool TraceWriter::WriteChunk(std::size_t from, std::size_t to) {
       return true;
     }
   }
-  for (std::size_t i = from; i < to; ++i) {
-    pending_[kWriteFailed][out_[i].channel].Add(1, out_[i].timeNs, out_[i].timeNs);
-  }
-  dropped_[kWriteFailed].fetch_add(to - from, std::memory_order_relaxed);
-  pendingError_ = error;
-  fileError_ = error;
-  lastError_.store(error, std::memory_order_relaxed);
+  DropAsFailed(from, to, error);
   return false;
 }
 
@@ -450,30 +468,61 @@ void TraceWriter::EndFile(bool rotated) {
     for (auto& spans : pending_) spans.fill(Span{});
     return;
   }
+  // The totals still count every loss: those whose dropped lines did not
+  // fit are told by the end line alone.
   text_.clear();
   if (headerDue_) text_ = header_;
-  endLine(fileDropped_[kBufferFull], fileDropped_[kWriteFailed]);
-  file_->Append(text_.data(), text_.size());
+  endLine(full, failed);
+  text_.pop_back();
+  text_.pop_back();
+  const uint64_t listed = fileDropped_[kBufferFull] + fileDropped_[kWriteFailed];
+  IntField(text_, "dropped_not_listed", static_cast<int64_t>(full + failed - listed));
+  text_ += "}\n";
+  if (file_->Append(text_.data(), text_.size()) == 0) {
+    for (auto& spans : pending_) spans.fill(Span{});
+  }
 }
 
-bool TraceWriter::Rotate() {
+uint32_t TraceWriter::Rotate() {
+  // Set aside first, while still open: a rotation that cannot begin (the
+  // file is gone, the folder refuses) changes no kept file.
+  const std::string aside = path_ + ".rotating";
+  if (const uint32_t error = RenameOver(path_, aside); error != 0) return error;
   for (unsigned n = limit_.kept; n > 1; --n) {
     RenameOver(path_ + "." + std::to_string(n - 1), path_ + "." + std::to_string(n));
   }
-  // Renamed while still open, so that nothing is lost when it cannot be.
-  if (RenameOver(path_, path_ + ".1") != 0) return false;
+  const uint32_t error = RenameOver(aside, path_ + ".1");
+  if (error != 0) {
+    fileError_ = error;
+    lastError_.store(error, std::memory_order_relaxed);
+  }
   if (file_) {
     EndFile(true);
+    // Closed before the next is made: the room it kept is the new file's.
     file_.reset();
   }
   rotations_.fetch_add(1, std::memory_order_relaxed);
   StartFile();
-  return true;
+  return 0;
+}
+
+void TraceWriter::RemakeIfGone() {
+  if (!file_) return;
+  const uint32_t gone = file_->MissingFrom(path_);
+  if (gone == 0) return;
+  // Whoever moved it may still read it: it is ended as any file is.
+  fileError_ = gone;
+  lastError_.store(gone, std::memory_order_relaxed);
+  EndFile(false);
+  file_.reset();
+  StartFile();
 }
 
 bool TraceWriter::StartFile() {
   uint32_t error = 0;
   file_ = TraceFile::Create(path_, error);
+  ++fileNumber_;
+  header_ = headerStart_ + ",\"file\":" + std::to_string(fileNumber_) + "}\n";
   fileRecords_ = 0;
   fileDropped_ = {};
   fileError_ = 0;
@@ -483,6 +532,12 @@ bool TraceWriter::StartFile() {
     lastError_.store(error, std::memory_order_relaxed);
     return false;
   }
+  // The room for the closing lines from the start, so that a disk that
+  // fills before the first batch still leaves room to say what was lost.
+  // Without it the header still goes out; its end line then tells the
+  // totals alone if need be.
+  file_->KeepRoom(header_.size() + kClosingRoom);
+  headerDue_ = file_->Append(header_.data(), header_.size()) != 0;
   return true;
 }
 

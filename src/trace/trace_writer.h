@@ -137,13 +137,20 @@ class TraceWriter {
   // Writes records [from, to) of out_ and the pending dropped lines as one
   // write; on failure they become dropped. Whether it was written.
   bool WriteChunk(std::size_t from, std::size_t to);
+  // Counts records [from, to) of out_ as lost to a failed write (error).
+  void DropAsFailed(std::size_t from, std::size_t to, uint32_t error);
   void AppendDroppedLines(std::string& text, uint64_t& fileDropped) const;
   // The end line of the current file, after the pending dropped lines.
   void EndFile(bool rotated);
-  // Shifts path.1 .. path.kept, ends the current file as path.1 and starts
-  // path anew; false when the current file could not be renamed.
-  bool Rotate();
-  // Makes path and writes its header; false (and the error kept) when not.
+  // Sets the current file aside, shifts path.1 .. path.kept, renames the
+  // current file path.1 and starts path anew. 0, or the error of a rotation
+  // that could not begin: then no kept file has changed.
+  uint32_t Rotate();
+  // A current file that is no longer at path (removed or renamed by someone
+  // else) is ended and path made anew.
+  void RemakeIfGone();
+  // Makes path and writes its header with the room for the closing lines;
+  // false (and the error kept) when the file cannot be made.
   bool StartFile();
   void Finalize();
 
@@ -151,7 +158,9 @@ class TraceWriter {
   const std::string libraryVersion_;
   const FileLimit limit_;
   const Clock::time_point start_ = Clock::now();
-  std::string header_;  // every file of the trace starts with it
+  std::string headerStart_;  // what every file's header begins with
+  std::string header_;       // the current file's header
+  uint64_t fileNumber_ = 0;  // the current file's place in the trace, from 1
   std::array<std::unique_ptr<Ring>, kRings> rings_;
   std::array<Tally, 256> tallies_{};
 

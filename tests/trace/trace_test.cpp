@@ -29,6 +29,7 @@
 #endif
 #if defined(__linux__)
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 
 #include <cerrno>
 #include <cstring>
@@ -361,7 +362,61 @@ TEST(TraceFile, DamageIsReportedWithItsLine) {
                                    WriteSummary);
   EXPECT_NE(summary.find("7 dropped"), std::string::npos);
   EXPECT_NE(summary.find("torn"), std::string::npos);
+
+  // A power loss leaves NUL bytes at the end, of any length: a torn end.
+  const Trace zeros = ParseTrace(good + std::string(200 * 1024, '\0'));
+  EXPECT_EQ(zeros.records.size(), 1u);
+  ASSERT_EQ(zeros.notes.size(), 1u);
+  EXPECT_NE(zeros.notes[0].find("torn"), std::string::npos);
+  EXPECT_THROW(
+      ParseTrace(good + std::string(200 * 1024, '\0') + "\n" + good.substr(kHeader.size())),
+      TraceError);
+
+  // Losses whose dropped lines a full disk did not take: the end line's.
+  const Trace untold =
+      ParseTrace(good + R"({"entry":"end","records":1,"dropped":4,"dropped_not_listed":4})"
+                        "\n");
+  EXPECT_EQ(untold.dropped, 4u);
+  ASSERT_EQ(untold.notes.size(), 1u);
 }
+
+#if !defined(_WIN32)
+// The files of one trace, named in any order, among an empty file and the
+// files of another trace: read in the trace's order, the rest left out with
+// a note.
+TEST(TraceFile, SeveralFilesAreReadAsOneTraceInItsOrder) {
+  test::TempDir dir;
+  const auto file = [&](const std::string& name, const std::string& trace, const std::string& start,
+                        int number, std::initializer_list<int> times) {
+    std::string text = R"({"format":"vu30-trace","version":1,"library":"2.41","start":")" + start +
+                       R"(","trace":")" + trace + R"(","file":)" + std::to_string(number) + "}\n";
+    for (const int us : times)
+      text += Lines({Transact(us, 3, 3, Coded({0}), 0)}).substr(kHeader.size());
+    test::WriteBytes(dir.File(name), text);
+    return dir.File(name);
+  };
+  const std::string newer = "2026-12-08T10:00:00Z";
+  const std::vector<std::string> files = {
+      file("r.trace", "a1", newer, 12, {50, 60}),
+      file("r.trace.1", "a1", newer, 11, {30, 40}),
+      file("r.trace.10", "a1", newer, 2, {10}),
+      file("r.trace.2", "a1", newer, 10, {20}),
+      file("r.trace.3", "b7", "2026-12-07T09:00:00Z", 4, {5, 99}),
+      dir.File("r.trace.4"),
+  };
+  test::WriteBytes(files.back(), "");
+  TraceFiles reader(files);
+  std::vector<double> times;
+  for (TraceItem item; reader.Next(item);) times.push_back(item.record.t);
+  EXPECT_EQ(times, (std::vector<double>{10, 20, 30, 40, 50, 60}));
+  std::string notes;
+  for (const std::string& note : reader.Notes()) notes += note + "\n";
+  EXPECT_NE(notes.find("r.trace.3: a file of another trace"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("r.trace.4: line 1: the file is empty"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("files 3 to 9 of the trace are not among those read"), std::string::npos)
+      << notes;
+}
+#endif
 
 #if !defined(_WIN32)
 TEST(TraceFile, TheToolExitsWithTwoOnBadInput) {
@@ -941,6 +996,93 @@ TEST(TraceDiskFull, NothingIsLostWithoutAWord) {
   EXPECT_NE(lines.back().find("\"write_error\":\"" + std::string(std::strerror(ENOSPC))),
             std::string::npos)
       << lines.back();
+}
+
+// Writes path until the disk is full.
+void FillDisk(const std::string& path) {
+  std::ofstream out(path, std::ios::binary);
+  const std::string block(4096, 'x');
+  while (out.write(block.data(), static_cast<std::streamsize>(block.size()))) out.flush();
+}
+
+// A disk full before the first batch: the file still counts every loss.
+TEST(TraceDiskFull, FullBeforeTheFirstBatch) {
+  test::TempDir dir;
+  const std::string at = dir.File("small");
+  std::filesystem::create_directories(at);
+  SmallFileSystem fs(at, "256k");
+  if (!fs.Error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs: " << fs.Error();
+  Vu30Dispatcher inner{&kStatusOnlyTable};
+  const std::string path = at + "/t.trace";
+  Vu30Dispatcher* traced = vu30_trace_open(&inner, path.c_str(), 0);
+  ASSERT_NE(traced, nullptr);
+  FillDisk(at + "/filler");
+  const uint64_t calls =
+      CallUntil(traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; });
+  Vu30TraceStatus status{};
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_EQ(vu30_trace_status(traced, &status), 1);
+    if (status.recordsWritten + status.recordsDropped == calls) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  vu30_trace_close(traced);
+  EXPECT_GT(status.droppedWriteFailed, 0u);
+  const Trace trace = ReadTraceFile(path);
+  EXPECT_TRUE(trace.closed);
+  EXPECT_EQ(trace.records.size(), status.recordsWritten);
+  EXPECT_EQ(trace.dropped, status.recordsDropped);
+}
+
+// The live file removed under a rotating trace: noticed and made again; the
+// kept files stay, and the disk holds no more than the limit allows.
+TEST(TraceRotation, TheLiveFileRemovedIsMadeAgain) {
+  test::TempDir dir;
+  const std::string at = dir.File("small");
+  std::filesystem::create_directories(at);
+  SmallFileSystem fs(at, "16m");
+  if (!fs.Error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs: " << fs.Error();
+  Vu30Dispatcher inner{&kStatusOnlyTable};
+  const std::string path = at + "/r.trace";
+  Vu30Dispatcher* traced = vu30_trace_open(&inner, path.c_str(), VU30_TRACE_ROTATE(1, 2));
+  ASSERT_NE(traced, nullptr);
+  CallUntil(traced, [](const Vu30TraceStatus& s) { return s.filesRotated >= 2; });
+  std::filesystem::remove(path);
+  CallUntil(traced, [](const Vu30TraceStatus& s) { return s.lastWriteError != 0; });
+  CallUntil(traced, [&](const Vu30TraceStatus& s) {
+    return s.filesRotated >= 4 && std::filesystem::exists(path);
+  });
+  Vu30TraceStatus status{};
+  ASSERT_EQ(vu30_trace_status(traced, &status), 1);
+  EXPECT_EQ(status.lastWriteError, static_cast<uint32_t>(ENOENT));
+  struct statvfs disk {};
+  ASSERT_EQ(statvfs(at.c_str(), &disk), 0);
+  EXPECT_LE((disk.f_blocks - disk.f_bfree) * disk.f_frsize, 3u * (1 << 20) + 4 * 65536);
+  vu30_trace_close(traced);
+  for (const std::string& file : {path + ".2", path + ".1", path}) {
+    SCOPED_TRACE(file);
+    EXPECT_TRUE(ReadTraceFile(file).closed);
+  }
+}
+#endif
+
+#if !defined(_WIN32)
+// A forked child that ends leaves the parent's trace alone.
+TEST_F(TracedDispatcher, AForkedChildLeavesTheTraceAlone) {
+  for (int i = 0; i < 10; ++i) traced_->table->GetChannelStatus(traced_, 1);
+  const pid_t child = fork();
+  if (child == 0) {
+    traced_->table->GetChannelStatus(traced_, 2);
+    std::exit(0);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int i = 0; i < 10; ++i) traced_->table->GetChannelStatus(traced_, 1);
+  const Trace trace = Close();
+  EXPECT_TRUE(trace.closed);
+  EXPECT_EQ(trace.records.size(), 20u);
+  for (const TraceRecord& r : trace.records) EXPECT_EQ(r.channel, 1);
 }
 #endif
 

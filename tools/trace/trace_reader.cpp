@@ -338,6 +338,8 @@ struct Header {
   int version = 0;
   std::string library;
   std::string start;
+  std::string trace;
+  uint64_t file = 0;
 };
 
 Header ReadHeader(const Fields& fields) {
@@ -355,6 +357,11 @@ Header ReadHeader(const Fields& fields) {
   }
   h.library = std::string(l.Text("library"));
   h.start = std::string(l.Text("start"));
+  // Files written before the trace named itself say neither.
+  if (l.Find("trace") != nullptr) {
+    h.trace = std::string(l.Text("trace"));
+    h.file = static_cast<uint64_t>(l.Int("file", 1, INT64_C(1) << 50));
+  }
   return h;
 }
 
@@ -415,6 +422,8 @@ TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkByt
     version_ = h.version;
     library_ = h.library;
     start_ = h.start;
+    traceId_ = h.trace;
+    fileNumber_ = h.file;
   } catch (const std::invalid_argument& e) {
     throw TraceError(1, e.what());
   }
@@ -439,7 +448,14 @@ bool TraceReader::NextLine(bool& torn) {
     const std::size_t n =
         newline != nullptr ? static_cast<std::size_t>(newline - from) : chunkEnd_ - chunkPos_;
     // The limit holds while the line is read: a file of one endless line
-    // costs no more than a chunk beyond it.
+    // costs no more than a chunk beyond it. A run of NUL bytes, as a power
+    // loss leaves at a file's end, is passed over: at the end it is a torn
+    // line of any length.
+    if (line_.size() + n > kMaxLineBytes && newline == nullptr &&
+        std::all_of(from, from + n, [](char c) { return c == '\0'; })) {
+      chunkPos_ += n;
+      continue;
+    }
     if (line_.size() + n > kMaxLineBytes) {
       throw TraceError(lineNumber_ + 1, "the line is too long (over " +
                                             std::to_string(kMaxLineBytes) +
@@ -504,10 +520,19 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
       }
       rotated_ = l.OptBool("rotated") == true;
       const auto dropped = static_cast<uint64_t>(l.Int("dropped", 0, INT64_C(1) << 50));
-      if (dropped != dropped_) {
+      // Losses whose dropped lines the file had no room for.
+      const auto unlisted =
+          static_cast<uint64_t>(l.OptInt("dropped_not_listed", 0, INT64_C(1) << 50).value_or(0));
+      if (dropped != dropped_ + unlisted) {
         throw std::invalid_argument("the closing line counts " + std::to_string(dropped) +
                                     " dropped records, the dropped lines " +
                                     std::to_string(dropped_));
+      }
+      if (unlisted != 0) {
+        notes_.push_back("line " + std::to_string(lineNumber_) + ": " + std::to_string(unlisted) +
+                         " dropped records are told by the closing line alone (the file had no "
+                         "room for their dropped lines)");
+        dropped_ += unlisted;
       }
       return false;
     }
@@ -524,9 +549,66 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
   }
 }
 
-TraceFiles::TraceFiles(std::vector<std::string> paths) : paths_(std::move(paths)) {
-  if (paths_.empty()) throw TraceError(0, "no trace file");
-  Open();
+TraceFiles::TraceFiles(std::vector<std::string> paths) {
+  if (paths.empty()) throw TraceError(0, "no trace file");
+  if (paths.size() == 1) {
+    paths_ = std::move(paths);
+    Open();
+  } else {
+    // Each file's header first: which trace it belongs to, and where.
+    struct Named {
+      std::string path;
+      std::string trace;
+      uint64_t file;
+      std::string start;
+      std::size_t given;
+    };
+    std::vector<Named> named;
+    bool allNamed = true;
+    for (std::string& path : paths) {
+      try {
+        FileSource source(path);
+        const TraceReader header(source);
+        allNamed = allNamed && !header.TraceId().empty();
+        named.push_back(
+            {std::move(path), header.TraceId(), header.FileNumber(), header.Start(), named.size()});
+      } catch (const TraceError& e) {
+        notes_.push_back(path + ": " + e.what() + "; left out");
+      }
+    }
+    if (named.empty()) throw TraceError(0, "none of the files can be read as a trace");
+    if (allNamed) {
+      // The latest started trace (the last named of equals); the others apart.
+      const Named* chosen = &named.front();
+      for (const Named& n : named) {
+        if (n.start >= chosen->start) chosen = &n;
+      }
+      const std::string trace = chosen->trace;
+      std::erase_if(named, [&](const Named& n) {
+        if (n.trace == trace) return false;
+        notes_.push_back(n.path + ": a file of another trace (" + n.trace + ", started " + n.start +
+                         "), left out: read it with the files of its own trace");
+        return true;
+      });
+      std::stable_sort(named.begin(), named.end(),
+                       [](const Named& a, const Named& b) { return a.file < b.file; });
+      for (std::size_t i = 1; i < named.size(); ++i) {
+        if (named[i].file == named[i - 1].file) {
+          notes_.push_back(named[i].path + ": the same file of the trace as " + named[i - 1].path +
+                           ", left out");
+          named.erase(named.begin() + static_cast<std::ptrdiff_t>(i--));
+        } else if (named[i].file != named[i - 1].file + 1) {
+          notes_.push_back("files " + std::to_string(named[i - 1].file + 1) + " to " +
+                           std::to_string(named[i].file - 1) +
+                           " of the trace are not among those "
+                           "read (between " +
+                           named[i - 1].path + " and " + named[i].path + ")");
+        }
+      }
+    }
+    for (Named& n : named) paths_.push_back(std::move(n.path));
+    Open();
+  }
   library_ = reader_->Library();
   start_ = reader_->Start();
 }
@@ -537,16 +619,27 @@ void TraceFiles::Open() {
   reader_ = std::make_unique<TraceReader>(*source_);
 }
 
+bool TraceFiles::NextFile() {
+  if (current_ + 1 >= paths_.size()) return false;
+  records_ += reader_->Records();
+  dropped_ += reader_->Dropped();
+  for (const std::string& note : reader_->FileNotes()) notes_.push_back(Path() + ": " + note);
+  if (!reader_->Closed()) notes_.push_back(Path() + ": the file was not closed");
+  ++current_;
+  Open();
+  return true;
+}
+
 bool TraceFiles::Next(TraceItem& item) {
   for (;;) {
-    if (reader_->Next(item)) return true;
-    if (current_ + 1 == paths_.size()) return false;
-    records_ += reader_->Records();
-    dropped_ += reader_->Dropped();
-    for (const std::string& note : reader_->FileNotes()) notes_.push_back(Path() + ": " + note);
-    if (!reader_->Closed()) notes_.push_back(Path() + ": the file was not closed");
-    ++current_;
-    Open();
+    try {
+      if (reader_->Next(item)) return true;
+    } catch (const TraceError& e) {
+      // Of several files, the others are still read.
+      if (paths_.size() == 1) throw;
+      notes_.push_back(Path() + ": " + e.what() + "; the rest of this file is left out");
+    }
+    if (!NextFile()) return false;
   }
 }
 

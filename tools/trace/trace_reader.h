@@ -168,6 +168,10 @@ class TraceReader : public TraceInput {
   bool Next(TraceItem& item) override;
 
   int Version() const { return version_; }
+  // The trace the file belongs to and its place among the trace's files
+  // (from 1); empty and 0 in files that do not say.
+  const std::string& TraceId() const { return traceId_; }
+  uint64_t FileNumber() const { return fileNumber_; }
   const std::string& Library() const override { return library_; }
   const std::string& Start() const override { return start_; }
   uint64_t Records() const override { return records_; }
@@ -195,6 +199,8 @@ class TraceReader : public TraceInput {
   std::size_t lineNumber_ = 0;
 
   int version_ = 0;
+  std::string traceId_;
+  uint64_t fileNumber_ = 0;
   std::string library_;
   std::string start_;
   uint64_t records_ = 0;
@@ -208,10 +214,15 @@ class TraceReader : public TraceInput {
 
 // The files of one trace read one after another, as the writer's rotation
 // leaves them: oldest first (path.2, path.1, path). Each file is whole; the
-// times run on across them.
+// times run on across them. Files whose headers name their trace are put in
+// the trace's order whatever order they are named in; of several traces the
+// latest started is read and the others are left out with a note. Files
+// that name no trace are read in the order given. Of several files, one that
+// cannot be read, or whose reading fails part way, is left out (from there)
+// with a note; a single file that cannot be read raises TraceError.
 class TraceFiles : public TraceInput {
  public:
-  // Opens the first file and reads its header.
+  // Reads every file's header, then opens the first file of the trace.
   explicit TraceFiles(std::vector<std::string> paths);
 
   bool Next(TraceItem& item) override;
@@ -226,6 +237,9 @@ class TraceFiles : public TraceInput {
 
  private:
   void Open();
+  // Leaves the current file with its notes and goes to the next; false when
+  // there is none.
+  bool NextFile();
 
   std::vector<std::string> paths_;
   std::size_t current_ = 0;
