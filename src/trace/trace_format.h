@@ -2,7 +2,11 @@
 // and the reader that explains it.
 //
 // The file is JSON Lines. Its first line is the header:
-//   {"format":"vu30-trace","version":1,"library":"2.41","start":"<UTC time>"}
+//   {"format":"vu30-trace","version":1,"library":"2.41","start":"<UTC time>",
+//    "trace":"<id>","file":N}
+// trace: an id the trace was given when opened, the same in each of its
+// files; file: this file's place in the trace (1, then 2 after the first
+// rotation, and so on). Files written before these two fields say neither.
 // Every further line is one object with "entry" naming what it records:
 // a dispatcher entry the driver called (GetChannelError .. SetPostInit), a
 // call of the dispatcher into the driver (CheckReply, RouteMessage,
@@ -26,13 +30,17 @@
 //
 // The end line closes a file and gives its totals:
 //   {"entry":"end","records":N,"dropped":D,"dropped_buffer_full":B,
-//    "dropped_write_failed":W[,"write_error":"<text>"][,"rotated":true]}
+//    "dropped_write_failed":W[,"write_error":"<text>"][,"rotated":true]
+//    [,"dropped_not_listed":U]}
 // records: record lines in this file; dropped (= B + W): the sum of this
-// file's dropped lines' counts; write_error: the last failed write's error
-// text, when a write of this file failed; rotated: the trace goes on in a
-// new file (the host asked for a size limit; this file was renamed path.1,
-// older ones path.2 ..). A trace the host never closed still gets its end
-// line when the process exits normally or the library is unloaded.
+// file's dropped lines' counts, and U: losses whose dropped lines the file
+// had no room for (a full disk), told by the end line alone; write_error:
+// the last failed write's error text, when a write of this file failed, a
+// rotation could not be made, or the file was removed or renamed while the
+// trace wrote it (the trace then goes on in a new file at its path); rotated: the trace goes on in
+// a new file (the host asked for a size limit; this file was renamed path.1, older ones path.2 ..).
+// A trace the host never closed still gets its end line when the process exits normally or the
+// library is unloaded.
 #pragma once
 
 #include <array>

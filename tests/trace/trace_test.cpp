@@ -228,6 +228,27 @@ TEST(TraceExplain, EachKindOfExchange) {
       << polled[0].detail;
 }
 
+// A busy trace: a message's answer is awaited the full 10 s; a long text of
+// the file is kept cut.
+TEST(TraceExplain, TheAnswerIsAwaitedTenSecondsInABusyTrace) {
+  std::string text = Lines({Message(1, 3, {0x23, CodeDigit(9), CodeDigit(1), CodeDigit(0), 0})});
+  for (int64_t us = 2; us < 11'000'000; us += 133) {
+    AppendRecordLine(text, Transact(us, 4, 4, Coded({0}), 0));
+  }
+  const std::vector<Exchange> exchanges = Explain(ParseTrace(text));
+  ASSERT_FALSE(exchanges.empty());
+  EXPECT_EQ(exchanges.front().text,
+            "the dispenser asks the price of nozzle 2 → no answer within 10 s");
+
+  const std::string fault(60000, 'f');
+  const Trace cut = ParseTrace(kHeader +
+                               R"({"t":1,"thread":1,"entry":"GetChannelStatus",)"
+                               R"("channel":1,"fault":")" +
+                               fault + "\"}\n");
+  ASSERT_EQ(cut.records.size(), 1u);
+  EXPECT_EQ(cut.records[0].fault, fault.substr(0, kKeptTextBytes) + "…");
+}
+
 // Where records were dropped, a message's missing answer may be among them:
 // such a message is unknown, not unanswered, whatever form the dropped line
 // has; records dropped on another post leave it unanswered.
@@ -834,15 +855,15 @@ TEST_F(TracedDispatcher, TheFileIsInTimeOrder) {
 
 // Calls on channels 1..8 until the writer has written and dropped
 // what they made; the calls made.
-uint64_t CallUntil(Vu30Dispatcher* traced,
-                   const std::function<bool(const Vu30TraceStatus&)>& done) {
+uint64_t CallUntil(Vu30Dispatcher* traced, const std::function<bool(const Vu30TraceStatus&)>& done,
+                   int channels = 8) {
   uint64_t calls = 0;
   Vu30TraceStatus status{};
   for (int round = 0; round < 20000; ++round) {
     EXPECT_EQ(vu30_trace_status(traced, &status), 1);
     if (done(status)) break;
     for (int i = 0; i < 200; ++i, ++calls) {
-      traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % 8));
+      traced->table->GetChannelStatus(traced, static_cast<uint8_t>(1 + i % channels));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -998,11 +1019,18 @@ TEST(TraceDiskFull, NothingIsLostWithoutAWord) {
       << lines.back();
 }
 
-// Writes path until the disk is full.
+// Writes path until the disk is full, to the last byte.
 void FillDisk(const std::string& path) {
-  std::ofstream out(path, std::ios::binary);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::setvbuf(f, nullptr, _IONBF, 0);
   const std::string block(4096, 'x');
-  while (out.write(block.data(), static_cast<std::streamsize>(block.size()))) out.flush();
+  for (std::size_t n = block.size(); n > 0; n /= 2) {
+    while (std::fwrite(block.data(), 1, n, f) == n) {
+    }
+    std::clearerr(f);
+  }
+  std::fclose(f);
 }
 
 // A disk full before the first batch: the file still counts every loss.
@@ -1017,8 +1045,9 @@ TEST(TraceDiskFull, FullBeforeTheFirstBatch) {
   Vu30Dispatcher* traced = vu30_trace_open(&inner, path.c_str(), 0);
   ASSERT_NE(traced, nullptr);
   FillDisk(at + "/filler");
-  const uint64_t calls =
-      CallUntil(traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; });
+  // On many channels: more dropped lines than the header's page holds.
+  const uint64_t calls = CallUntil(
+      traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; }, 100);
   Vu30TraceStatus status{};
   for (int i = 0; i < 5000; ++i) {
     ASSERT_EQ(vu30_trace_status(traced, &status), 1);
@@ -1066,20 +1095,29 @@ TEST(TraceRotation, TheLiveFileRemovedIsMadeAgain) {
 #endif
 
 #if !defined(_WIN32)
-// A forked child that ends leaves the parent's trace alone.
+// A forked child that ends (after the parent closed its trace) leaves the
+// parent's trace alone.
 TEST_F(TracedDispatcher, AForkedChildLeavesTheTraceAlone) {
   for (int i = 0; i < 10; ++i) traced_->table->GetChannelStatus(traced_, 1);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
   const pid_t child = fork();
   if (child == 0) {
-    traced_->table->GetChannelStatus(traced_, 2);
-    std::exit(0);
+    for (int i = 0; i < 50; ++i) traced_->table->GetChannelStatus(traced_, 2);
+    char c;
+    const bool told = read(go[0], &c, 1) == 1;
+    std::exit(told ? 0 : 1);
   }
   ASSERT_GT(child, 0);
+  for (int i = 0; i < 10; ++i) traced_->table->GetChannelStatus(traced_, 1);
+  vu30_trace_close(std::exchange(traced_, nullptr));
+  EXPECT_EQ(write(go[1], "x", 1), 1);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  for (int i = 0; i < 10; ++i) traced_->table->GetChannelStatus(traced_, 1);
-  const Trace trace = Close();
+  close(go[0]);
+  close(go[1]);
+  const Trace trace = ReadTraceFile(path_);
   EXPECT_TRUE(trace.closed);
   EXPECT_EQ(trace.records.size(), 20u);
   for (const TraceRecord& r : trace.records) EXPECT_EQ(r.channel, 1);

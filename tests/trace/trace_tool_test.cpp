@@ -126,6 +126,25 @@ TEST(TraceTool, MemoryDoesNotGrowWithTheTrace) {
     EXPECT_LT(run.maxRssKiB, base.maxRssKiB + kMoreKiB);
   }
 
+  // Lines of long texts, all within the reordering window: held cut.
+  const std::string faults = dir.File("faults.trace");
+  {
+    std::string text = kHeader;
+    const std::string fault(60000, 'f');
+    for (int i = 0; i < 1000; ++i) {
+      text += R"({"t":)" + std::to_string(i) +
+              R"(,"thread":1,"entry":"GetChannelStatus","channel":1,"fault":")" + fault + "\"}\n";
+    }
+    test::WriteBytes(faults, text);
+  }
+  for (const char* command : {" show ", " summary "}) {
+    SCOPED_TRACE(command);
+    const Ran base = RunCommand(env + kTool + command + small + " >/dev/null");
+    const Ran run = RunCommand(env + kTool + command + faults + " >/dev/null");
+    ASSERT_EQ(run.status, 0);
+    EXPECT_LT(run.maxRssKiB, base.maxRssKiB + kMoreKiB);
+  }
+
   const std::string err = dir.File("err.txt");
   const Ran base = RunCommand(env + kTool + " show " + small + " >/dev/null");
   const Ran endless = RunCommand("head -c 300000000 /dev/zero | tr '\\0' x | " + env + kTool +

@@ -290,6 +290,13 @@ std::string Detail(const TraceRecord& r) {
   return s;
 }
 
+// What an item takes while queued: the texts a line may carry are cut where
+// they are read, so this is bounded too.
+std::size_t ItemBytes(const TraceItem& item) {
+  return sizeof(TraceItem) + 2 * sizeof(double) + item.record.fault.capacity() +
+         item.dropped.reason.capacity();
+}
+
 }  // namespace
 
 const char* OutcomeName(Outcome o) {
@@ -344,13 +351,15 @@ bool Explainer::Next(Exchange& out) {
         const double waited = doneUs_ - front.e.t;
         if (ended_ && queue_.empty()) {
           Unanswered(front.e.post, INFINITY, "");
-        } else if (waited > kAnswerWaitUs || held_.size() > kHeldExchanges) {
-          char words[64];
-          std::snprintf(words, sizeof words, "no answer within %.3g s", waited / 1e6);
+        } else if (waited > kAnswerWaitUs || heldBytes_ > kHeldBytes) {
+          char words[96];
+          std::snprintf(words, sizeof words, "no answer within %.3g s%s", waited / 1e6,
+                        waited > kAnswerWaitUs ? "" : " (no more could be held to wait longer)");
           Unanswered(front.e.post, doneUs_, words);
         }
       }
       if (!front.awaiting) {
+        heldBytes_ -= front.bytes;
         out = std::move(front.e);
         held_.pop_front();
         ++heldBase_;
@@ -358,9 +367,10 @@ bool Explainer::Next(Exchange& out) {
       }
     }
     if (!queue_.empty() &&
-        (ended_ || queue_.top().t <= latestReadUs_ - kReorderUs || queue_.size() > kReorderItems)) {
+        (ended_ || queue_.top().t <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
       TraceItem item = std::move(const_cast<Queued&>(queue_.top()).item);
       queue_.pop();
+      queuedBytes_ -= ItemBytes(item);
       Take(std::move(item));
       continue;
     }
@@ -384,6 +394,7 @@ bool Explainer::Next(Exchange& out) {
         }
       }
       latestReadUs_ = std::max(latestReadUs_, q.t);
+      queuedBytes_ += ItemBytes(q.item);
       queue_.push(std::move(q));
       continue;
     }
@@ -403,7 +414,12 @@ void Explainer::Take(TraceItem item) {
 
 void Explainer::Hold(Exchange e, bool awaiting) {
   if (awaiting) awaiting_[e.post] = {heldBase_ + held_.size(), -1};
-  held_.push_back({std::move(e), awaiting});
+  // The answer's words and detail join a message later: counted now.
+  const std::size_t bytes = sizeof(Held) + e.kind.capacity() + e.text.capacity() +
+                            e.cause.capacity() + e.detail.capacity() +
+                            e.lines.capacity() * sizeof(std::size_t) + (awaiting ? 256 : 0);
+  heldBytes_ += bytes;
+  held_.push_back({std::move(e), awaiting, bytes});
 }
 
 void Explainer::Unanswered(int post, double untilUs, const std::string& words) {

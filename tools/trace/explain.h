@@ -2,7 +2,7 @@
 // driver with a dispenser becomes one timeline entry ("post 3 SetPrice nozzle
 // 2 41.30 → acknowledged"), with a dispenser's message and the worker's
 // answer to it joined in one entry. The explainer streams: what it holds is
-// bounded by a window of time and a count, not by the trace's size.
+// bounded by a window of time and a number of bytes, not by the trace's size.
 #pragma once
 
 #include <cstdint>
@@ -54,14 +54,17 @@ struct Exchange {
 };
 
 // Turns a trace's items into exchanges in time order. The file is in time
-// order only within a window: records are put in order within kReorderUs.
-// A message waits for its answer at most kAnswerWaitUs of the trace's time.
+// order only within a window: records are put in order within kReorderUs,
+// while they take at most kReorderBytes. A message waits for its answer at
+// most kAnswerWaitUs of the trace's time, while the exchanges after it take
+// at most kHeldBytes (a trace busier than about 10,000 exchanges a second
+// waits less, and says so).
 class Explainer {
  public:
   static constexpr double kReorderUs = 1e6;
-  static constexpr std::size_t kReorderItems = 1 << 16;
+  static constexpr std::size_t kReorderBytes = std::size_t{24} << 20;
   static constexpr double kAnswerWaitUs = 10e6;
-  static constexpr std::size_t kHeldExchanges = 1 << 16;
+  static constexpr std::size_t kHeldBytes = std::size_t{48} << 20;
   static constexpr std::size_t kKeptSpans = 1024;
 
   explicit Explainer(ItemSource& source) : source_(source) {}
@@ -86,6 +89,7 @@ class Explainer {
   struct Held {
     Exchange e;
     bool awaiting = false;  // a message whose answer may still come
+    std::size_t bytes = 0;  // what it was counted as when held
   };
   struct Awaited {
     uint64_t held;  // its place among the held exchanges
@@ -103,6 +107,8 @@ class Explainer {
   ItemSource& source_;
   bool ended_ = false;
   std::priority_queue<Queued, std::vector<Queued>, Later> queue_;
+  std::size_t queuedBytes_ = 0;
+  std::size_t heldBytes_ = 0;
   uint64_t read_ = 0;
   double latestReadUs_ = 0;
   double doneUs_ = 0;  // the latest time explained

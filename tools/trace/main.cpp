@@ -2,11 +2,11 @@
 //   vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]
 //   vu30-trace summary FILE...
 //   vu30-trace html FILE... [--post N] [--from T] [--to T] -o REPORT.html
-// Several files are one trace's rotated files, oldest first (FILE.2 FILE.1
-// FILE). Times T are seconds since the trace was opened (e.g. 12.5, or 1500ms, 30us);
-// an option's value may follow it or be joined with '=' (--from=12.5).
-// Exit status: 0 done, 1 the output could not be written, 2 bad arguments or
-// a file that is not a readable trace.
+// Several files are one trace's rotated files (FILE FILE.1 FILE.2 .., in any
+// order: each file's header names its trace and its place). Times T are seconds since the trace was
+// opened (e.g. 12.5, or 1500ms, 30us); an option's value may follow it or be joined with '='
+// (--from=12.5). Exit status: 0 done, 1 the output could not be written, 2 bad arguments or a file
+// that is not a readable trace.
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "usage: vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]\n"
     "       vu30-trace summary FILE...\n"
     "       vu30-trace html FILE... [--post N] [--from T] [--to T] -o REPORT.html\n"
-    "FILE...: a trace, or its rotated files oldest first (FILE.2 FILE.1 FILE)\n"
+    "FILE...: a trace, or its rotated files in any order (FILE*)\n"
     "T: seconds since the trace was opened (12.5, 1500ms, 30us)\n";
 
 int Usage(const std::string& problem) {

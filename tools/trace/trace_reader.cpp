@@ -239,6 +239,15 @@ class Line {
   const Fields& f_;
 };
 
+// A text of the file as it is kept: a long one is cut (at a character's
+// start) with an ellipsis, so that what is held does not grow with it.
+std::string KeptText(std::string_view text) {
+  if (text.size() <= kKeptTextBytes) return std::string(text);
+  std::size_t n = kKeptTextBytes;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return std::string(text.substr(0, n)) + "…";
+}
+
 // Bytes kept of something length long: all of them, or the first kKeptBytes.
 void CheckKept(const KeptBytes& bytes, int length, const char* what) {
   const std::size_t expected = std::min<std::size_t>(static_cast<std::size_t>(length), kKeptBytes);
@@ -281,7 +290,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     if (f->kind != Value::Kind::String || f->text.empty()) {
       throw std::invalid_argument("field \"fault\" must be a string");
     }
-    r.fault = std::string(f->text);
+    r.fault = KeptText(f->text);
   }
   const bool faulted = !r.fault.empty();
   switch (r.entry) {
@@ -355,11 +364,11 @@ Header ReadHeader(const Fields& fields) {
                                 " is not known (this reader knows version " +
                                 std::to_string(kFormatVersion) + ")");
   }
-  h.library = std::string(l.Text("library"));
-  h.start = std::string(l.Text("start"));
+  h.library = KeptText(l.Text("library"));
+  h.start = KeptText(l.Text("start"));
   // Files written before the trace named itself say neither.
   if (l.Find("trace") != nullptr) {
-    h.trace = std::string(l.Text("trace"));
+    h.trace = KeptText(l.Text("trace"));
     h.file = static_cast<uint64_t>(l.Int("file", 1, INT64_C(1) << 50));
   }
   return h;
@@ -377,7 +386,7 @@ DroppedSpan ReadDropped(const Fields& fields, std::size_t lineNumber) {
     if (d.toUs < d.fromUs) throw std::invalid_argument("a dropped span that ends before it begins");
     d.spanGiven = true;
   }
-  if (l.Find("reason") != nullptr) d.reason = std::string(l.Text("reason"));
+  if (l.Find("reason") != nullptr) d.reason = KeptText(l.Text("reason"));
   return d;
 }
 

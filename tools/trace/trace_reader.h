@@ -38,6 +38,9 @@ class TraceError : public std::runtime_error {
 
 // The longest line the reader takes; the writer's lines are far shorter.
 inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
+// The most bytes of a text of the file (a fault, a reason, the header's
+// words) that are kept; a longer one is cut, with an ellipsis.
+inline constexpr std::size_t kKeptTextBytes = 200;
 
 // The bytes a record keeps (at most kKeptBytes), held in place: a long
 // trace has millions of records.
