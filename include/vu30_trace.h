@@ -58,7 +58,9 @@ extern "C" {
  * path.2 and so on up to path.<kept>, the oldest is removed; kept 1 .. 255)
  * and a new file is started at path. The disk holds at most about
  * mib * (kept + 1) MiB of the trace. Every file is whole: header, records,
- * end line. Other bits, a limit without kept files or kept files without a
+ * end line; each header names the trace and the file's place in it. A file
+ * removed or renamed while the trace writes it is ended and made anew at
+ * path. Other bits, a limit without kept files or kept files without a
  * limit are refused.
  */
 #define VU30_TRACE_DEFAULTS 0u
@@ -74,8 +76,10 @@ typedef struct Vu30TraceStatus {
   uint64_t recordsWritten;     /* records that reached the file */
   uint64_t recordsDropped;     /* records lost, whatever the reason */
   uint64_t droppedWriteFailed; /* of those, records the file could not take */
-  uint32_t lastWriteError;     /* the system's code of the last failed write (errno;
-                                  GetLastError() on Windows); 0 if none failed */
+  uint32_t lastWriteError;     /* the system's code of the last failed write or
+                                  rotation, or the missing file's code when the
+                                  file was removed or renamed under the trace
+                                  (errno; GetLastError() on Windows); 0 if none */
   uint32_t filesRotated;       /* times the file reached its limit and was renamed */
 } Vu30TraceStatus;
 

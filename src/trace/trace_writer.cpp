@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <exception>
 #include <random>
 #include <utility>
 
@@ -199,9 +200,13 @@ TraceWriter::TraceWriter(std::string path, std::string libraryVersion, FileLimit
   if (haveTime) std::strftime(start, sizeof start, "%Y-%m-%dT%H:%M:%SZ", &utc);
   // Names the trace in each of its files, so that the files of another
   // trace (a host restarted with the same path) are told apart.
-  std::random_device random;
-  const uint64_t id = (uint64_t{random()} << 32 ^ random()) ^
-                      static_cast<uint64_t>(start_.time_since_epoch().count());
+  uint64_t id = static_cast<uint64_t>(start_.time_since_epoch().count());
+  try {
+    std::random_device random;
+    id ^= uint64_t{random()} << 32 ^ random();
+  } catch (const std::exception&) {
+    // No source of randomness: the clock alone tells the traces apart.
+  }
   char idText[20];
   const auto idEnd = std::to_chars(idText, idText + sizeof idText, id, 16).ptr;
   headerStart_ = std::string("{\"format\":\"") + std::string(kFormatName) +
