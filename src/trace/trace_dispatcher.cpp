@@ -224,7 +224,7 @@ class TraceGates {
   std::atomic<uint32_t> generation_{0};
   std::atomic<TraceWriter*> writer_{nullptr};
   std::unique_ptr<TraceWriter> owned_;  // the open trace; Start and Stop only
-  bool leftToParent_ = false;           // under the pool's lock
+  bool leftToParent_ = false;           // set in a forked child before it runs on
   std::array<Lane, kLanes> lanes_{};
 };
 
@@ -242,13 +242,16 @@ class GatesPool {
 
   GatesPool() {
 #if !defined(_WIN32)
-    // The lock is held across fork, so that the child finds the gates whole.
-    pthread_atfork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
-                   [] {
-                     GatesPool& pool = Get();
-                     for (TraceGates& g : pool.all_) g.LeaveToParent();
-                     pool.mutex_.unlock();
-                   });
+    // The child has only the forking thread: the gates are walked without
+    // the lock (a thread that held it is not there to let it go; a gates
+    // being added is linked whole or not at all, and not yet open). Not
+    // locked across fork either: a thread closing a trace holds the lock
+    // while it waits for calls under way, one of which may be the fork.
+    pthread_atfork(nullptr, nullptr, [] {
+      GatesPool& pool = Get();
+      pool.forked_ = true;
+      for (TraceGates& g : pool.all_) g.LeaveToParent();
+    });
 #endif
   }
 
@@ -271,11 +274,17 @@ class GatesPool {
   void FinishAtExit() {
 #if defined(_WIN32)
     // The system has stopped the other threads; one may have held this.
-    if (!mutex_.try_lock()) return;
-    std::lock_guard lock(mutex_, std::adopt_lock);
+    const bool mayBeHeldByAGoneThread = true;
 #else
-    std::lock_guard lock(mutex_);
+    // In a forked child, a thread the child does not have may have held it.
+    const bool mayBeHeldByAGoneThread = forked_;
 #endif
+    if (!mayBeHeldByAGoneThread) {
+      mutex_.lock();
+    } else if (!mutex_.try_lock()) {
+      return;
+    }
+    std::lock_guard lock(mutex_, std::adopt_lock);
     for (TraceGates& g : all_) g.FinishAtExit();
   }
 
@@ -301,6 +310,7 @@ class GatesPool {
   std::forward_list<TraceGates> all_;
   std::size_t made_ = 0;
   std::deque<TraceGates*> closed_;
+  bool forked_ = false;  // this process is a forked child; set before it runs on
 };
 
 // A trace the host left open still gets what it recorded into its file when
