@@ -940,6 +940,7 @@ TEST(TraceLeftOpen, IsFinishedAtExitAndAtUnload) {
 class SmallFileSystem {
  public:
   explicit SmallFileSystem(const std::string& at, const char* size) : at_(at) {
+    std::filesystem::create_directories(at);
     const std::string options = std::string("size=") + size;
     if (mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) {
       error_ = std::strerror(errno);
@@ -963,7 +964,6 @@ class SmallFileSystem {
 TEST(TraceDiskFull, NothingIsLostWithoutAWord) {
   test::TempDir dir;
   const std::string at = dir.File("small");
-  std::filesystem::create_directories(at);
   SmallFileSystem fs(at, "512k");
   if (!fs.Error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs: " << fs.Error();
   test::WriteBytes(at + "/filler", std::string(128 * 1024, 'x'));
@@ -1037,7 +1037,6 @@ void FillDisk(const std::string& path) {
 TEST(TraceDiskFull, FullBeforeTheFirstBatch) {
   test::TempDir dir;
   const std::string at = dir.File("small");
-  std::filesystem::create_directories(at);
   SmallFileSystem fs(at, "256k");
   if (!fs.Error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs: " << fs.Error();
   Vu30Dispatcher inner{&kStatusOnlyTable};
@@ -1048,18 +1047,11 @@ TEST(TraceDiskFull, FullBeforeTheFirstBatch) {
   // On many channels: more dropped lines than the header's page holds.
   const uint64_t calls = CallUntil(
       traced, [](const Vu30TraceStatus& s) { return s.droppedWriteFailed > 0; }, 100);
-  Vu30TraceStatus status{};
-  for (int i = 0; i < 5000; ++i) {
-    ASSERT_EQ(vu30_trace_status(traced, &status), 1);
-    if (status.recordsWritten + status.recordsDropped == calls) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
   vu30_trace_close(traced);
-  EXPECT_GT(status.droppedWriteFailed, 0u);
   const Trace trace = ReadTraceFile(path);
   EXPECT_TRUE(trace.closed);
-  EXPECT_EQ(trace.records.size(), status.recordsWritten);
-  EXPECT_EQ(trace.dropped, status.recordsDropped);
+  EXPECT_GT(trace.dropped, 0u);
+  EXPECT_EQ(trace.records.size() + trace.dropped, calls);
 }
 
 // The live file removed under a rotating trace: noticed and made again; the
@@ -1067,7 +1059,6 @@ TEST(TraceDiskFull, FullBeforeTheFirstBatch) {
 TEST(TraceRotation, TheLiveFileRemovedIsMadeAgain) {
   test::TempDir dir;
   const std::string at = dir.File("small");
-  std::filesystem::create_directories(at);
   SmallFileSystem fs(at, "16m");
   if (!fs.Error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs: " << fs.Error();
   Vu30Dispatcher inner{&kStatusOnlyTable};
