@@ -13,9 +13,9 @@ namespace {
 constexpr DWORD kHighResolutionFlag = 0x00000002;
 
 // A high-resolution waitable timer of one pause, closed with it; none
-// (Valid() false) where it is not wanted or the system makes none. CreateWaitableTimerExW
-// exists from Windows Vista on: it is looked up at run time, so that the
-// library loads on Windows XP.
+// (Valid() false) where it is not wanted or the system makes none.
+// CreateWaitableTimerExW exists from Windows Vista on: it is looked up at
+// run time, so that the library loads on Windows XP.
 class HighResolutionTimer {
  public:
   explicit HighResolutionTimer(bool wanted) : handle_(wanted ? Create() : nullptr) {}
