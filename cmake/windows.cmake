@@ -11,6 +11,20 @@ if(NOT VU30_WIN32_CXX_EXCEPTIONS)
   add_link_options(-static)
 endif()
 
+# The oldest Windows each build runs on, as major.minor[-spN]: Windows XP
+# SP3 (5.1-sp3) for i686, the build station hosts load, and Windows 7 (6.1)
+# for x86_64. The PE headers of the DLLs and programs name its version, and
+# the import check (tests/windows) holds what the DLLs import to it.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(VU30_WINDOWS_FLOOR 5.1-sp3)
+else()
+  set(VU30_WINDOWS_FLOOR 6.1)
+endif()
+string(REGEX MATCH "^([0-9]+)\\.([0-9]+)" vu30_floor ${VU30_WINDOWS_FLOOR})
+add_link_options(
+  -Wl,--major-os-version,${CMAKE_MATCH_1},--minor-os-version,${CMAKE_MATCH_2}
+  -Wl,--major-subsystem-version,${CMAKE_MATCH_1},--minor-subsystem-version,${CMAKE_MATCH_2})
+
 # vu30.dll and every program land at the top of the build folder, where
 # Windows (and Wine) find the DLL beside the program that loads it.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "platform/file_replace.h"
@@ -30,13 +31,16 @@ class Handle {
 };
 
 // A temporary name beside path, unique within this process and unlikely to
-// meet another process's. The suffix is ASCII, so the name converts like
-// the path it extends.
+// meet another process's (the time tells a later process with the same id
+// from one whose file a crash left). The suffix is ASCII, so the name
+// converts like the path it extends.
 std::string TemporaryName(const std::string& path) {
   static std::atomic<unsigned> counter{0};
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t time = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
   return path + ".vu30tmp." + std::to_string(GetCurrentProcessId()) + "." +
-         std::to_string(counter.fetch_add(1)) + "." +
-         std::to_string(GetTickCount64() % 1000000007ULL);
+         std::to_string(counter.fetch_add(1)) + "." + std::to_string(time % 1000000007ULL);
 }
 
 bool WriteAll(HANDLE file, const std::string& text) {

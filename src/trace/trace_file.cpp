@@ -4,6 +4,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <winternl.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,10 +69,16 @@ uint32_t TraceFile::Append(const char* data, std::size_t n) {
 
 uint32_t TraceFile::KeepRoom(std::size_t n) {
   if (roomUnsupported_) return 0;
-  FILE_ALLOCATION_INFO info{};
+  // The file's allocation is set and its end stays where it is, so readers
+  // see only what is written, also after a crash. NtSetInformationFile is
+  // the call SetFileInformationByHandle makes; Windows XP has only the first.
+  FILE_ALLOCATION_INFORMATION info{};
   info.AllocationSize.QuadPart = static_cast<LONGLONG>(end_ + n);
-  if (SetFileInformationByHandle(H(handle_), FileAllocationInfo, &info, sizeof info)) return 0;
-  const DWORD code = GetLastError();
+  IO_STATUS_BLOCK io{};
+  const NTSTATUS status =
+      NtSetInformationFile(H(handle_), &io, &info, sizeof info, FileAllocationInformation);
+  if (NT_SUCCESS(status)) return 0;
+  const DWORD code = RtlNtStatusToDosError(status);
   if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return code;
   roomUnsupported_ = true;
   return 0;
