@@ -35,7 +35,11 @@ actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sort)
 expected=$(sort <<'LIST'
 ./bin/vu30-trace
 ./include/vu30.h
+./include/vu30_calls.h
 ./include/vu30_trace.h
+./lib/libvu30-calls.so
+./lib/libvu30-calls.so.2
+./lib/libvu30-calls.so.2.41
 ./lib/libvu30-trace.so
 ./lib/libvu30-trace.so.2
 ./lib/libvu30-trace.so.2.41
@@ -46,6 +50,7 @@ expected=$(sort <<'LIST'
 ./lib/cmake/vu30/vu30ConfigVersion.cmake
 ./lib/cmake/vu30/vu30Targets.cmake
 ./lib/cmake/vu30/vu30Targets-relwithdebinfo.cmake
+./lib/pkgconfig/vu30-calls.pc
 ./lib/pkgconfig/vu30.pc
 ./share/vu30/pascal/vu30.pas
 LIST
@@ -63,6 +68,9 @@ fi
 # its next line would fail the check at random.
 headers=$(objdump -p "$prefix/lib/libvu30.so.2.41")
 grep -q 'SONAME *libvu30.so.2$' <<<"$headers"
+[ "$(readlink "$prefix/lib/libvu30-calls.so")" = libvu30-calls.so.2 ]
+headers=$(objdump -p "$prefix/lib/libvu30-calls.so.2.41")
+grep -q 'SONAME *libvu30-calls.so.2$' <<<"$headers"
 
 # example <prefix> <label>: builds the C example both ways against <prefix> and runs it.
 example() {
@@ -78,7 +86,7 @@ example() {
   pc=$(dirname "$(find "$p" -name vu30.pc)")
   # shellcheck disable=SC2046
   cc -std=c11 $cflags examples/example_host.c \
-    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30) -o "$work/example-$label-pc"
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-calls) -o "$work/example-$label-pc"
   WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30) \
     "$work/example-$label-pc"
 }
