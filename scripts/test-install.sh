@@ -10,7 +10,8 @@
 #     the example builds and runs against them, unpacked;
 #  5. the Pascal unit: installed and in libvu30-dev, the same as the source,
 #     in the Windows bundles (where scripts/build-windows.sh has made them),
-#     and it compiles with Free Pascal in objfpc and delphi modes.
+#     and it compiles with Free Pascal in objfpc and delphi modes; the Pascal
+#     example host builds against the installed tree and runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-install
@@ -123,4 +124,9 @@ for mode in objfpc delphi; do
   mkdir "$work/pascal-$mode"
   fpc -M"$mode" -vew -Sew -FU"$work/pascal-$mode" "$prefix/share/vu30/pascal/vu30.pas"
 done
+echo "== install: the Pascal example host against the installed tree"
+mkdir "$work/pascal-example"
+fpc -vew -Sew -Fu"$prefix/share/vu30/pascal" -Fl"$prefix/lib" -FU"$work/pascal-example" \
+  -o"$work/pascal-example/example_host" examples/example_host.pas
+WINDIR=$work LD_LIBRARY_PATH=$prefix/lib "$work/pascal-example/example_host"
 echo "== install: ok"
