@@ -575,7 +575,7 @@ end;
 
 function Vu30RuntimeEntries(Driver: PVu30Driver): PVu30RuntimeEntries;
 begin
-  Result := PVu30RuntimeEntries(NativeUInt(Driver^.Table) - SizeOf(TVu30RuntimeEntries));
+  Result := PVu30RuntimeEntries(PAnsiChar(Driver^.Table) - SizeOf(TVu30RuntimeEntries));
 end;
 
 procedure Vu30Release(var Driver: PVu30Driver);
