@@ -40,9 +40,9 @@
  * is one on Linux) out of the function, which would leave the lock held and
  * the next operation on that post waiting for ever.
  *
- * Built on Linux (and every platform where the driver throws C++
- * exceptions); on Windows the driver raises its structured exception, which
- * every Windows host catches with its own language's means (vu30.h).
+ * Built on Linux and every other system but Windows; on Windows the driver
+ * raises its structured exception, which every Windows host catches with
+ * its own language's means (vu30.h), and this library is not built.
  */
 #ifndef VU30_CALLS_H
 #define VU30_CALLS_H
