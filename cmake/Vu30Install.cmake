@@ -1,9 +1,11 @@
 # What `cmake --install` puts under the prefix, in two components:
-#   runtime      the shared library with its soname link; the line trace's
-#                library and vu30-trace, the program that explains a trace
-#   development  vu30.h and vu30_trace.h, the links libvu30.so and
-#                libvu30-trace.so, the CMake package (find_package(vu30) and
-#                vu30::vu30), vu30.pc for pkg-config, and the Pascal unit
+#   runtime      the shared library with its soname link; the error-returning
+#                calls' library; the line trace's library and vu30-trace,
+#                the program that explains a trace
+#   development  vu30.h, vu30_calls.h and vu30_trace.h, the links libvu30.so,
+#                libvu30-calls.so and libvu30-trace.so, the CMake package
+#                (find_package(vu30), vu30::vu30 and vu30::calls), vu30.pc
+#                and vu30-calls.pc for pkg-config, and the Pascal unit
 #                vu30.pas in share/vu30/pascal
 include(CMakePackageConfigHelpers)
 
@@ -16,6 +18,18 @@ install(TARGETS vu30 EXPORT vu30Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vu30.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
+# The driver's calls with their errors as values, for hosts that cannot catch
+# a C++ exception (C, Object Pascal); not built where the driver raises
+# structured exceptions.
+if(TARGET vu30-calls)
+  install(TARGETS vu30-calls EXPORT vu30Targets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                  NAMELINK_COMPONENT development
+          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/vu30_calls.h
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+endif()
 # The same boundary for Object Pascal hosts.
 install(FILES ${PROJECT_SOURCE_DIR}/bindings/pascal/vu30.pas
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vu30/pascal COMPONENT development)
@@ -58,3 +72,9 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30.pc.in ${PROJECT_BINARY_DIR}/vu30.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vu30.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
+if(TARGET vu30-calls)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30-calls.pc.in ${PROJECT_BINARY_DIR}/vu30-calls.pc
+                 @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/vu30-calls.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+          COMPONENT development)
+endif()

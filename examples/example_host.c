@@ -6,13 +6,14 @@
  * nozzle's totalizer counter, then destroys the driver. It prints what it did
  * and what the dispenser saw, and exits 0 when the two agree.
  *
- * Errors: the driver reports a failed exchange (ESerialIO) and a refused
- * argument (EVu30Refused) as C++ exceptions, which C cannot catch. A C host
- * therefore passes only arguments the driver accepts (post 1..30, nozzle 1..8,
- * price 0..99.99, ...) and a dispatcher whose Transact returns 0; a host that
- * must live with failing lines makes its calls through a small C++ layer that
- * catches std::exception. Here the dispatcher is this program's own and never
- * fails, and every argument is a valid one.
+ * Errors: the driver reports a refused argument and a failed exchange as C++
+ * exceptions, which C cannot catch. The host therefore makes every call
+ * through the error-returning calls of vu30_calls.h (libvu30-calls): each
+ * returns 0 or the error's kind, with the library's message in the host's
+ * buffer, and the host goes on. One call here is refused on purpose.
+ *
+ * The dispatcher's functions always return to the driver: a failure of the
+ * line is Transact's non-zero result, never a longjmp out of it.
  *
  * The driver reads its port types from cnf.INI in $WINDIR (else /etc/vu30);
  * without the file every port has the default type, which this dispenser
@@ -20,7 +21,7 @@
  */
 #include <stdio.h>
 #include <string.h>
-#include <vu30.h>
+#include <vu30_calls.h>
 
 #define POST 1
 #define NOZZLE 2
@@ -173,6 +174,12 @@ static const Vu30DispatcherTable kDispatcherTable = {
 
 /* ---- the host */
 
+/* Reports a failed call; returns whether the call succeeded. */
+static int Succeeded(const char* what, uint32_t kind, const char* text) {
+  if (kind != 0) printf("%s failed (kind %u): %s\n", what, (unsigned)kind, text);
+  return kind == 0;
+}
+
 int main(void) {
   static Dispenser dispenser; /* zeroed; lives longer than the driver */
   dispenser.base.table = &kDispatcherTable;
@@ -180,44 +187,58 @@ int main(void) {
     dispenser.priceHundredths[nozzle] = -1;
     dispenser.counter[nozzle] = 100000LL * nozzle + 4321; /* e.g. 2043.21 L on nozzle 2 */
   }
+  char text[VU30_CALLS_MESSAGE_CAPACITY]; /* the library's message, cp1251 */
 
   printf("vu30 example host (C)\n");
-  Vu30Driver* driver = GetVU30(0, NULL, &dispenser.base);
-  if (driver == NULL) {
-    printf("GetVU30 returned no driver\n");
+  Vu30Driver* driver = NULL;
+  if (!Succeeded("GetVU30", vu30_call_GetVU30(0, NULL, &dispenser.base, &driver, text, sizeof text),
+                 text)) {
     return 1;
   }
-  const Vu30DriverTable* t = driver->table;
 
   uint8_t info[VU30_DRIVER_INFO_SIZE];
-  t->GetDriverInfo(info, driver);
+  vu30_call_GetDriverInfo(driver, info, text, sizeof text);
   /* The identity is in code page 1251; its version part before '#' is ASCII. */
   int versionLength = 0;
   while (versionLength < info[0] && info[1 + versionLength] != '#') ++versionLength;
   printf("driver %.*s\n", versionLength, (const char*)&info[1]);
 
-  t->OpenPost(driver, POST);
+  int ok = Succeeded("OpenPost", vu30_call_OpenPost(driver, POST, text, sizeof text), text);
   printf("post %d opened\n", POST);
 
   const double price = 52.30;
-  t->SetPrice(driver, POST, 0, NOZZLE, 0, 0, price);
-  const int priceOk =
-      t->GetLinkStatus(driver, POST) == VU30_LINK_GOOD && dispenser.priceHundredths[NOZZLE] == 5230;
+  ok &=
+      Succeeded("SetPrice",
+                vu30_call_SetPrice(driver, POST, 0, NOZZLE, 0, 0, price, text, sizeof text), text);
+  uint8_t link = 0;
+  vu30_call_GetLinkStatus(driver, POST, &link, text, sizeof text);
+  ok &= link == VU30_LINK_GOOD && dispenser.priceHundredths[NOZZLE] == 5230;
   printf("price of nozzle %d set to %.2f; the dispenser holds %d.%02d\n", NOZZLE, price,
          dispenser.priceHundredths[NOZZLE] / 100, dispenser.priceHundredths[NOZZLE] % 100);
 
   double counter = 0.0;
   double second = 0.0;
-  t->ReadCounter(driver, POST, 0, NOZZLE, &counter, &second, 0, 0);
+  ok &= Succeeded(
+      "ReadCounter",
+      vu30_call_ReadCounter(driver, POST, 0, NOZZLE, &counter, &second, 0, 0, text, sizeof text),
+      text);
   const long long expected = dispenser.counter[NOZZLE];
-  const int counterOk = t->GetLinkStatus(driver, POST) == VU30_LINK_GOOD &&
-                        (long long)(counter * 100.0 + 0.5) == expected;
+  ok &= (long long)(counter * 100.0 + 0.5) == expected;
   printf("counter of nozzle %d: %.2f L; the dispenser holds %lld.%02lld L\n", NOZZLE, counter,
          expected / 100, expected % 100);
 
-  printf("post %d state code 0x%02X, %d frames exchanged\n", POST,
-         (unsigned)t->GetPumpState(driver, POST, 0), dispenser.frames);
-  t->Destroy(driver);
-  printf("driver destroyed: %s\n", priceOk && counterOk ? "all agree" : "MISMATCH");
-  return priceOk && counterOk ? 0 : 1;
+  /* A price on a nozzle the dispenser does not have: refused before anything
+   * goes on the line, and the host goes on. */
+  const uint32_t kind = vu30_call_SetPrice(driver, POST, 0, 9, 0, 0, price, text, sizeof text);
+  ok &= kind == VU30_ERROR_REFUSED;
+  printf("nozzle 9: %s (kind %u): %s\n", kind == VU30_ERROR_REFUSED ? "refused" : "NOT refused",
+         (unsigned)kind, kind != 0 ? text : "");
+
+  uint32_t state = 0;
+  vu30_call_GetPumpState(driver, POST, 0, &state, text, sizeof text);
+  printf("post %d state code 0x%02X, %d frames exchanged\n", POST, (unsigned)state,
+         dispenser.frames);
+  vu30_call_Destroy(driver, text, sizeof text);
+  printf("driver destroyed: %s\n", ok ? "all agree" : "MISMATCH");
+  return ok ? 0 : 1;
 }

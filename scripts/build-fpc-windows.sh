@@ -4,7 +4,9 @@
 # Windows units. For each architecture this builds, once per build folder:
 #  - i686: a cross compiler for i386-win32 from the compiler's sources (its
 #    message texts made with the sources' own msg2inc), then the win32 units;
-#  - x86_64: the win64 units, with Debian's own x86_64 compiler.
+#  - x86_64: the win64 units, with Debian's own x86_64 compiler;
+# and for both the packaged units a station host commonly uses (StrUtils,
+# DateUtils, SyncObjs, IniFiles, Contnrs).
 # Each gets a wrapper <dir>/fpc that compiles for that target with those units
 # and nothing of the Linux configuration; FPC's internal assembler and linker
 # make the .exe.
@@ -75,6 +77,17 @@ for arch in "${archs[@]}"; do
       "${unit[@]}" "$rtl/inc/lineinfo.pp" &&
       "${unit[@]}" "$rtl/inc/lnfodwrf.pp"
   } >>"$log" 2>&1 || { tail -n 20 "$log" >&2; exit 1; }
+
+  # The units a station host commonly uses beside the run-time library:
+  # StrUtils and DateUtils (rtl-objpas), SyncObjs, IniFiles and Contnrs
+  # (fcl-base), each compiled from the sources into the same folder.
+  objpas=$src/packages/rtl-objpas/src
+  fcl=$src/packages/fcl-base/src
+  for source in "$objpas/inc/strutils.pp" "$objpas/inc/dateutils.pp" "$fcl/contnrs.pp" \
+    "$fcl/syncobjs.pp" "$fcl/inifiles.pp"; do
+    "${unit[@]}" -Fi"$objpas/inc" -Fi"$objpas/$os" -Fi"$objpas/win" -Fi"$fcl" "$source" \
+      >>"$log" 2>&1 || { tail -n 20 "$log" >&2; exit 1; }
+  done
 
   # The wrapper: this target, these units, no configuration file.
   cat >"$dir/fpc" <<WRAPPER

@@ -10,7 +10,8 @@
 #     the example builds and runs against them, unpacked;
 #  5. the Pascal unit: installed and in libvu30-dev, the same as the source,
 #     in the Windows bundles (where scripts/build-windows.sh has made them),
-#     and it compiles with Free Pascal in objfpc and delphi modes.
+#     and it compiles with Free Pascal in objfpc and delphi modes; the Pascal
+#     example host builds against the installed tree and runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-install
@@ -35,7 +36,11 @@ actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sort)
 expected=$(sort <<'LIST'
 ./bin/vu30-trace
 ./include/vu30.h
+./include/vu30_calls.h
 ./include/vu30_trace.h
+./lib/libvu30-calls.so
+./lib/libvu30-calls.so.2
+./lib/libvu30-calls.so.2.41
 ./lib/libvu30-trace.so
 ./lib/libvu30-trace.so.2
 ./lib/libvu30-trace.so.2.41
@@ -46,6 +51,7 @@ expected=$(sort <<'LIST'
 ./lib/cmake/vu30/vu30ConfigVersion.cmake
 ./lib/cmake/vu30/vu30Targets.cmake
 ./lib/cmake/vu30/vu30Targets-relwithdebinfo.cmake
+./lib/pkgconfig/vu30-calls.pc
 ./lib/pkgconfig/vu30.pc
 ./share/vu30/pascal/vu30.pas
 LIST
@@ -63,6 +69,9 @@ fi
 # its next line would fail the check at random.
 headers=$(objdump -p "$prefix/lib/libvu30.so.2.41")
 grep -q 'SONAME *libvu30.so.2$' <<<"$headers"
+[ "$(readlink "$prefix/lib/libvu30-calls.so")" = libvu30-calls.so.2 ]
+headers=$(objdump -p "$prefix/lib/libvu30-calls.so.2.41")
+grep -q 'SONAME *libvu30-calls.so.2$' <<<"$headers"
 
 # example <prefix> <label>: builds the C example both ways against <prefix> and runs it.
 example() {
@@ -78,7 +87,7 @@ example() {
   pc=$(dirname "$(find "$p" -name vu30.pc)")
   # shellcheck disable=SC2046
   cc -std=c11 $cflags examples/example_host.c \
-    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30) -o "$work/example-$label-pc"
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-calls) -o "$work/example-$label-pc"
   WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30) \
     "$work/example-$label-pc"
 }
@@ -115,4 +124,9 @@ for mode in objfpc delphi; do
   mkdir "$work/pascal-$mode"
   fpc -M"$mode" -vew -Sew -FU"$work/pascal-$mode" "$prefix/share/vu30/pascal/vu30.pas"
 done
+echo "== install: the Pascal example host against the installed tree"
+mkdir "$work/pascal-example"
+fpc -vew -Sew -Fu"$prefix/share/vu30/pascal" -Fl"$prefix/lib" -FU"$work/pascal-example" \
+  -o"$work/pascal-example/example_host" examples/example_host.pas
+WINDIR=$work LD_LIBRARY_PATH=$prefix/lib "$work/pascal-example/example_host"
 echo "== install: ok"

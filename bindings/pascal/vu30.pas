@@ -1,56 +1,78 @@
 {
   vu30 for Object Pascal hosts: the library's binary boundary (vu30.h) as
-  Pascal types, for Free Pascal 3.2.2 in objfpc and delphi modes.
+  Pascal types, and a driver class and a dispatcher base class on top of
+  it. For Free Pascal 3.2.2 in objfpc and delphi modes, and within what
+  Delphi accepts.
 
   What a host gets here:
-    - GetVU30, the library's one export, and TVu30GetVU30Fn for hosts that
-      load vu30.dll themselves;
-    - the driver object (TVu30Driver) and its table of operations
-      (TVu30DriverTable, slots 0..24 and entry 25, the destructor for C
-      hosts), and the runtime's entries that lie just before slot 0
-      (TVu30RuntimeEntries; Vu30Release calls its Destroy);
-    - the port dispatcher a host implements (TVu30Dispatcher and its table);
-    - bound methods (TVu30BoundMethod: code, then data, as a Pascal method
-      pointer is laid out) with the methods the driver hands over;
-    - the host's menu items (TVu30MenuItem and its table) and CreateItem;
-    - the identity block, the status record and the constants;
-    - EVu30Error and the helpers that make it from the library's error.
+    - TVu30Driver, a class that owns one driver: its methods are named for
+      what they do, with the table's reserved arguments filled in; every
+      error of the library arrives as EVu30Error (Kind and Message, code
+      page 1251) on Windows and on Linux alike; its destructor releases the
+      driver.
+    - TVu30DispatcherBase, a base class for the host's port dispatcher: the
+      host overrides Transact (and what else it needs); the table entries
+      the driver calls run the host's methods and turn anything they raise
+      into a failed result, so that no raise ever crosses the library.
+    - The boundary itself for hosts that want the tables: GetVU30 and
+      TVu30GetVU30Fn for hosts that load the library themselves, the driver
+      object (TVu30DriverObject) and its table (TVu30DriverTable, slots
+      0..24 and entry 25, the destructor of C hosts), the runtime's entries
+      just before slot 0 (TVu30RuntimeEntries; Vu30Release calls its
+      Destroy), the dispatcher record and its table, bound methods, the
+      host's menu items, the identity block, the status record and the
+      constants.
 
-  Calling convention. Every function of the tables is stdcall: on i686 that
-  is the library's VU30_CALL; on x86_64 Windows the platform has one
-  convention (Microsoft x64), which is what VU30_CALL means there, and the
-  compiler keeps to it whatever a declaration names.
-
-  Errors. On Windows the library reports an error by raising its structured
-  exception (code VU30_ERROR_CODE, not continuable) with three parameters:
-  the kind, a pointer to the message (code page 1251, NUL-terminated) and
-  the message's length. Free Pascal 3.2.2 maps a code it does not know to
-  run-time error 255, which reaches try..except as SysUtils'
-  EExternalException: ExceptionRecord^.ExceptionInformation[0..2] hold the
-  kind, the message pointer and the length. Without SysUtils in the
-  program the runtime makes no exception object of it: no "on" clause, not
-  even a bare except, catches it, and the program ends with run-time error
-  255. This unit uses SysUtils, so its hosts have it. Vu30ErrorOf turns
-  it into an EVu30Error of this unit, Kind and Message (code page 1251)
-  included:
-
+    uses
+      cthreads, cwstring, SysUtils, vu30;  (cthreads and cwstring: Linux)
+    ...
+    Driver := TVu30Driver.Create(MyDispatcher);
     try
-      Driver^.Table^.StartPump(Driver, 3, 0, 0);
-    except
-      on E: EExternalException do
-        if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+      Driver.OpenPost(3);
+      try
+        Driver.StartPump(3);
+      except
+        on E: EVu30Error do
+          WriteLn('not started (kind ', E.Kind, '): ', E.Message);
+      end;
+    finally
+      Driver.Free;
     end;
 
-  The host's own exceptions. A Pascal raise that leaves a dispatcher
-  function (Transact, say) is contained by the library, as vu30.h says; the
-  library cannot free another runtime's exception object, so the object is
-  lost. A dispatcher reports a failed exchange by its result instead.
+  Errors. On Windows the library raises its structured exception (code
+  Vu30ErrorCode, not continuable) with three parameters: the kind, a pointer
+  to the message and the message's length. Free Pascal delivers it as
+  SysUtils' EExternalException (Vu30IsError and Vu30ErrorOf read it);
+  TVu30Driver raises an EVu30Error in its place. On Linux the library's
+  errors are C++ exceptions, which no Pascal frame can catch: TVu30Driver
+  makes every call through the error-returning calls of libvu30-calls
+  (vu30_calls.h), which give the kind and the message as values, and raises
+  EVu30Error from them. On Linux a host that calls the table itself gets
+  no error it can catch: a refused call ends the process.
+
+  The host's own exceptions. A raise that leaves a function the driver
+  calls (Transact, say) must never reach the library: on Linux Free Pascal
+  leaves by a jump that passes over the library's frames with the channel
+  pair's lock held, and the post hangs at its next call; on Windows the
+  library contains it, but cannot free the exception object. A dispatcher
+  derived from TVu30DispatcherBase is safe on both systems: its table
+  entries catch whatever its methods raise and give the driver a failed
+  result (a failed exchange for Transact). A host that fills the table
+  itself reports a failure by its result instead and catches everything.
 
   Threads. The driver's post workers call the host's dispatcher on threads
   that the Pascal runtime did not start. The runtime serves such threads
-  only with IsMultiThread set; this unit sets it when it initialises, and a
-  host that does not use this unit must set IsMultiThread := True itself
-  before GetVU30.
+  only with a thread manager and IsMultiThread set: on Linux the program's
+  first unit must be cthreads (and cwstring, for the conversion of the
+  library's cp1251 texts); this unit stops the program at start-up with a
+  message when no thread manager is installed, and sets IsMultiThread.
+
+  Calling convention. Every function of the tables is stdcall: on i686
+  Windows that is the library's VU30_CALL; on x86_64 each platform has one
+  convention, which the compiler keeps to whatever a declaration names.
+
+  Linux: link with -Fl<the library's folder> (libvu30.so and
+  libvu30-calls.so); Windows: vu30.dll beside the program.
 }
 unit vu30;
 
@@ -63,47 +85,93 @@ unit vu30;
   {$H+}
   {$packrecords c}
 {$endif}
-{$pointermath on}
 
 interface
 
 uses
+{$ifdef MSWINDOWS}
+  Windows,
+{$endif}
   SysUtils;
+
+{$if not declared(NativeInt)}
+type
+  NativeInt = Integer;
+  NativeUInt = Cardinal;
+{$ifend}
 
 const
 {$ifdef MSWINDOWS}
   Vu30Library = 'vu30.dll';
 {$else}
   Vu30Library = 'libvu30.so.2';
+  { The error-returning calls (vu30_calls.h); linked as -lvu30-calls. }
+  Vu30CallsLibrary = 'vu30-calls';
 {$endif}
 
   { Values the driver exchanges with the dispatcher. }
-  VU30_LINK_GOOD = 1;           { channel status: reply accepted }
-  VU30_LINK_FAILED = 3;         { channel status: reply rejected }
-  VU30_ERR_REPLY_LENGTH = $DB;  { received count differs from the expected one }
-  VU30_ERR_REPLY_FORMAT = $DE;  { no closing zero, or a malformed line byte }
-  VU30_CONFIGURE_MODE = 3;      { ConfigureChannel's mode argument }
+  Vu30LinkGood = 1;           { channel status: reply accepted }
+  Vu30LinkFailed = 3;         { channel status: reply rejected }
+  Vu30ErrReplyLength = $DB;   { received count differs from the expected one }
+  Vu30ErrReplyFormat = $DE;   { no closing zero, or a malformed line byte }
+  Vu30ConfigureMode = 3;      { ConfigureChannel's mode argument }
 
   { Size of the identity block of slot 1: a length byte of 31 and 31 cp1251 bytes. }
-  VU30_DRIVER_INFO_SIZE = 32;
+  Vu30DriverInfoSize = 32;
   { Smallest status record that slot 21 writes to. }
-  VU30_STATUS_RECORD_MIN_SIZE = 16;
+  Vu30StatusRecordMinSize = 16;
   { Number of entries in the driver's table: slots 0..24 and the destructor. }
-  VU30_DRIVER_TABLE_SIZE = 26;
+  Vu30DriverTableSize = 26;
   { Number of the runtime's entries just before slot 0. }
-  VU30_RUNTIME_ENTRIES = 8;
+  Vu30RuntimeEntryCount = 8;
   { E_UNEXPECTED, the result of SafeCallException (entry -8). }
-  VU30_SAFECALL_RESULT = LongInt($8000FFFF);
+  Vu30SafeCallResult = LongInt($8000FFFF);
 
-  { The library's structured exception and its kinds (parameter 0). }
-  VU30_ERROR_CODE = $E0563330;
-  VU30_ERROR_SERIAL_IO = 1;  { a dispenser exchange failed }
-  VU30_ERROR_REFUSED = 2;    { an argument the driver refused before touching anything }
-  VU30_ERROR_ABSTRACT = 3;   { slot 0, which no driver implements }
-  VU30_ERROR_FAILURE = 4;    { any other failure inside the library }
+  { The library's structured exception on Windows, and the kinds of its
+    errors on every system (EVu30Error.Kind). }
+  Vu30ErrorCode = $E0563330;
+  Vu30ErrorSerialIO = 1;  { a dispenser exchange failed }
+  Vu30ErrorRefused = 2;   { an argument the driver refused before touching anything }
+  Vu30ErrorAbstract = 3;  { slot 0, which no driver implements }
+  Vu30ErrorFailure = 4;   { any other failure inside the library }
+
+  { What TVu30DispatcherBase's Transact entry gives the driver when the
+    host's Transact raised: a failed exchange. }
+  Vu30TransactRaised = -1;
+
+  { The names of earlier versions of this unit. }
+  VU30_LINK_GOOD = Vu30LinkGood deprecated;
+  VU30_LINK_FAILED = Vu30LinkFailed deprecated;
+  VU30_ERR_REPLY_LENGTH = Vu30ErrReplyLength deprecated;
+  VU30_ERR_REPLY_FORMAT = Vu30ErrReplyFormat deprecated;
+  VU30_CONFIGURE_MODE = Vu30ConfigureMode deprecated;
+  VU30_DRIVER_INFO_SIZE = Vu30DriverInfoSize deprecated;
+  VU30_STATUS_RECORD_MIN_SIZE = Vu30StatusRecordMinSize deprecated;
+  VU30_DRIVER_TABLE_SIZE = Vu30DriverTableSize deprecated;
+  VU30_RUNTIME_ENTRIES = Vu30RuntimeEntryCount deprecated;
+  VU30_SAFECALL_RESULT = Vu30SafeCallResult deprecated;
+  VU30_ERROR_CODE = Vu30ErrorCode deprecated;
+  VU30_ERROR_SERIAL_IO = Vu30ErrorSerialIO deprecated;
+  VU30_ERROR_REFUSED = Vu30ErrorRefused deprecated;
+  VU30_ERROR_ABSTRACT = Vu30ErrorAbstract deprecated;
+  VU30_ERROR_FAILURE = Vu30ErrorFailure deprecated;
 
 type
-  PVu30Driver = ^TVu30Driver;
+  { The host's main window, owner of the library's dialog: a window handle
+    on Windows; elsewhere the toolkit's widget (a QWidget) or nil. }
+{$ifdef MSWINDOWS}
+  TVu30Window = HWND;
+{$else}
+  TVu30Window = Pointer;
+{$endif}
+
+const
+  { No window: the dialog has no owner. }
+  Vu30NoWindow = {$ifdef MSWINDOWS} 0 {$else} nil {$endif};
+
+type
+  PVu30DriverObject = ^TVu30DriverObject;
+  PVu30Driver = PVu30DriverObject;
   PVu30DriverTable = ^TVu30DriverTable;
   PVu30RuntimeEntries = ^TVu30RuntimeEntries;
   PVu30Dispatcher = ^TVu30Dispatcher;
@@ -117,7 +185,7 @@ type
   TVu30DriverInfo = string[31];
   PVu30DriverInfo = ^TVu30DriverInfo;
   { The status record of slot 21; the driver writes bytes 0, 1, 14 and 15. }
-  TVu30StatusRecord = packed array[0..VU30_STATUS_RECORD_MIN_SIZE - 1] of Byte;
+  TVu30StatusRecord = packed array[0..Vu30StatusRecordMinSize - 1] of Byte;
   PVu30StatusRecord = ^TVu30StatusRecord;
 
   { The driver's callbacks, as methods: the bound method's data is Self. }
@@ -157,12 +225,12 @@ type
     Method: TVu30BoundMethod); stdcall;
 
   TVu30DispatcherTable = record
-    reserved0: Pointer;
+    Reserved0: Pointer;
     GetChannelError: TVu30GetChannelErrorFn;    { 1 }
     SetChannelError: TVu30SetChannelErrorFn;    { 2 }
     SetChannelStatus: TVu30SetChannelStatusFn;  { 3 }
     GetChannelStatus: TVu30GetChannelStatusFn;  { 4 }
-    reserved5_16: array[5..16] of Pointer;      { 5..16 }
+    Reserved5_16: array[5..16] of Pointer;      { 5..16 }
     ConfigureChannel: TVu30ConfigureChannelFn;  { 17 }
     Transact: TVu30TransactFn;                  { 18 }
     SetReplyChecker: TVu30SetCallbackFn;        { 19 }
@@ -268,12 +336,12 @@ type
     driver's table, in the runtime's order. Their convention is the
     runtime's, not stdcall: on i686 the register convention (the object in
     EAX, a second argument in EDX, a third in ECX, no stack arguments), on
-    x86_64 the Microsoft x64 convention. Destroy releases the driver as
+    x86_64 the platform's one convention. Destroy releases the driver as
     entry 25 does, whatever the outer-call flag; the others do nothing and
-    return 0 (SafeCallException returns VU30_SAFECALL_RESULT). }
+    return 0 (SafeCallException returns Vu30SafeCallResult). }
   TVu30SafeCallExceptionFn = function(Driver: PVu30Driver; ExceptObject: Pointer;
     ExceptAddress: Pointer): LongInt; register;
-  TVu30RuntimeFn = function(Driver: PVu30Driver; Argument: Pointer): PtrInt; register;
+  TVu30RuntimeFn = function(Driver: PVu30Driver; Argument: Pointer): NativeInt; register;
   TVu30RuntimeDestroyFn = procedure(Driver: PVu30Driver; Outer: ShortInt); register;
 
   TVu30RuntimeEntries = record
@@ -290,12 +358,12 @@ type
   { How the table lies in the library: the runtime's entries, then slot 0.
     A driver object's table pointer points at the Table member. }
   TVu30DriverTableBlock = record
-    runtime: TVu30RuntimeEntries;
-    table: TVu30DriverTable;
+    Runtime: TVu30RuntimeEntries;
+    Table: TVu30DriverTable;
   end;
 
-  { The driver object: its table first. }
-  TVu30Driver = record
+  { The driver object as the library hands it out: its table first. }
+  TVu30DriverObject = record
     Table: PVu30DriverTable;
   end;
 
@@ -303,7 +371,7 @@ type
     Dispatcher: PVu30Dispatcher): PVu30Driver; stdcall;
 
   { The library's error as a Pascal exception: Kind is one of the
-    VU30_ERROR_ kinds, Message the library's text in code page 1251. }
+    Vu30Error kinds, Message the library's text (code page 1251). }
   EVu30Error = class(Exception)
   private
     FKind: LongWord;
@@ -312,11 +380,141 @@ type
     property Kind: LongWord read FKind;
   end;
 
+  TVu30DispatcherBase = class;
+
+  { What the driver sees of a TVu30DispatcherBase: the dispatcher record,
+    then the object it belongs to. }
+  TVu30DispatcherFrame = record
+    Dispatcher: TVu30Dispatcher;
+    Owner: TVu30DispatcherBase;
+  end;
+
+  { A port dispatcher as a class. The table entries that the driver calls
+    run the virtual methods below; whatever a method raises is caught in
+    the entry (and passed to Raised), and the driver gets a failed result:
+    Transact gives Vu30TransactRaised (a failed exchange), GetChannelError
+    -1, GetChannelStatus Vu30LinkFailed, ConfigureChannel -1; the others
+    change nothing. So a host's raise never crosses the library's frames.
+
+    The defaults keep what the driver sets: the channels' status and error,
+    and the reply checkers, message hooks and post initialisation handlers
+    it registers, which CheckReply, RouteMessage and PreparePost call. A
+    host overrides Transact (abstract here) and whatever else it handles
+    itself. The methods run on the host's threads and on the driver's post
+    workers. }
+  TVu30DispatcherBase = class
+  private
+    FFrame: TVu30DispatcherFrame;
+    FStatus: array[Byte] of Byte;
+    FError: array[Byte] of LongInt;
+    FChecker: array[Byte] of TVu30BoundMethod;
+    FHook: array[Byte] of TVu30BoundMethod;
+    FPostInit: array[Byte] of TVu30BoundMethod;
+    function GetDispatcher: PVu30Dispatcher;
+  protected
+    function GetChannelError(Channel: Byte): LongInt; virtual;
+    procedure SetChannelError(Channel: Byte; Code: LongInt); virtual;
+    procedure SetChannelStatus(Channel: Byte; Status: Byte); virtual;
+    function GetChannelStatus(Channel: Byte): Byte; virtual;
+    function ConfigureChannel(Post: Byte; Mode: LongInt; LineSettings: LongWord): LongInt; virtual;
+    { One exchange on the line: send Request (RequestLength coded bytes) to
+      the dispenser at LineAddress on Channel and, when ReplyLength is not
+      0, put its answer in Reply and have it checked (CheckReply). 0 when
+      the exchange succeeded; any other result, or a raise, fails it. }
+    function Transact(Channel: Byte; LineAddress: Byte; Request: PByte; RequestLength: Byte;
+      Reply: PByte; ReplyLength: Byte; ReplyType: Byte): LongInt; virtual; abstract;
+    procedure SetReplyChecker(Channel: Byte; const Method: TVu30BoundMethod); virtual;
+    procedure SetMessageHook(Post: Byte; const Method: TVu30BoundMethod); virtual;
+    procedure SetPostInit(Post: Byte; const Method: TVu30BoundMethod); virtual;
+    { Called with the object that one of the methods above raised, before
+      the entry gives the driver its failed result (and frees the object).
+      Does nothing here; a host may log it. Whatever it raises is dropped. }
+    procedure Raised(E: TObject); virtual;
+
+    { The reply checker the driver registered for Channel, run on Reply:
+      True when the driver accepted the reply; False also when none is
+      registered. }
+    function CheckReply(Channel: Byte; Reply: PByte; var Count: Byte;
+      var Expected: Byte): Boolean;
+    { A message of the dispenser's to the post's worker, through the hook
+      the driver registered for Post; nothing when none is registered. }
+    procedure RouteMessage(Post: Byte; WorkerAddress: Byte; Buffer: PByte; Length: Byte);
+    { The post initialisation handler the driver registered for Post. }
+    procedure PreparePost(Post: Byte);
+  public
+    constructor Create;
+    { The dispatcher to hand to the driver (TVu30Driver.Create, GetVU30). }
+    property Dispatcher: PVu30Dispatcher read GetDispatcher;
+  end;
+
+  { One driver of the library, owned: created with the host's dispatcher,
+    released by Destroy (Free). Every method raises EVu30Error when the
+    library reports an error: Kind Vu30ErrorRefused for an argument the
+    driver refused before anything was sent (a post outside 1..30, a
+    nozzle outside 1..8, an amount that does not fit, a post not opened),
+    Vu30ErrorSerialIO for a failed exchange. Posts and nozzles count from
+    1. A method may be called from inside the dispatcher's functions. }
+  TVu30Driver = class
+  private
+    FHandle: PVu30Driver;
+    procedure Load(Dispatcher: PVu30Dispatcher; Window: TVu30Window);
+    function GetLinkStatus(Post: Integer): Byte;
+    procedure SetLinkStatus(Post: Integer; Value: Byte);
+  public
+    { A new driver that exchanges through Dispatcher (kept, never owned:
+      it must outlive the driver). Window owns the driver's dialog. }
+    constructor Create(Dispatcher: PVu30Dispatcher;
+      Window: TVu30Window = Vu30NoWindow); overload;
+    constructor Create(Dispatcher: TVu30DispatcherBase;
+      Window: TVu30Window = Vu30NoWindow); overload;
+    { Stops every post worker and releases the driver. }
+    destructor Destroy; override;
+
+    { The identity block: "v2.41#" and the driver's name, code page 1251. }
+    function Identity: TVu30DriverInfo;
+    { Starts the post's worker and sets up its channel (slot 16). }
+    procedure OpenPost(Post: Integer);
+    { The unit price of a nozzle (slot 11). }
+    procedure SetPrice(Post, Nozzle: Integer; Price: Double);
+    { Presets the dose of a nozzle in litres, or in money at its price
+      (slots 13, 14). }
+    procedure PresetVolume(Post, Nozzle: Integer; Volume: Double);
+    procedure PresetMoney(Post, Nozzle: Integer; Money: Double);
+    { Starts the pump (slot 15). }
+    procedure StartPump(Post: Integer);
+    { Stops the pump; with SendStop False only the post's state is reset,
+      nothing is sent (slot 4). }
+    procedure StopPump(Post: Integer; SendStop: Boolean = True);
+    { The figures of the dispense: running ones, or with Running False the
+      final ones (slot 9). }
+    procedure PollDispense(Post: Integer; out Volume, Money: Double; Running: Boolean = True);
+    { The final figures of the dispense, once (slot 6). }
+    procedure ReadFinalDispense(Post: Integer; out Volume, Money: Double);
+    { The nozzle's totalizer counter, in litres (slot 7). }
+    function ReadCounter(Post, Nozzle: Integer): Double;
+    { The post's state code (slot 10). }
+    function PumpState(Post: Integer): LongWord;
+    { A fixed capability: True and Value set when the number is known (slot 20). }
+    function Capability(Number: Integer; out Value: LongInt): Boolean;
+    { Writes bytes 0, 1, 14 and 15 of Rec (slot 21). }
+    procedure ReadStatusRecord(Post: Integer; PassedOn: Byte; var Rec: TVu30StatusRecord);
+    { Adds the driver's entry under the host's "&ТРК" menu item (slot 24). }
+    procedure AddMenuEntry(ParentItem: PVu30MenuItem; CreateItem: TVu30CreateItemFn);
+    { The post's link status, Vu30LinkGood or Vu30LinkFailed (slots 2, 3). }
+    property LinkStatus[Post: Integer]: Byte read GetLinkStatus write SetLinkStatus;
+    { The driver object, for the table's other slots. }
+    property Handle: PVu30Driver read FHandle;
+  end;
+
 { The library's one export. The first argument is ignored; HostWindow is the
   host's main window, owner of the library's dialog; Dispatcher is the host's
   port dispatcher, kept and never owned. }
 function GetVU30(Ignored: Byte; HostWindow: Pointer; Dispatcher: PVu30Dispatcher): PVu30Driver;
-  stdcall; external Vu30Library name 'GetVU30';
+  stdcall; {$ifdef MSWINDOWS} overload; {$endif} external Vu30Library name 'GetVU30';
+{$ifdef MSWINDOWS}
+function GetVU30(Ignored: Byte; HostWindow: TVu30Window; Dispatcher: PVu30Dispatcher): PVu30Driver;
+  stdcall; overload; external Vu30Library name 'GetVU30';
+{$endif}
 
 { The runtime's entries of Driver's table. }
 function Vu30RuntimeEntries(Driver: PVu30Driver): PVu30RuntimeEntries;
@@ -338,24 +536,36 @@ function Vu30ErrorOf(E: TObject): EVu30Error;
 
 implementation
 
+{$ifdef FPC}
 {$if SizeOf(TVu30BoundMethod) <> 2 * SizeOf(Pointer)}
   {$error a bound method is code and data}
-{$endif}
-{$if SizeOf(TVu30DriverTable) <> VU30_DRIVER_TABLE_SIZE * SizeOf(Pointer)}
+{$ifend}
+{$if SizeOf(TVu30DriverTable) <> Vu30DriverTableSize * SizeOf(Pointer)}
   {$error the driver table has 26 entries}
-{$endif}
-{$if SizeOf(TVu30RuntimeEntries) <> VU30_RUNTIME_ENTRIES * SizeOf(Pointer)}
+{$ifend}
+{$if SizeOf(TVu30RuntimeEntries) <> Vu30RuntimeEntryCount * SizeOf(Pointer)}
   {$error the runtime's entries are eight words}
-{$endif}
+{$ifend}
 {$if SizeOf(TVu30DispatcherTable) <> 22 * SizeOf(Pointer)}
   {$error the dispatcher table has 22 entries}
-{$endif}
+{$ifend}
 {$if SizeOf(TVu30MenuItemTable) <> 8 * SizeOf(Pointer)}
   {$error the menu item table has 8 entries}
-{$endif}
-{$if SizeOf(TVu30DriverInfo) <> VU30_DRIVER_INFO_SIZE}
+{$ifend}
+{$if SizeOf(TVu30DriverInfo) <> Vu30DriverInfoSize}
   {$error the identity block is 32 bytes}
+{$ifend}
 {$endif}
+
+{ The library's texts: cp1251 bytes, marked so, not converted. }
+function Cp1251Text(Text: PAnsiChar; Count: NativeUInt): string;
+var
+  Raw: RawByteString;
+begin
+  SetString(Raw, Text, Count);
+  SetCodePage(Raw, 1251, False);
+  Result := string(Raw);
+end;
 
 constructor EVu30Error.CreateKind(AKind: LongWord; const AMessage: string);
 begin
@@ -365,7 +575,7 @@ end;
 
 function Vu30RuntimeEntries(Driver: PVu30Driver): PVu30RuntimeEntries;
 begin
-  Result := PVu30RuntimeEntries(Driver^.Table) - 1;
+  Result := PVu30RuntimeEntries(PAnsiChar(Driver^.Table) - SizeOf(TVu30RuntimeEntries));
 end;
 
 procedure Vu30Release(var Driver: PVu30Driver);
@@ -376,6 +586,15 @@ begin
   Driver := nil;
   if D <> nil then
     Vu30RuntimeEntries(D)^.Destroy(D, 1);
+end;
+
+{ A post number as the byte the table takes, refused when it is none. }
+function PostByte(Post: Integer): Byte;
+begin
+  if (Post < 0) or (Post > High(Byte)) then
+    raise EVu30Error.CreateKind(Vu30ErrorRefused, 'vu30: post ' + IntToStr(Post) +
+      ' is outside 1..30');
+  Result := Byte(Post);
 end;
 
 {$ifdef MSWINDOWS}
@@ -389,33 +608,724 @@ begin
   Result := (E is EExternalException) and (EExternalException(E).ExceptionRecord <> nil);
   if Result then
     with EExternalException(E).ExceptionRecord^ do
-      Result := (ExceptionCode = VU30_ERROR_CODE) and (NumberParameters = 3);
+      Result := (ExceptionCode = Vu30ErrorCode) and (NumberParameters = 3);
 end;
 
 function Vu30ErrorOf(E: TObject): EVu30Error;
 var
   Text: string;
-  Count: PtrUInt;
+  Count: NativeUInt;
 begin
   Result := nil;
   if not Vu30IsError(E) then
     Exit;
   with EExternalException(E).ExceptionRecord^ do
   begin
-    Count := PtrUInt(ExceptionInformation[2]);
+    Count := NativeUInt(ExceptionInformation[2]);
     Text := '';
     if (ExceptionInformation[1] <> 0) and (Count <= MaxMessageLength) then
-    begin
-      SetString(Text, PAnsiChar(ExceptionInformation[1]), Count);
-      { The bytes are the library's cp1251 text: marked so, not converted. }
-      SetCodePage(RawByteString(Text), 1251, False);
-    end;
-    Result := EVu30Error.CreateKind(LongWord(PtrUInt(ExceptionInformation[0])), Text);
+      Text := Cp1251Text(PAnsiChar(ExceptionInformation[1]), Count);
+    Result := EVu30Error.CreateKind(LongWord(NativeUInt(ExceptionInformation[0])), Text);
   end;
 end;
+
+{ TVu30Driver's calls on Windows: the table's, each inside a handler that
+  raises the library's structured exception again as an EVu30Error. }
+
+procedure TVu30Driver.Load(Dispatcher: PVu30Dispatcher; Window: TVu30Window);
+begin
+  try
+    FHandle := GetVU30(0, Window, Dispatcher);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+destructor TVu30Driver.Destroy;
+begin
+  try
+    Vu30Release(FHandle);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+  inherited Destroy;
+end;
+
+function TVu30Driver.Identity: TVu30DriverInfo;
+begin
+  try
+    FHandle^.Table^.GetDriverInfo(@Result, FHandle);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.OpenPost(Post: Integer);
+begin
+  try
+    FHandle^.Table^.OpenPost(FHandle, Post);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.SetPrice(Post, Nozzle: Integer; Price: Double);
+begin
+  try
+    FHandle^.Table^.SetPrice(FHandle, Post, 0, Nozzle, 0, 0, Price);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.PresetVolume(Post, Nozzle: Integer; Volume: Double);
+begin
+  try
+    FHandle^.Table^.PresetVolume(FHandle, Post, 0, Nozzle, 0, Volume);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.PresetMoney(Post, Nozzle: Integer; Money: Double);
+begin
+  try
+    FHandle^.Table^.PresetMoney(FHandle, Post, 0, Nozzle, 0, Money);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.StartPump(Post: Integer);
+begin
+  try
+    FHandle^.Table^.StartPump(FHandle, Post, 0, 0);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.StopPump(Post: Integer; SendStop: Boolean);
+begin
+  try
+    FHandle^.Table^.StopPump(FHandle, Post, 0, Ord(SendStop));
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.PollDispense(Post: Integer; out Volume, Money: Double; Running: Boolean);
+const
+  Modes: array[Boolean] of LongInt = (0, 1);
+begin
+  Money := 0;
+  try
+    Volume := FHandle^.Table^.PollDispense(FHandle, Post, Modes[Running], Money);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.ReadFinalDispense(Post: Integer; out Volume, Money: Double);
+begin
+  Volume := 0;
+  Money := 0;
+  try
+    FHandle^.Table^.ReadFinalDispense(FHandle, Post, 0, Volume, Money);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+function TVu30Driver.ReadCounter(Post, Nozzle: Integer): Double;
+var
+  Second: Double;
+begin
+  Result := 0;
+  Second := 0;
+  try
+    FHandle^.Table^.ReadCounter(FHandle, Post, 0, Nozzle, Result, Second, 0, 0);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+function TVu30Driver.PumpState(Post: Integer): LongWord;
+begin
+  try
+    Result := FHandle^.Table^.GetPumpState(FHandle, PostByte(Post), 0);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+function TVu30Driver.Capability(Number: Integer; out Value: LongInt): Boolean;
+begin
+  Value := 0;
+  try
+    Result := FHandle^.Table^.GetCapability(FHandle, Number, Value);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.ReadStatusRecord(Post: Integer; PassedOn: Byte; var Rec: TVu30StatusRecord);
+begin
+  try
+    FHandle^.Table^.GetStatusRecord(@Rec, FHandle, PostByte(Post), PassedOn, 0);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.AddMenuEntry(ParentItem: PVu30MenuItem; CreateItem: TVu30CreateItemFn);
+begin
+  try
+    FHandle^.Table^.AddMenuEntry(FHandle, ParentItem, CreateItem);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+function TVu30Driver.GetLinkStatus(Post: Integer): Byte;
+begin
+  try
+    Result := FHandle^.Table^.GetLinkStatus(FHandle, PostByte(Post));
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+procedure TVu30Driver.SetLinkStatus(Post: Integer; Value: Byte);
+begin
+  try
+    FHandle^.Table^.SetLinkStatus(FHandle, PostByte(Post), Value);
+  except
+    on E: EExternalException do
+      if Vu30IsError(E) then raise Vu30ErrorOf(E) else raise;
+  end;
+end;
+
+{$else}
+
+{ The error-returning calls (vu30_calls.h): 0, or the error's kind with its
+  message in Message. The C convention of the platform. }
+type
+  TVu30Message = array[0..511] of AnsiChar;
+
+function Vu30CallGetVU30(Ignored: Byte; HostWindow: Pointer; Dispatcher: PVu30Dispatcher;
+  out Driver: PVu30Driver; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_GetVU30';
+function Vu30CallGetDriverInfo(Driver: PVu30Driver; Info: PVu30DriverInfo; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_GetDriverInfo';
+function Vu30CallSetLinkStatus(Driver: PVu30Driver; Post: Byte; Value: Byte; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_SetLinkStatus';
+function Vu30CallGetLinkStatus(Driver: PVu30Driver; Post: Byte; out Status: Byte;
+  Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_GetLinkStatus';
+function Vu30CallStopPump(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt; Exchange: LongInt;
+  Result: PByte; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_StopPump';
+function Vu30CallReadFinalDispense(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt;
+  out Volume: Double; out Money: Double; Message: PAnsiChar; MessageSize: NativeUInt): LongWord;
+  cdecl; external Vu30CallsLibrary name 'vu30_call_ReadFinalDispense';
+function Vu30CallReadCounter(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt;
+  Nozzle: LongInt; out Counter: Double; out Second: Double; Reserved2: LongInt;
+  Reserved3: LongInt; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_ReadCounter';
+function Vu30CallPollDispense(Driver: PVu30Driver; Post: LongInt; Mode: LongInt; out Money: Double;
+  out Volume: Double; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_PollDispense';
+function Vu30CallGetPumpState(Driver: PVu30Driver; Post: Byte; Reserved: LongInt;
+  out State: LongWord; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_GetPumpState';
+function Vu30CallSetPrice(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt; Nozzle: LongInt;
+  Reserved2: LongInt; Reserved3: LongInt; Price: Double; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_SetPrice';
+function Vu30CallPresetVolume(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt;
+  Nozzle: LongInt; Reserved2: LongInt; Volume: Double; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_PresetVolume';
+function Vu30CallPresetMoney(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt;
+  Nozzle: LongInt; Reserved2: LongInt; Money: Double; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_PresetMoney';
+function Vu30CallStartPump(Driver: PVu30Driver; Post: LongInt; Reserved: LongInt;
+  Reserved2: LongInt; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_StartPump';
+function Vu30CallOpenPost(Driver: PVu30Driver; Post: LongInt; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_OpenPost';
+function Vu30CallGetCapability(Driver: PVu30Driver; Number: LongInt; out Value: LongInt;
+  out Known: Boolean; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_GetCapability';
+function Vu30CallGetStatusRecord(Driver: PVu30Driver; Rec: PVu30StatusRecord; Post: Byte;
+  PassedOn: Byte; Reserved: LongInt; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_GetStatusRecord';
+function Vu30CallAddMenuEntry(Driver: PVu30Driver; ParentItem: PVu30MenuItem;
+  CreateItem: TVu30CreateItemFn; Message: PAnsiChar; MessageSize: NativeUInt): LongWord; cdecl;
+  external Vu30CallsLibrary name 'vu30_call_AddMenuEntry';
+function Vu30CallDestroy(Driver: PVu30Driver; Message: PAnsiChar;
+  MessageSize: NativeUInt): LongWord; cdecl; external Vu30CallsLibrary name 'vu30_call_Destroy';
+
+{ Raises the error a call returned, if any. }
+procedure Check(Kind: LongWord; const Text: TVu30Message);
+var
+  Count: NativeUInt;
+begin
+  if Kind = 0 then
+    Exit;
+  Count := 0;
+  while (Count < SizeOf(Text)) and (Text[Count] <> #0) do
+    Inc(Count);
+  raise EVu30Error.CreateKind(Kind, Cp1251Text(@Text[0], Count));
+end;
+
+procedure TVu30Driver.Load(Dispatcher: PVu30Dispatcher; Window: TVu30Window);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallGetVU30(0, Window, Dispatcher, FHandle, @Text[0], SizeOf(Text)), Text);
+end;
+
+{ Released through entry 25, which does what entry -1 does: entry -1 would
+  let the library's C++ exception (a release from inside the driver's own
+  exchange, refused) run into Pascal frames. }
+destructor TVu30Driver.Destroy;
+var
+  Text: TVu30Message;
+  D: PVu30Driver;
+begin
+  D := FHandle;
+  FHandle := nil;
+  if D <> nil then
+    Check(Vu30CallDestroy(D, @Text[0], SizeOf(Text)), Text);
+  inherited Destroy;
+end;
+
+function TVu30Driver.Identity: TVu30DriverInfo;
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallGetDriverInfo(FHandle, @Result, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.OpenPost(Post: Integer);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallOpenPost(FHandle, Post, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.SetPrice(Post, Nozzle: Integer; Price: Double);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallSetPrice(FHandle, Post, 0, Nozzle, 0, 0, Price, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.PresetVolume(Post, Nozzle: Integer; Volume: Double);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallPresetVolume(FHandle, Post, 0, Nozzle, 0, Volume, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.PresetMoney(Post, Nozzle: Integer; Money: Double);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallPresetMoney(FHandle, Post, 0, Nozzle, 0, Money, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.StartPump(Post: Integer);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallStartPump(FHandle, Post, 0, 0, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.StopPump(Post: Integer; SendStop: Boolean);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallStopPump(FHandle, Post, 0, Ord(SendStop), nil, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.PollDispense(Post: Integer; out Volume, Money: Double; Running: Boolean);
+const
+  Modes: array[Boolean] of LongInt = (0, 1);
+var
+  Text: TVu30Message;
+begin
+  Volume := 0;
+  Money := 0;
+  Check(Vu30CallPollDispense(FHandle, Post, Modes[Running], Money, Volume, @Text[0],
+    SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.ReadFinalDispense(Post: Integer; out Volume, Money: Double);
+var
+  Text: TVu30Message;
+begin
+  Volume := 0;
+  Money := 0;
+  Check(Vu30CallReadFinalDispense(FHandle, Post, 0, Volume, Money, @Text[0], SizeOf(Text)), Text);
+end;
+
+function TVu30Driver.ReadCounter(Post, Nozzle: Integer): Double;
+var
+  Text: TVu30Message;
+  Second: Double;
+begin
+  Result := 0;
+  Second := 0;
+  Check(Vu30CallReadCounter(FHandle, Post, 0, Nozzle, Result, Second, 0, 0, @Text[0],
+    SizeOf(Text)), Text);
+end;
+
+function TVu30Driver.PumpState(Post: Integer): LongWord;
+var
+  Text: TVu30Message;
+begin
+  Result := 0;
+  Check(Vu30CallGetPumpState(FHandle, PostByte(Post), 0, Result, @Text[0], SizeOf(Text)), Text);
+end;
+
+function TVu30Driver.Capability(Number: Integer; out Value: LongInt): Boolean;
+var
+  Text: TVu30Message;
+begin
+  Value := 0;
+  Result := False;
+  Check(Vu30CallGetCapability(FHandle, Number, Value, Result, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.ReadStatusRecord(Post: Integer; PassedOn: Byte; var Rec: TVu30StatusRecord);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallGetStatusRecord(FHandle, @Rec, PostByte(Post), PassedOn, 0, @Text[0],
+    SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.AddMenuEntry(ParentItem: PVu30MenuItem; CreateItem: TVu30CreateItemFn);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallAddMenuEntry(FHandle, ParentItem, CreateItem, @Text[0], SizeOf(Text)), Text);
+end;
+
+function TVu30Driver.GetLinkStatus(Post: Integer): Byte;
+var
+  Text: TVu30Message;
+begin
+  Result := 0;
+  Check(Vu30CallGetLinkStatus(FHandle, PostByte(Post), Result, @Text[0], SizeOf(Text)), Text);
+end;
+
+procedure TVu30Driver.SetLinkStatus(Post: Integer; Value: Byte);
+var
+  Text: TVu30Message;
+begin
+  Check(Vu30CallSetLinkStatus(FHandle, PostByte(Post), Value, @Text[0], SizeOf(Text)), Text);
+end;
+
+{$endif}
+
+constructor TVu30Driver.Create(Dispatcher: PVu30Dispatcher; Window: TVu30Window);
+begin
+  inherited Create;
+  Load(Dispatcher, Window);
+end;
+
+constructor TVu30Driver.Create(Dispatcher: TVu30DispatcherBase; Window: TVu30Window);
+begin
+  inherited Create;
+  if Dispatcher = nil then
+    Load(nil, Window)
+  else
+    Load(Dispatcher.Dispatcher, Window);
+end;
+
+{ ---- TVu30DispatcherBase: the table entries, each a guard around a method }
+
+function OwnerOf(Dispatcher: PVu30Dispatcher): TVu30DispatcherBase;
+type
+  PVu30DispatcherFrame = ^TVu30DispatcherFrame;
+begin
+  Result := PVu30DispatcherFrame(Dispatcher)^.Owner;
+end;
+
+{ Hands the object being handled to the owner's Raised; called inside the
+  entries' handlers. }
+procedure ReportRaised(Owner: TVu30DispatcherBase);
+begin
+  try
+    Owner.Raised(ExceptObject);
+  except
+    { Raised may not raise: dropped. }
+  end;
+end;
+
+function EntryGetChannelError(Dispatcher: PVu30Dispatcher; Channel: Byte): LongInt; stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Result := Owner.GetChannelError(Channel);
+  except
+    ReportRaised(Owner);
+    Result := -1;
+  end;
+end;
+
+procedure EntrySetChannelError(Dispatcher: PVu30Dispatcher; Channel: Byte; Code: LongInt); stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Owner.SetChannelError(Channel, Code);
+  except
+    ReportRaised(Owner);
+  end;
+end;
+
+procedure EntrySetChannelStatus(Dispatcher: PVu30Dispatcher; Channel: Byte; Status: Byte); stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Owner.SetChannelStatus(Channel, Status);
+  except
+    ReportRaised(Owner);
+  end;
+end;
+
+function EntryGetChannelStatus(Dispatcher: PVu30Dispatcher; Channel: Byte): Byte; stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Result := Owner.GetChannelStatus(Channel);
+  except
+    ReportRaised(Owner);
+    Result := Vu30LinkFailed;
+  end;
+end;
+
+function EntryConfigureChannel(Dispatcher: PVu30Dispatcher; Post: Byte; Mode: LongInt;
+  LineSettings: LongWord): LongInt; stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Result := Owner.ConfigureChannel(Post, Mode, LineSettings);
+  except
+    ReportRaised(Owner);
+    Result := -1;
+  end;
+end;
+
+function EntryTransact(Dispatcher: PVu30Dispatcher; Channel: Byte; LineAddress: Byte;
+  Request: PByte; RequestLength: Byte; Reply: PByte; ReplyLength: Byte;
+  ReplyType: Byte): LongInt; stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Result := Owner.Transact(Channel, LineAddress, Request, RequestLength, Reply, ReplyLength,
+      ReplyType);
+  except
+    ReportRaised(Owner);
+    Result := Vu30TransactRaised;
+  end;
+end;
+
+procedure EntrySetReplyChecker(Dispatcher: PVu30Dispatcher; Channel: Byte;
+  Method: TVu30BoundMethod); stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Owner.SetReplyChecker(Channel, Method);
+  except
+    ReportRaised(Owner);
+  end;
+end;
+
+procedure EntrySetMessageHook(Dispatcher: PVu30Dispatcher; Post: Byte;
+  Method: TVu30BoundMethod); stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Owner.SetMessageHook(Post, Method);
+  except
+    ReportRaised(Owner);
+  end;
+end;
+
+procedure EntrySetPostInit(Dispatcher: PVu30Dispatcher; Post: Byte;
+  Method: TVu30BoundMethod); stdcall;
+var
+  Owner: TVu30DispatcherBase;
+begin
+  Owner := OwnerOf(Dispatcher);
+  try
+    Owner.SetPostInit(Post, Method);
+  except
+    ReportRaised(Owner);
+  end;
+end;
+
+var
+  { The one table of every TVu30DispatcherBase, filled when the unit
+    initialises. }
+  DispatcherBaseTable: TVu30DispatcherTable;
+
+procedure FillDispatcherBaseTable;
+begin
+  FillChar(DispatcherBaseTable, SizeOf(DispatcherBaseTable), 0);
+  DispatcherBaseTable.GetChannelError := @EntryGetChannelError;
+  DispatcherBaseTable.SetChannelError := @EntrySetChannelError;
+  DispatcherBaseTable.SetChannelStatus := @EntrySetChannelStatus;
+  DispatcherBaseTable.GetChannelStatus := @EntryGetChannelStatus;
+  DispatcherBaseTable.ConfigureChannel := @EntryConfigureChannel;
+  DispatcherBaseTable.Transact := @EntryTransact;
+  DispatcherBaseTable.SetReplyChecker := @EntrySetReplyChecker;
+  DispatcherBaseTable.SetMessageHook := @EntrySetMessageHook;
+  DispatcherBaseTable.SetPostInit := @EntrySetPostInit;
+end;
+
+constructor TVu30DispatcherBase.Create;
+var
+  Channel: Integer;
+begin
+  inherited Create;
+  FFrame.Dispatcher.Table := @DispatcherBaseTable;
+  FFrame.Owner := Self;
+  for Channel := Low(FStatus) to High(FStatus) do
+    FStatus[Channel] := Vu30LinkGood;
+end;
+
+function TVu30DispatcherBase.GetDispatcher: PVu30Dispatcher;
+begin
+  Result := @FFrame.Dispatcher;
+end;
+
+function TVu30DispatcherBase.GetChannelError(Channel: Byte): LongInt;
+begin
+  Result := FError[Channel];
+end;
+
+procedure TVu30DispatcherBase.SetChannelError(Channel: Byte; Code: LongInt);
+begin
+  FError[Channel] := Code;
+end;
+
+procedure TVu30DispatcherBase.SetChannelStatus(Channel: Byte; Status: Byte);
+begin
+  FStatus[Channel] := Status;
+end;
+
+function TVu30DispatcherBase.GetChannelStatus(Channel: Byte): Byte;
+begin
+  Result := FStatus[Channel];
+end;
+
+function TVu30DispatcherBase.ConfigureChannel(Post: Byte; Mode: LongInt;
+  LineSettings: LongWord): LongInt;
+begin
+  Result := 0;
+end;
+
+procedure TVu30DispatcherBase.SetReplyChecker(Channel: Byte; const Method: TVu30BoundMethod);
+begin
+  FChecker[Channel] := Method;
+end;
+
+procedure TVu30DispatcherBase.SetMessageHook(Post: Byte; const Method: TVu30BoundMethod);
+begin
+  FHook[Post] := Method;
+end;
+
+procedure TVu30DispatcherBase.SetPostInit(Post: Byte; const Method: TVu30BoundMethod);
+begin
+  FPostInit[Post] := Method;
+end;
+
+procedure TVu30DispatcherBase.Raised(E: TObject);
+begin
+end;
+
+function TVu30DispatcherBase.CheckReply(Channel: Byte; Reply: PByte; var Count: Byte;
+  var Expected: Byte): Boolean;
+begin
+  Result := (FChecker[Channel].Code <> nil) and
+    FChecker[Channel].CheckReply(Channel, Reply, 0, Count, Expected);
+end;
+
+procedure TVu30DispatcherBase.RouteMessage(Post: Byte; WorkerAddress: Byte; Buffer: PByte;
+  Length: Byte);
+begin
+  if FHook[Post].Code <> nil then
+    FHook[Post].RouteMessage(WorkerAddress, Buffer, 0, Length);
+end;
+
+procedure TVu30DispatcherBase.PreparePost(Post: Byte);
+begin
+  if FPostInit[Post].Code <> nil then
+    FPostInit[Post].PreparePost(Post);
+end;
+
+{$ifdef FPC}
+{$ifdef UNIX}
+{ The driver's workers are threads of their own: without a thread manager
+  the runtime cannot serve them (nor even set IsMultiThread). }
+procedure RequireThreadManager;
+var
+  Manager: TThreadManager;
+begin
+  if GetThreadManager(Manager) and Assigned(Manager.InitManager) then
+    Exit;
+  WriteLn(StdErr, 'vu30: this program has no thread manager; the driver''s post workers ' +
+    'need one. Make cthreads the first unit of the program''s uses clause ' +
+    '(uses cthreads, cwstring, ...).');
+  Halt(232);
+end;
+{$endif}
 {$endif}
 
 initialization
+{$ifdef FPC}
+{$ifdef UNIX}
+  RequireThreadManager;
+{$endif}
+{$endif}
+  FillDispatcherBaseTable;
   { The driver's workers call the host's dispatcher on threads of their own. }
   IsMultiThread := True;
 end.

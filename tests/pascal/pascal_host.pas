@@ -325,7 +325,7 @@ end;
 procedure RaiseInTransact(Driver: PVu30Driver);
 begin
   Mode := mRaise;
-  Check(Attempt(StartPump, Driver) = VU30_ERROR_SERIAL_IO,
+  Check(Attempt(StartPump, Driver) = Vu30ErrorSerialIO,
     'a Pascal raise in Transact fails the request with the library''s kind 1');
   Check(LastMessage = 'Can''t START POMP', 'the failed request''s message: ' + LastMessage);
   Mode := mAck;
@@ -348,7 +348,7 @@ begin
   TheDriver := Driver;
   Reentered := False;
   Check(Attempt(StartPump, Driver) = 0, 'the request whose Transact makes a refused call succeeds');
-  Check(Reentered and (ReentryKind = VU30_ERROR_REFUSED),
+  Check(Reentered and (ReentryKind = Vu30ErrorRefused),
     'the refused call raises EVu30Error of kind 2 into Transact''s try..except');
   Check(ReentryMessage = 'vu30: post 31 is outside 1..30',
     'the refused call''s message: ' + ReentryMessage);
@@ -439,7 +439,7 @@ begin
     { A refused call: the state is back after the error, too. }
     Control := Get8087CW;
     Mxcsr := GetMXCSR;
-    Check(Attempt(StartPumpOnPost31, Driver) = VU30_ERROR_REFUSED,
+    Check(Attempt(StartPumpOnPost31, Driver) = Vu30ErrorRefused,
       What + ': a call on post 31 is refused');
     Check((Get8087CW = Control) and (GetMXCSR = Mxcsr),
       What + ': the host''s state is back after an error');
@@ -578,7 +578,7 @@ begin
   Table.SetPostInit := SetPostInit;
   Dispatcher.Table := @Table;
   for I := 0 to 31 do
-    Status[I] := VU30_LINK_GOOD;
+    Status[I] := Vu30LinkGood;
 
   Check(IsMultiThread, 'the unit sets IsMultiThread');
   Driver := GetVU30(0, nil, @Dispatcher);

@@ -1,0 +1,83 @@
+/*
+ * A host in plain C that makes its calls through the error-returning calls
+ * (vu30_calls.h): a refused argument and a failed exchange come back as
+ * values with the library's kind and message, nothing is sent for the
+ * refused call, and the host goes on using the same post afterwards.
+ */
+#include <string.h>
+
+#include "../support/c_host.h"
+#include "vu30_calls.h"
+
+#define POST 1
+
+static int lineDown;  /* Transact fails while set */
+static int exchanges; /* Transact calls */
+
+static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t lineAddress,
+                                  const uint8_t* request, uint8_t requestLength, uint8_t* reply,
+                                  uint8_t replyLength, uint8_t replyType) {
+  (void)self;
+  (void)lineAddress;
+  (void)request;
+  (void)requestLength;
+  (void)replyType;
+  ++exchanges;
+  if (lineDown) return 1; /* no answer on the line: a failed exchange, returned */
+  if (replyLength > 0) Acknowledge(channel, reply);
+  return 0;
+}
+
+int main(void) {
+  static Vu30DispatcherTable table;
+  static Vu30Dispatcher dispatcher = {&table};
+  char text[VU30_CALLS_MESSAGE_CAPACITY];
+  CHostDispatcher(&table, Transact);
+
+  Vu30Driver* driver = NULL;
+  Check(vu30_call_GetVU30(0, NULL, &dispatcher, &driver, text, sizeof text) == 0 && driver,
+        "GetVU30 through the calls gives a driver");
+  if (driver == NULL) return CheckSummary();
+  Check(vu30_call_OpenPost(driver, POST, text, sizeof text) == 0, "the post opens");
+
+  /* Refused before anything is sent: nozzle 9 does not exist. */
+  int before = exchanges;
+  strcpy(text, "unchanged");
+  uint32_t kind = vu30_call_SetPrice(driver, POST, 0, 9, 0, 0, 52.30, text, sizeof text);
+  Check(kind == VU30_ERROR_REFUSED, "nozzle 9 comes back refused");
+  Check(strstr(text, "nozzle") != NULL, "the refusal's message is copied");
+  Check(exchanges == before, "nothing is sent for a refused call");
+
+  /* A failed exchange: the operation's own cp1251 message. */
+  lineDown = 1;
+  kind = vu30_call_StartPump(driver, POST, 0, 0, text, sizeof text);
+  Check(kind == VU30_ERROR_SERIAL_IO, "a failed exchange comes back as a serial error");
+  Check(strcmp(text, "Can't START POMP") == 0, "with the operation's message");
+  /* A short buffer gets the message cut and terminated. */
+  char shortText[6];
+  memset(shortText, 'x', sizeof shortText);
+  kind = vu30_call_StartPump(driver, POST, 0, 0, shortText, sizeof shortText);
+  Check(kind == VU30_ERROR_SERIAL_IO && strcmp(shortText, "Can't") == 0,
+        "a short buffer holds the message's start, terminated");
+  Check(vu30_call_StartPump(driver, POST, 0, 0, NULL, 0) == VU30_ERROR_SERIAL_IO,
+        "no buffer: the kind alone");
+
+  /* The host goes on: the same post works once the line is back. */
+  lineDown = 0;
+  before = exchanges;
+  Check(vu30_call_SetPrice(driver, POST, 0, 2, 0, 0, 52.30, text, sizeof text) == 0,
+        "the next price on the same post is set");
+  Check(exchanges > before, "and it went on the line");
+  uint8_t status = 0;
+  Check(vu30_call_GetLinkStatus(driver, POST, &status, text, sizeof text) == 0 &&
+            status == VU30_LINK_GOOD,
+        "the link status is read back as a result");
+
+  Check(vu30_call_Abstract(driver, text, sizeof text) == VU30_ERROR_ABSTRACT &&
+            strcmp(text, "Abstract error") == 0,
+        "slot 0 comes back as the abstract error");
+  Check(vu30_call_OpenPost(NULL, POST, text, sizeof text) == VU30_ERROR_REFUSED,
+        "a null driver is refused");
+  Check(vu30_call_Destroy(driver, text, sizeof text) == 0, "the driver is destroyed");
+  return CheckSummary();
+}
