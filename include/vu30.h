@@ -362,7 +362,8 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  * RaiseException):
  *   - in CreateItem, the menu item functions (AddMenuEntry), SetReplyChecker
  *     and the registrations and channel set-up of OpenPost, called under a
- *     table function: is not taken. The search goes on to the host's own
+ *     table function (but not in OpenPost's state request, below): is not
+ *     taken. The search goes on to the host's own
  *     handlers with the host's frames untouched (an MSVC catch sees its
  *     object intact); when the host's handler unwinds the library's frames,
  *     the library releases what it held (its floating-point state included)
@@ -375,6 +376,8 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *       failed; the request's operation raises VU30_ERROR_SERIAL_IO with its
  *       message, the channel pair's lock is free, the post's link status is
  *       left as it was; a post worker drops it and answers the next message;
+ *       in OpenPost's state request, whose outcome is no concern of the host
+ *       (its SetReplyChecker included), it is dropped and OpenPost returns;
  *     - in a function called from inside the reply check, the message hook
  *       or the post initialisation: the check fails, and nothing reaches the
  *       dispatcher's thread;
@@ -384,11 +387,12 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *       it gets the click's normal return).
  *
  * Faults inside the library. Each entry from the host (every table function,
- * the reply check, the message hook, the post initialisation) is a boundary
- * of its own: a structured exception raised in the library's frames under it
- * (a buffer the library cannot read) is taken there. The reply check then
- * rejects the reply, the hook drops the message, and a table function raises
- * VU30_ERROR_FAILURE ("vu30: exception 0x... inside the driver, on data from
+ * the reply check, the message hook, the post initialisation, the menu
+ * click, the dialog's window procedure) is a boundary of its own: a
+ * structured exception raised in the library's frames under it (a buffer
+ * the library cannot read) is taken there. The reply check then rejects the
+ * reply, the hook drops the message, the click returns as when the dialog
+ * has closed, and a table function raises VU30_ERROR_FAILURE ("vu30: exception 0x... inside the driver, on data from
  * the host"); nothing of the library stays held. A stack overflow that the
  * library takes gets the thread's guard page back.
  *
