@@ -392,8 +392,9 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  * structured exception raised in the library's frames under it (a buffer
  * the library cannot read) is taken there. The reply check then rejects the
  * reply, the hook drops the message, the click returns as when the dialog
- * has closed, and a table function raises VU30_ERROR_FAILURE ("vu30: exception 0x... inside the driver, on data from
- * the host"); nothing of the library stays held. A stack overflow that the
+ * has closed, and a table function raises VU30_ERROR_FAILURE ("vu30:
+ * exception 0x... inside the driver, on data from the host"); nothing of
+ * the library stays held. A stack overflow that the
  * library takes gets the thread's guard page back.
  *
  * Floating point. Every entry from the host (the table, GetVU30, the
