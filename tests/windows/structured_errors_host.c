@@ -6,7 +6,8 @@
  *  - the host's own structured exceptions (0x0EEDFADE, as a Pascal host
  *    raises them) inside its dispatcher functions (those that pass on to
  *    the host's handlers: passthrough_host.c);
- *  - calls into the table from inside the host's own Transact;
+ *  - calls into the table from inside the host's own Transact, caught there
+ *    or left to reach the host's catch around the outer call;
  *  - figures under the host's floating-point control words, and those
  *    control words unchanged after every call.
  */
