@@ -13,7 +13,7 @@
 #include <thread>
 #include <utility>
 
-#include "host_call.h"
+#include "call_into_library.h"
 #include "library_loader.h"
 #include "station_ini.h"
 

@@ -317,35 +317,43 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *                            NUL-terminated, valid until the next error
  *                            raised on the same thread;
  *   ExceptionInformation[2]  the message's length in bytes.
- * The exception may not be continued; a host handles it and leaves the call,
- * for example in C with a vectored exception handler:
+ * The exception may not be continued. A host handles it with a frame-based
+ * handler, which unwinds the frames it leaves, as __try/__except or a
+ * Pascal try..except does:
  *
- *   static jmp_buf* volatile failed;  (one per thread in a threaded host)
  *   static ULONG_PTR kind;
  *   static char text[512];
- *   static LONG CALLBACK OnError(EXCEPTION_POINTERS* e) {
- *     const EXCEPTION_RECORD* r = e->ExceptionRecord;
- *     if (r->ExceptionCode != VU30_ERROR_CODE || failed == NULL)
- *       return EXCEPTION_CONTINUE_SEARCH;
+ *   static int Filter(const EXCEPTION_RECORD* r) {
+ *     if (r->ExceptionCode != VU30_ERROR_CODE) return EXCEPTION_CONTINUE_SEARCH;
  *     kind = r->ExceptionInformation[0];
  *     lstrcpynA(text, (const char*)r->ExceptionInformation[1], sizeof text);
- *     longjmp(*failed, 1);
+ *     return EXCEPTION_EXECUTE_HANDLER;
  *   }
  *   ...
- *   AddVectoredExceptionHandler(1, OnError);
- *   jmp_buf here;
- *   failed = &here;
- *   if (setjmp(here) == 0) {
+ *   __try {
  *     driver->table->StartPump(driver, 3, 0, 0);
- *   } else if (kind == VU30_ERROR_SERIAL_IO) {
- *     printf("no answer: %s\n", text);  (the library's frames hold nothing)
+ *   } __except (Filter(GetExceptionInformation()->ExceptionRecord)) {
+ *     if (kind == VU30_ERROR_SERIAL_IO) printf("no answer: %s\n", text);
  *   }
- *   failed = NULL;
  *
- * (with gcc, __builtin_setjmp/__builtin_longjmp; a compiler with __try and
- * __except catches it with those: GetExceptionCode() == VU30_ERROR_CODE).
+ * Without __try (gcc) the handler is registered by hand: on i686 a record
+ * {Next, Handler} pushed on the thread's chain at fs:[0], whose handler,
+ * for VU30_ERROR_CODE in the search ((ExceptionFlags & 0x66) == 0), calls
+ * RtlUnwind(its record, 0, the exception, 0), takes the record off the chain
+ * and resumes the caller (__builtin_setjmp/__builtin_longjmp); on x86_64 a
+ * function whose unwind data names the handler (.seh_handler), which calls
+ * RtlUnwindEx(its frame, a landing point in that function, the exception,
+ * ...). hosts/errors/vu30_catch.c in the library's sources is such a catch.
+ * A vectored exception handler that leaves by longjmp unwinds nothing: it
+ * is no way to catch the library's exception, for when a table function is
+ * called from inside one of the host's dispatcher functions, frames of the
+ * outer call lie between, holding the channel's lock.
+ *
  * Every table function raises it so, also when the host calls it from
- * inside one of its own dispatcher functions.
+ * inside one of its own dispatcher functions. There the host may catch it
+ * inside its function; if it leaves that function, the library takes it as
+ * any exception of the host's there (below): the exchange of the outer call
+ * has failed.
  *
  * The host's own exceptions. The library calls every function of the host
  * (dispatcher, menu items, CreateItem, the host's window procedures reached
@@ -354,7 +362,8 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  * RaiseException):
  *   - in CreateItem, the menu item functions (AddMenuEntry), SetReplyChecker
  *     and the registrations and channel set-up of OpenPost, called under a
- *     table function: is not taken. The search goes on to the host's own
+ *     table function (but not in OpenPost's state request, below): is not
+ *     taken. The search goes on to the host's own
  *     handlers with the host's frames untouched (an MSVC catch sees its
  *     object intact); when the host's handler unwinds the library's frames,
  *     the library releases what it held (its floating-point state included)
@@ -367,6 +376,8 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *       failed; the request's operation raises VU30_ERROR_SERIAL_IO with its
  *       message, the channel pair's lock is free, the post's link status is
  *       left as it was; a post worker drops it and answers the next message;
+ *       in OpenPost's state request, whose outcome is no concern of the host
+ *       (its SetReplyChecker included), it is dropped and OpenPost returns;
  *     - in a function called from inside the reply check, the message hook
  *       or the post initialisation: the check fails, and nothing reaches the
  *       dispatcher's thread;
@@ -376,12 +387,14 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  *       it gets the click's normal return).
  *
  * Faults inside the library. Each entry from the host (every table function,
- * the reply check, the message hook, the post initialisation) is a boundary
- * of its own: a structured exception raised in the library's frames under it
- * (a buffer the library cannot read) is taken there. The reply check then
- * rejects the reply, the hook drops the message, and a table function raises
- * VU30_ERROR_FAILURE ("vu30: exception 0x... inside the driver, on data from
- * the host"); nothing of the library stays held. A stack overflow that the
+ * the reply check, the message hook, the post initialisation, the menu
+ * click, the dialog's window procedure) is a boundary of its own: a
+ * structured exception raised in the library's frames under it (a buffer
+ * the library cannot read) is taken there. The reply check then rejects the
+ * reply, the hook drops the message, the click returns as when the dialog
+ * has closed, and a table function raises VU30_ERROR_FAILURE ("vu30:
+ * exception 0x... inside the driver, on data from the host"); nothing of
+ * the library stays held. A stack overflow that the
  * library takes gets the thread's guard page back.
  *
  * Floating point. Every entry from the host (the table, GetVU30, the

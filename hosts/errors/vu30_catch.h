@@ -27,12 +27,15 @@ typedef struct Vu30CaughtError {
 } Vu30CaughtError;
 
 /*
- * Calls fn(context). Returns 0 when it returned, 1 when the library raised
- * its exception inside it (error then tells what). A vectored exception
- * handler records the exception and leaves fn through __builtin_longjmp, so
- * fn's frames are abandoned without unwinding: fn must hold nothing that
- * needs cleaning up while it calls the library. Calls may nest; each thread
- * has its own.
+ * Calls fn(context). Returns 0 when it returned, 1 when the library's
+ * exception reached the catch from inside it (error then tells what). The
+ * catch is a frame-based handler in the frame of this call: every handler
+ * in the frames above it (the library's own, a nested catch) sees the
+ * exception first, and the frames above it are unwound before it returns 1,
+ * each frame-based handler there running its cleanup. Code that gcc built
+ * for i686 has no such cleanup for a C++ object: fn must hold no object with
+ * a destructor while it calls the library. Calls may nest, also from inside
+ * a host function the library calls; each thread has its own.
  */
 int vu30_catch_call(void (*fn)(void* context), void* context, Vu30CaughtError* error);
 

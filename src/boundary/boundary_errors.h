@@ -8,7 +8,7 @@
 // exception (VU30_ERROR_CODE in vu30.h), which any Windows host can catch
 // whatever its compiler or language; nothing of the C++ runtime crosses. A
 // host's own exception raised in one of its functions the library called
-// goes on to the host's handlers as it was raised (platform/host_call.h),
+// goes on to the host's handlers as it was raised (platform/call_into_host.h),
 // or, where the library contained it (a HostFault), is raised again
 // unchanged once everything the library held has been released. A
 // structured exception raised in the library's own frames (a bad pointer
@@ -26,8 +26,8 @@
 #include <tuple>
 #include <type_traits>
 
+#include "platform/call_into_host.h"
 #include "platform/fp_state.h"
-#include "platform/host_call.h"
 #include "vu30.h"
 
 #if defined(_WIN32) && !defined(VU30_WIN32_CXX_EXCEPTIONS)

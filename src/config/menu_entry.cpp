@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "config/port_type_dialog.h"
+#include "platform/call_into_host.h"
 #include "platform/cp1251.h"
 #include "platform/fp_state.h"
-#include "platform/host_call.h"
 #include "platform/host_entry.h"
 
 namespace vu30::config {
@@ -20,28 +20,50 @@ constexpr auto kTrkCaption = platform::Cp1251Literal("&ТРК");
 constexpr auto kEntryCaption = platform::Cp1251Literal("Программирование параметров Trovelheim");
 static_assert(kTrkCaption.view() == std::string_view("\x26\xD2\xD0\xCA"));
 
+// What the click's body hands back to the click.
+struct ClickOutcome {
+  bool hostRaised = false;
+  platform::HostExceptionRecord host;
+  platform::FpState hostFpState;
+};
+
+// The click's body: the entry and its floating-point scope live here and
+// are ended before it returns, so that nothing of them stays registered
+// whichever way the click then leaves. No error of the dialog crosses it
+// (the dialog has told the operator what concerns him); a structured
+// exception raised in the library's frames under it (outside the dialog's
+// window procedure, which has a guard of its own) is taken by the entry's
+// guard, and the click returns as when the dialog has closed.
+void ClickBody(ClickOutcome& outcome) {
+  const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
+  platform::LibraryFpScope fpState;
+  auto body = [&]() noexcept {
+    try {
+      COMTypeTRKForm.ShowDialog();
+    } catch (const platform::HostFault& fault) {
+      outcome.host = fault.Record();
+      outcome.hostRaised = true;
+    } catch (...) {
+    }
+  };
+  platform::HostExceptionRecord fault;
+  (void)platform::RunEntryBody(body, fault);
+  outcome.hostFpState = fpState.Release();
+}
+
 // The entry's click handler. It uses neither the driver object it is bound to
 // nor the sender: the dialog is library-wide. Returns after the dialog has
 // closed, or at once when there is no screen to show it on.
-// Called by the host's menu: an entry from the host. No error of the
-// dialog crosses it (the dialog has told the operator what concerns him); a
-// host exception raised in one of the host's own window procedures while
-// the dialog ran goes on to the host, unchanged, once the dialog is closed
-// (a host that continues it gets the click's normal return).
+// Called by the host's menu: an entry from the host. A host exception raised
+// in one of the host's own window procedures while the dialog ran goes on to
+// the host, unchanged, once the dialog is closed (a host that continues it
+// gets the click's normal return). It is raised from this frame, which holds
+// nothing: the host's handler may end it without unwinding it.
 void VU30_CALL MenuParamsClick(void* /*data*/, void* /*sender*/) {
-  const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
-  platform::LibraryFpScope fpState;
-  platform::HostExceptionRecord host;
-  bool hostRaised = false;
-  try {
-    COMTypeTRKForm.ShowDialog();
-  } catch (const platform::HostFault& fault) {
-    host = fault.Record();
-    hostRaised = true;
-  } catch (...) {
-  }
-  fpState.Leave();
-  if (hostRaised) platform::RaiseHostException(host);
+  ClickOutcome outcome;
+  ClickBody(outcome);
+  platform::RestoreFpState(outcome.hostFpState);
+  if (outcome.hostRaised) platform::RaiseHostException(outcome.host);
 }
 
 // The table of a host's menu item, refused like a missing item when an entry

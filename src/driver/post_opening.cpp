@@ -4,6 +4,7 @@
 #include "driver/protocol.h"
 #include "driver/trk_request.h"
 #include "driver/zud30.h"
+#include "platform/host_entry.h"
 #include "vu30.h"
 
 namespace vu30::driver {
@@ -23,8 +24,10 @@ void ZUD30::OpenPost(int32_t post) {
   dispatcher_->SetPostInit(p, gates_[p]);
   PreparePost(p);
   // The state request only wakes up an ЕС-2000 dispenser; its outcome,
-  // whatever it is, is no concern of the host.
+  // whatever it is, is no concern of the host: a host exception raised in it
+  // (the reply check's registration included) is contained and dropped here.
   try {
+    const platform::ContainedHostCalls contained;
     if (config::PortTypes().GetPortType(p) == config::kTypeEC2000) {
       link::Frame frame{kCmdState, kStateAtOpening};
       link_.SendRequest(record.channel, link::Origin::Host, &frame, kState.length,

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "link/own_exchange.h"
+#include "platform/call_into_host.h"
 #include "platform/fp_state.h"
-#include "platform/host_call.h"
 #include "platform/hot_path.h"
 
 namespace vu30::link {

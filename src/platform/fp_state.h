@@ -12,7 +12,7 @@
 // on every way out, the flags raised meanwhile cleared. Worker threads run
 // in the library's state from their start.
 //
-// During a call from the library into the host (CallHost, host_call.h) the
+// During a call from the library into the host (CallHost, call_into_host.h) the
 // host's own state is in force again.
 //
 // On processors other than x86 nothing is switched.

@@ -3,7 +3,7 @@
 //
 // On Windows a structured exception can end frames of the library without
 // their destructors: an exception of the host that the library lets pass on
-// to the host's own handlers (host_call.h, CallHostPassing), or a fault in
+// to the host's own handlers (call_into_host.h, CallHostPassing), or a fault in
 // the library's code under an entry, taken by the entry's guard. The guard
 // at the point where such frames end gives back what they held: each such
 // holding (a gate's count of calls inside, the floating-point scope of an
@@ -52,7 +52,9 @@ class ReleaseOnFault {
 ReleaseOnFault* InnermostRelease() noexcept;
 // Runs, innermost first, the releases registered on this thread above mark
 // (an earlier InnermostRelease()) and unregisters them. Called only while
-// their frames are intact (before an unwind, or as it crosses a guard).
+// the memory of their frames is as the unwind left it: as an unwind crosses
+// a guard, or once it has reached the guard that took the exception, from
+// the handler still running below the unwound frames.
 void RunReleasesAbove(ReleaseOnFault* mark) noexcept;
 
 class HostEntry {
@@ -96,5 +98,18 @@ class HostEntry {
 };
 
 #endif
+
+// A step of an entry whose every error the library drops (OpenPost's state
+// request): while it lives, a host exception raised in a host function the
+// library calls is contained, as under an entry that contains host
+// exceptions, and reaches the step's catch as a HostFault (call_into_host.h),
+// the registrations of that step included.
+class ContainedHostCalls {
+ public:
+  ContainedHostCalls() noexcept : entry_(HostEntry::HostExceptions::kContain) {}
+
+ private:
+  [[maybe_unused]] HostEntry entry_;
+};
 
 }  // namespace vu30::platform

@@ -34,8 +34,8 @@ bool Above(const ReleaseOnFault* release, const ReleaseOnFault* mark) {
 }  // namespace
 
 void RunReleasesAbove(ReleaseOnFault* mark) noexcept {
-  // Called while the frames the registrations lie in are still intact: by a
-  // guard's handler, before the unwind.
+  // Called while the memory of the frames the registrations lie in is still
+  // as the unwind left it: by a guard's handler, below those frames.
   while (tInnermostRelease != nullptr && tInnermostRelease != mark &&
          Above(tInnermostRelease, mark)) {
     ReleaseOnFault* release = tInnermostRelease;

@@ -34,7 +34,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 #else
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -378,8 +378,8 @@ void ForwardThen(Call& call, Done&& finish) {
   const platform::HostEntry entry(platform::HostEntry::HostExceptions::kPass);
   const platform::ReleaseOnFault unwound(
       [](void* p) noexcept {
-        auto* const pending = static_cast<Pending*>(p);
-        (*pending->finish)(false, pending->code);
+        auto* const forwarded = static_cast<Pending*>(p);
+        (*forwarded->finish)(false, forwarded->code);
       },
       &pending);
   platform::PassingCall([](void* c) { (*static_cast<Call*>(c))(); }, &call, &pending.code);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host_call.h"
+#include "call_into_library.h"
 #include "recording_dispatcher.h"
 #include "temp_windir.h"
 #include "vu30.h"

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "call_into_library.h"
 #include "dispenser_simulator.h"
-#include "host_call.h"
 #include "vu30.h"
 #include "vu30_trace.h"
 
@@ -138,7 +138,7 @@ class Station {
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  // The table as a host catches its errors (host_call.h).
+  // The table as a host catches its errors (call_into_library.h).
   const Vu30DriverTable& t() const { return *host::HostTable(driver_->table); }
   Vu30Driver* d() const { return driver_; }
   Simulator& sim() { return sim_; }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host_failure.h"
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 #include "support/recording_dispatcher.h"
 
 namespace vu30::link {

@@ -18,7 +18,7 @@
 
 #include "dispenser_simulator.h"
 #include "line_code.h"
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 #include "support/host_failure_seen.h"
 
 namespace vu30::sim::testing {

@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 
 namespace vu30::test {
 

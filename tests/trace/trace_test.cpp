@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "call_into_library.h"
 #include "explain.h"
-#include "host_call.h"
 #include "page.h"
 #include "recording_dispatcher.h"
 #include "report.h"
@@ -23,7 +23,7 @@
 
 #if defined(_WIN32)
 #include "host_failure.h"
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 #else
 #include <sys/wait.h>
 #endif

@@ -36,6 +36,7 @@ typedef struct Item {
   Vu30MenuItem base;
   const char* caption;
   char set[96];
+  Vu30BoundMethod onClick;
 } Item;
 
 static Item gParent, gTrk, gCreated;
@@ -63,8 +64,7 @@ static inline void VU30_CALL ItemSetInt(Vu30MenuItem* self, int32_t value) {
   (void)value;
 }
 static inline void VU30_CALL ItemSetOnClick(Vu30MenuItem* self, Vu30BoundMethod handler) {
-  (void)self;
-  (void)handler;
+  ((Item*)self)->onClick = handler;
 }
 static const Vu30MenuItemTable kItemTable = {ItemCount,   ItemAt,     ItemCaption, ItemSetCaption,
                                              ItemSetHint, ItemSetInt, ItemSetInt,  ItemSetOnClick};

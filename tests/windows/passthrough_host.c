@@ -8,6 +8,12 @@
  *    (the host's floating-point state, a later call's state in Transact, a
  *    later AddMenuEntry, Destroy);
  *  - a continued exception resumes the host and the call returns normally;
+ *  - a throw in SetReplyChecker during OpenPost's state request, a step
+ *    whose errors the library drops, does not reach the host;
+ *  - a host exception raised in the host's window procedure while the
+ *    library's dialog runs is raised again from the menu click, and the
+ *    click, run deeper on the stack, leaves nothing registered: a throw that
+ *    passes OpenPost afterwards leaves the driver destroyable from outside;
  *  - a reply check handed a buffer that cannot be read rejects the reply,
  *    from inside Transact and from outside, and leaves nothing held;
  *  - on i686, an unmasked x87 exception the host left pending fires in the
@@ -220,6 +226,7 @@ static void HostRaises(LONG* which) {
 /* The host's dispatcher: acknowledges every request.                        */
 
 static struct {
+  volatile LONG raiseInSetReplyChecker;
   volatile LONG raiseInSetPostInit;
   volatile LONG raiseInSetMessageHook;
   volatile int badBufferInTransact; /* the next exchange checks an unreadable buffer */
@@ -267,6 +274,11 @@ static void VU30_CALL SetMessageHook(Vu30Dispatcher* self, uint8_t post, Vu30Bou
   (void)post;
   (void)method;
   HostRaises((LONG*)&D.raiseInSetMessageHook);
+}
+static void VU30_CALL SetReplyChecker(Vu30Dispatcher* self, uint8_t channel,
+                                      Vu30BoundMethod method) {
+  HostRaises((LONG*)&D.raiseInSetReplyChecker);
+  HostSetReplyChecker(self, channel, method);
 }
 static void VU30_CALL SetPostInit(Vu30Dispatcher* self, uint8_t post, Vu30BoundMethod method) {
   (void)self;
@@ -389,6 +401,68 @@ static void DestroyRightAfterAThrowInOpenPost(Vu30GetVU30Fn getVu30, Vu30Dispatc
   Check(vu30_catch_call(DestroyDriver, gDriver, &error) == 0,
         "that driver is destroyed from outside right after the throw");
   gDriver = kept;
+}
+
+/* OpenPost's state request drops every error of its own (no cnf.INI: the
+ * post has the default type, whose state request is made). */
+static void ThrowInTheStateRequestsRegistration(void) {
+  ArmTry(MSVC_EXCEPTION, 0);
+  D.raiseInSetReplyChecker = kRaiseMsvc;
+  Check(HostTry(OpenPost, NULL) == 0 && gTry.sightings == 0 && D.raiseInSetReplyChecker == kNoRaise,
+        "a throw in SetReplyChecker during OpenPost's state request does not reach the host");
+  Check(HostFpStateIsBack(), "the host's state is back after OpenPost");
+  ExpectHostStateInTransact(
+      "after the throw in the state request, Transact runs in the host's state");
+}
+
+/* The host's window, whose procedure raises on a message of its own. */
+#define WM_HOST_RAISES (WM_APP + 1)
+
+static LRESULT CALLBACK HostWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_HOST_RAISES) {
+    const ULONG_PTR parameters[2] = {0x1234, 0x5678};
+    RaiseException(HOST_EXCEPTION, EXCEPTION_NONCONTINUABLE, 2, parameters);
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+/* The host's menu calls the library's click from deeper on the stack than
+ * the host's later calls. */
+static __attribute__((noinline)) void ClickDeep(void* context) {
+  (void)context;
+  volatile char depth[16384];
+  depth[0] = 0;
+  Vu30MenuClickFn click;
+  memcpy(&click, &gCreated.onClick.code, sizeof click);
+  click(gCreated.onClick.data, &gCreated.base);
+  (void)depth[0];
+}
+
+/* The dialog's modal loop dispatches the host's message: the host's
+ * exception ends the dialog and is raised again from the click. The dialog
+ * has no owner here (GetVU30 was given no window): Wine 8 would swallow an
+ * exception from a window procedure that EnableWindow reaches. */
+static void HostExceptionFromTheClick(void) {
+  WNDCLASSA windowClass;
+  memset(&windowClass, 0, sizeof windowClass);
+  windowClass.lpfnWndProc = HostWindowProc;
+  windowClass.hInstance = GetModuleHandleA(NULL);
+  windowClass.lpszClassName = "vu30.PassthroughHost";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowA("vu30.PassthroughHost", "Host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                              NULL, NULL, windowClass.hInstance, NULL);
+  Check(window != NULL && gCreated.onClick.code != NULL,
+        "the host's window and the library's menu entry are there");
+  if (window == NULL || gCreated.onClick.code == NULL) return;
+  PostMessageA(window, WM_HOST_RAISES, 0, 0);
+  /* The system's window code may have raised flags of its own. */
+  WriteMxcsr(HOST_MXCSR);
+  WriteX87Control(HOST_CONTROL);
+  ArmTry(HOST_EXCEPTION, 0);
+  Check(HostTry(ClickDeep, NULL) == 1 && gTry.sightings == 1,
+        "a host exception in its window procedure while the dialog runs is raised from the click");
+  Check(HostFpStateIsBack(), "the host's state is back after the click");
+  DestroyWindow(window);
 }
 
 static void BadBufferInReplyCheck(void) {
@@ -542,6 +616,7 @@ int main(void) {
   CHostDispatcher(&table, Transact);
   table.SetMessageHook = SetMessageHook;
   table.SetPostInit = SetPostInit;
+  table.SetReplyChecker = SetReplyChecker;
   Vu30Dispatcher dispatcher = {&table};
 
   WriteMxcsr(HOST_MXCSR);
@@ -555,6 +630,7 @@ int main(void) {
   MsvcThrowInOpenPost(&D.raiseInSetPostInit, "an MSVC throw in SetPostInit");
   MsvcThrowInOpenPost(&D.raiseInSetMessageHook, "an MSVC throw in SetMessageHook");
   ContinuedInOpenPost();
+  ThrowInTheStateRequestsRegistration();
   BadBufferInReplyCheck();
   BadPointerToATableFunction();
 #if defined(__i386__)
@@ -562,6 +638,7 @@ int main(void) {
 #else
   printf("skipped: a pending x87 exception (the host's x87 state only matters on i686)\n");
 #endif
+  HostExceptionFromTheClick();
   DestroyRightAfterAThrowInOpenPost(getVu30, &dispatcher);
   ThroughTheTrace(getVu30, &dispatcher);
   /* Returns only when no call is left counted inside the driver's gates. */

@@ -6,7 +6,8 @@
  *  - the host's own structured exceptions (0x0EEDFADE, as a Pascal host
  *    raises them) inside its dispatcher functions (those that pass on to
  *    the host's handlers: passthrough_host.c);
- *  - calls into the table from inside the host's own Transact;
+ *  - calls into the table from inside the host's own Transact, caught there
+ *    or left to reach the host's catch around the outer call;
  *  - figures under the host's floating-point control words, and those
  *    control words unchanged after every call.
  */
@@ -35,7 +36,7 @@ static int Decode(uint8_t coded) {
 /* ------------------------------------------------------------------------ */
 /* The host's dispatcher.                                                    */
 
-enum Mode { kFail, kAck, kRaise, kRaiseNoncontinuable, kReenter };
+enum Mode { kFail, kAck, kRaise, kRaiseNoncontinuable, kReenter, kReenterUncaught };
 
 static struct {
   volatile LONG mode;
@@ -92,6 +93,10 @@ static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t
       return 0;
     case kRaiseNoncontinuable:
       RaiseHostException(EXCEPTION_NONCONTINUABLE);
+      return 0;
+    case kReenterUncaught:
+      D.mode = kAck;
+      BadCallFromTransact(NULL); /* raises through this Transact */
       return 0;
     case kReenter:
       D.reentered = vu30_catch_call(BadCallFromTransact, NULL, &D.reentryError);
@@ -305,6 +310,35 @@ static void TableCallFromTransact(Call* call) {
   D.mode = kAck;
 }
 
+#if defined(__i386__)
+static void* HandlerChain(void) {
+  void* head;
+  __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+#else
+static void* HandlerChain(void) { return NULL; }
+#endif
+
+/* A bad table call from inside Transact that the host leaves uncaught there:
+ * the library's exception passes through the frames of the outer request on
+ * its way to the host's catch, which unwinds them. The outer request fails
+ * as its exchange did; the channel pair's lock is free again and nothing is
+ * left on the thread's handler chain. */
+static void UncaughtTableCallFromTransact(Call* call) {
+  Vu30CaughtError error;
+  D.mode = kReenterUncaught;
+  D.driver = call->driver;
+  call->post = POST;
+  call->amount = 12.34;
+  void* const chain = HandlerChain();
+  Check(Try(call, kSetPrice, &error) == VU30_ERROR_SERIAL_IO,
+        "the request whose Transact lets a bad table call's exception out fails: kind 1");
+  Check(HandlerChain() == chain, "the thread's handler chain is as it was");
+  Check(D.mode == kAck && Try(call, kSetPrice, &error) == 0,
+        "the next request on the post is made");
+}
+
 /* Every call leaves the host's control word and MXCSR as they were. */
 static void ExpectHostFpState(unsigned short control, unsigned mxcsr, const char* what) {
   const unsigned short controlNow = ReadX87Control();
@@ -440,6 +474,7 @@ int main(void) {
   Check(Try(&call, kOpenPost, &error) == 0 && gChannels.hook[POST].code != NULL, "the post opens");
   HostExceptionInWorker();
   TableCallFromTransact(&call);
+  UncaughtTableCallFromTransact(&call);
   FloatingPointMatrix(&call);
   HostExceptionInReplyCheck(&call);
   Check(Try(&call, kDestroy, &error) == 0, "Destroy returns after a raise inside the reply check");

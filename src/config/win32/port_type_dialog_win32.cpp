@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "config/win32/window_placement_win32.h"
+#include "platform/call_into_host.h"
 #include "platform/fp_state.h"
-#include "platform/host_call.h"
 #include "platform/host_entry.h"
 
 // The module this code is linked into (the library's DLL, or a test program):

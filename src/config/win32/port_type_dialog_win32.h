@@ -14,7 +14,7 @@
 
 #include "config/handler_guard.h"
 #include "config/port_type_dialog.h"
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 
 namespace vu30::config::win32 {
 

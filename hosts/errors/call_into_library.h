@@ -41,8 +41,9 @@ namespace vu30::host {
 #endif
 
 // Calls f(), a call into the library, and returns its result. f must hold
-// no object with a destructor: on Windows, when the library raises, f is
-// left without unwinding.
+// no object with a destructor: on Windows, when the library raises, f's
+// frames are unwound as the system unwinds them (vu30_catch.h), which on
+// i686 runs no destructor of ours.
 template <typename F>
 std::invoke_result_t<F&> HostCall(F&& f) {
 #if defined(VU30_HOST_CATCHES_STRUCTURED)

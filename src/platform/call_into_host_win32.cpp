@@ -10,7 +10,11 @@
 // Either way the host's own handlers and cleanups between the guard and the
 // raise run, as the system runs them for any handler that takes an exception.
 // A guard that takes an exception runs the releases registered above it
-// (host_entry.h) once the frames above it are gone.
+// (host_entry.h) once the unwind has passed every frame above it, and
+// before the stack is cut back to the guard: until then the frames above
+// stay as they were (a host's cleanup in Transact still runs inside the
+// exchange), and should the unwind never arrive (a host's handler above the
+// guard took an exception raised by a cleanup) nothing is released.
 //
 // The passing guard (PassingCall) is made the same way but takes nothing: in
 // the search it marks the exception as passing, so that the entry's own
@@ -23,7 +27,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 
 namespace vu30::platform {
 
@@ -49,10 +53,11 @@ struct GuardState {
   bool entry;  // an entry's guard: lets passing exceptions go on
   ReleaseOnFault* releaseMark;
   const HostEntry* innermostEntry;
+  bool taken;  // the guard took an exception and unwinds to itself
 };
 
 GuardState NewGuardState(HostExceptionRecord& record, bool entry) {
-  return GuardState{&record, entry, InnermostRelease(), HostEntry::Innermost()};
+  return GuardState{&record, entry, InnermostRelease(), HostEntry::Innermost(), false};
 }
 
 bool Takes(const GuardState& guard, const EXCEPTION_RECORD& exception) {
@@ -61,9 +66,10 @@ bool Takes(const GuardState& guard, const EXCEPTION_RECORD& exception) {
   return &exception != tPassing;
 }
 
-// A taking guard's handler, before the unwind, while the frames above the
-// guard are intact: what they held is given back.
-void BeforeUnwind(const GuardState& guard) { RunReleasesAbove(guard.releaseMark); }
+// A taking guard's handler, once its unwind has passed the frames above the
+// guard, while it still runs below them on the stack (so their memory is as
+// the unwind left it): what they held is given back.
+void AfterUnwind(const GuardState& guard) { RunReleasesAbove(guard.releaseMark); }
 
 // After the unwind to a taking guard: the entries made above it have
 // ended. A stack overflow used up the thread's guard page: it is made again,
@@ -167,8 +173,9 @@ EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* exception, void* fram
   auto* registration = static_cast<Registration*>(frame);
   if (!Takes(registration->guard, *exception)) return ExceptionContinueSearch;
   Keep(*exception, *registration->guard.record);
-  BeforeUnwind(registration->guard);
+  // RtlUnwind returns here, on the stack below the unwound frames.
   UnwindFramesAbove(registration, exception);
+  AfterUnwind(registration->guard);
   __builtin_longjmp(registration->resume, 1);
 }
 
@@ -228,7 +235,8 @@ void PassingCall(void (*fn)(void* context), void* context, uint32_t* passedCode)
 extern "C" {
 // In the assembly below. Each guard keeps its state's address at its frame
 // (the establisher frame, rsp after its prologue) + 32, above the callee's
-// home space.
+// home space. Both handlers are called in the search and when an unwind
+// crosses their frame.
 bool vu30_guarded_call(void (*fn)(void*), void* context, GuardState* guard);
 void vu30_guarded_call_landing();
 EXCEPTION_DISPOSITION vu30_guard_handler(EXCEPTION_RECORD* exception, void* frame, CONTEXT* context,
@@ -247,7 +255,7 @@ __asm__(
     "  subq $40, %rsp\n"
     "  .seh_stackalloc 40\n"
     "  .seh_endprologue\n"
-    "  .seh_handler vu30_guard_handler, @except\n"
+    "  .seh_handler vu30_guard_handler, @except, @unwind\n"
     "  movq %r8, 32(%rsp)\n"
     "  movq %rcx, %rax\n"
     "  movq %rdx, %rcx\n"
@@ -283,11 +291,21 @@ __asm__(
 extern "C" EXCEPTION_DISPOSITION vu30_guard_handler(EXCEPTION_RECORD* exception, void* frame,
                                                     CONTEXT* context,
                                                     DISPATCHER_CONTEXT* dispatcher) {
-  if ((exception->ExceptionFlags & kUnwindFlags) != 0) return ExceptionContinueSearch;
   auto* guard = *reinterpret_cast<GuardState**>(static_cast<char*>(frame) + 32);
+  if ((exception->ExceptionFlags & kUnwindFlags) != 0) {
+    // Its own unwind has reached the guard: every frame above is unwound,
+    // and RtlUnwindEx, still running below them, has not yet cut the stack
+    // back. Any other unwind (a C++ exception of the library's on its way
+    // to a catch below) only passes.
+    if ((exception->ExceptionFlags & EXCEPTION_TARGET_UNWIND) != 0 && guard->taken) {
+      guard->taken = false;
+      AfterUnwind(*guard);
+    }
+    return ExceptionContinueSearch;
+  }
   if (!Takes(*guard, *exception)) return ExceptionContinueSearch;
   Keep(*exception, *guard->record);
-  BeforeUnwind(*guard);
+  guard->taken = true;
   RtlUnwindEx(frame, reinterpret_cast<void*>(&vu30_guarded_call_landing), exception, nullptr,
               context, dispatcher->HistoryTable);
   std::abort();  // RtlUnwindEx does not return

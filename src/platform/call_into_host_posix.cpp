@@ -2,7 +2,7 @@
 // is made as it is, and what it throws passes through.
 #include <cstdlib>
 
-#include "platform/host_call.h"
+#include "platform/call_into_host.h"
 
 namespace vu30::platform {
 
