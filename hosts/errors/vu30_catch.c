@@ -63,8 +63,3 @@ int vu30_catch_call(void (*fn)(void* context), void* context, Vu30CaughtError* e
   tCatchPoint = outer;
   return 1;
 }
-
-void vu30_raise_host_failure(void) {
-  RaiseException(VU30_HOST_FAILURE_CODE, EXCEPTION_NONCONTINUABLE, 0, NULL);
-  abort(); /* a non-continuable exception never comes back */
-}
