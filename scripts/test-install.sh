@@ -118,7 +118,7 @@ for unit in vu30 vu30sim; do
   grep -q " ./usr/share/vu30/pascal/$unit.pas\$" <<<"$listing"
 done
 runtime=$(dpkg-deb -c "$dir-package"/packages/libvu30-2_*.deb)
-grep -q ' ./usr/lib/libvu30-sim.so.2.41$' <<<"$runtime"
+grep -q ' ./usr/lib/.*libvu30-sim.so.2.41$' <<<"$runtime"
 version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in i686 x86_64; do
   zip=${VU30_WINDOWS_BUILD:-build-windows}/vu30-$version-windows-$arch.zip
