@@ -1,12 +1,14 @@
 # What `cmake --install` puts under the prefix, in two components:
 #   runtime      the shared library with its soname link; the error-returning
 #                calls' library; the line trace's library and vu30-trace,
-#                the program that explains a trace
-#   development  vu30.h, vu30_calls.h and vu30_trace.h, the links libvu30.so,
-#                libvu30-calls.so and libvu30-trace.so, the CMake package
-#                (find_package(vu30), vu30::vu30 and vu30::calls), vu30.pc
-#                and vu30-calls.pc for pkg-config, and the Pascal unit
-#                vu30.pas in share/vu30/pascal
+#                the program that explains a trace; the dispenser simulator's
+#                library
+#   development  vu30.h, vu30_calls.h, vu30_trace.h and vu30_sim.h, the links
+#                libvu30.so, libvu30-calls.so, libvu30-trace.so and
+#                libvu30-sim.so, the CMake package (find_package(vu30),
+#                vu30::vu30, vu30::calls and vu30::sim), vu30.pc, vu30-calls.pc
+#                and vu30-sim.pc for pkg-config, and the Pascal units vu30.pas
+#                and vu30sim.pas in share/vu30/pascal
 include(CMakePackageConfigHelpers)
 
 set(VU30_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vu30)
@@ -45,6 +47,18 @@ install(TARGETS vu30-trace-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMP
 install(FILES ${PROJECT_SOURCE_DIR}/include/vu30_trace.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
 
+# The dispenser simulator, for testing a host without a forecourt: its port
+# dispatcher goes to GetVU30 in place of the station's (vu30_sim.h).
+install(TARGETS vu30-sim EXPORT vu30Targets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                NAMELINK_COMPONENT development
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/include/vu30_sim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT development)
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/pascal/vu30sim.pas
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/vu30/pascal COMPONENT development)
+
 install(EXPORT vu30Targets NAMESPACE vu30:: DESTINATION ${VU30_CMAKE_PACKAGE_DIR}
         COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/vu30Config.cmake.in
@@ -70,8 +84,9 @@ else()
   set(VU30_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30.pc.in ${PROJECT_BINARY_DIR}/vu30.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/vu30.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-        COMPONENT development)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30-sim.pc.in ${PROJECT_BINARY_DIR}/vu30-sim.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/vu30.pc ${PROJECT_BINARY_DIR}/vu30-sim.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 if(TARGET vu30-calls)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30-calls.pc.in ${PROJECT_BINARY_DIR}/vu30-calls.pc
                  @ONLY)

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "call_into_library.h"
+#include "forecourt.h"
 #include "library_loader.h"
 #include "station_ini.h"
 
@@ -39,10 +40,9 @@ std::string Format(const char* format, double value) {
 std::vector<std::pair<std::string, std::string>> IniKeys(int posts) {
   std::vector<std::pair<std::string, std::string>> keys;
   for (int post = 1; post <= posts && post < 30; ++post) {
-    const sim::PostConfig c = Station::PostSetup(post);
-    keys.emplace_back("COM_" + std::to_string(post) + "_TYPE", std::to_string(int{c.portType}));
-    keys.emplace_back("COM_" + std::to_string(post) + "_IMPL",
-                      std::to_string(int{c.impulsesPerLitre}));
+    const Vu30SimPostConfig c = Station::PostSetup(post);
+    keys.emplace_back("COM_" + std::to_string(post) + "_TYPE", std::to_string(c.portType));
+    keys.emplace_back("COM_" + std::to_string(post) + "_IMPL", std::to_string(c.impulsesPerLitre));
   }
   return keys;
 }
@@ -64,7 +64,7 @@ using TracedDispatcher = std::unique_ptr<Vu30Dispatcher, TraceCloser>;
 // One host thread's work: the sales of one post.
 class PostRunner {
  public:
-  PostRunner(Vu30Driver* driver, sim::Simulator& sim, const StationOptions& options, int post,
+  PostRunner(Vu30Driver* driver, host::Forecourt& sim, const StationOptions& options, int post,
              const std::function<void(const PostView&)>& onChange, std::mutex& resultMu,
              StationResult& result)
       : driver_(driver),
@@ -77,9 +77,9 @@ class PostRunner {
         result_(result),
         rng_(options.seed * 1000 + static_cast<uint64_t>(post)) {
     view_.post = post;
-    const sim::PostConfig setup = Station::PostSetup(post);
-    view_.portType = setup.portType;
-    view_.impulses = setup.impulsesPerLitre;
+    const Vu30SimPostConfig setup = Station::PostSetup(post);
+    view_.portType = static_cast<uint8_t>(setup.portType);
+    view_.impulses = static_cast<uint8_t>(setup.impulsesPerLitre);
   }
 
   void Run() {
@@ -143,7 +143,7 @@ class PostRunner {
 
   void RunSale(int index) {
     const bool last = index + 1 == options_.sales;
-    const int nozzle = index % sim::PostConfig{}.nozzles + 1;
+    const int nozzle = index % Station::kNozzles + 1;
     const int priceCents = 3000 + static_cast<int>(rng_() % 2000);
     const double price = priceCents / 100.0;
     Retry("SetPrice", [&] { t_.SetPrice(driver_, post_, 0, nozzle, 0, 0, price); });
@@ -186,17 +186,17 @@ class PostRunner {
   bool RunOneSale(SaleCheck& check, bool lastSale) {
     const int nozzle = check.nozzle;
     retries_ = 0;
-    const size_t salesBefore = sim_.SalesOf(post_).size();
+    const uint32_t salesBefore = sim_.SaleCount(post_);
     check.counterBefore = ReadCounter(nozzle);
 
     sim_.LiftNozzle(post_, nozzle);
     view_.note = "nozzle lifted";
     Show();
     WaitFor("for the price answer", 10s,
-            [&] { return sim_.PhaseOf(post_) != sim::Phase::PriceRequested; });
+            [&] { return sim_.Phase(post_) != VU30_SIM_PRICE_REQUESTED; });
 
     Retry("StartPump", [&] { t_.StartPump(driver_, post_, 0, 0); });
-    const auto completed = [&] { return sim_.SalesOf(post_).size() > salesBefore; };
+    const auto completed = [&] { return sim_.SaleCount(post_) > salesBefore; };
     WaitFor("for the dose", 10s, [&] {
       view_.state = State();
       return view_.state == kDoseReleased + static_cast<uint32_t>(nozzle) || completed();
@@ -207,8 +207,7 @@ class PostRunner {
     // Poll the running figures until the dispenser has reported the end.
     for (;;) {
       view_.state = State();
-      const bool over =
-          completed() && view_.state == kIdle && sim_.PhaseOf(post_) == sim::Phase::Idle;
+      const bool over = completed() && view_.state == kIdle && sim_.Phase(post_) == VU30_SIM_IDLE;
       if (over) break;
       if (view_.state == kDoseReleased + static_cast<uint32_t>(nozzle)) {
         try {
@@ -233,12 +232,11 @@ class PostRunner {
     view_.money = check.hostMoney;
     view_.state = State();
 
-    const std::vector<sim::Sale> sales = sim_.SalesOf(post_);
-    if (sales.size() != salesBefore + 1) {
-      check.problem =
-          "the dispenser recorded " + std::to_string(sales.size() - salesBefore) + " sales";
+    const uint32_t sales = sim_.SaleCount(post_);
+    if (sales != salesBefore + 1) {
+      check.problem = "the dispenser recorded " + std::to_string(sales - salesBefore) + " sales";
     } else {
-      check.dispensed = sales.back();
+      check.dispensed = sim_.Sale(post_, salesBefore);
       Verify(check);
     }
     check.retries = retries_;
@@ -252,7 +250,7 @@ class PostRunner {
   }
 
   static void Verify(SaleCheck& c) {
-    const sim::Sale& d = c.dispensed;
+    const Vu30SimSale& d = c.dispensed;
     auto hundredths = [](double x) { return std::llround(x * 100.0); };
     if (!d.refused && d.volume != c.doseHundredths) {
       c.problem = "the dispenser sold another volume than the preset dose";
@@ -269,7 +267,7 @@ class PostRunner {
 
   Vu30Driver* driver_;
   const Vu30DriverTable& t_;
-  sim::Simulator& sim_;
+  host::Forecourt& sim_;
   const StationOptions& options_;
   int post_;
   const std::function<void(const PostView&)>& onChange_;
@@ -292,9 +290,12 @@ bool StationResult::Ok() const {
 
 Station::Station(StationOptions options) : options_(std::move(options)) {}
 
-sim::PostConfig Station::PostSetup(int post) {
-  sim::PostConfig c;
-  c.flowRate = 5.0;
+Vu30SimPostConfig Station::PostSetup(int post) {
+  Vu30SimPostConfig c{};
+  c.portType = 0;
+  c.impulsesPerLitre = 100;
+  c.nozzles = kNozzles;
+  c.flowRate = 500;  // 5 L/s
   if (post == 2) {
     c.portType = 1;  // "FAS": running volume in impulses
     c.impulsesPerLitre = 50;
@@ -313,16 +314,16 @@ StationResult Station::Run(const std::function<void(const PostView&)>& onChange)
   std::optional<TraceLibrary> traceLibrary;
   if (!options_.trace.empty()) traceLibrary.emplace(options_.traceLibrary);
 
-  sim::SimOptions simOptions;
-  simOptions.baud = options_.baud;
-  simOptions.faultRate = options_.faultRate;
+  Vu30SimOptions simOptions = host::Forecourt::DefaultOptions();
+  simOptions.baud = static_cast<uint32_t>(options_.baud);
+  simOptions.faultRatePpm = static_cast<uint32_t>(std::lround(options_.faultRate * 1e6));
   simOptions.seed = options_.seed;
   StationResult result;
   {
-    sim::Simulator sim(simOptions);
+    host::Forecourt sim(simOptions);
     for (int post = 1; post <= options_.posts; ++post) {
       sim.ConfigurePost(post, PostSetup(post));
-      for (int nozzle = 1; nozzle <= sim::PostConfig{}.nozzles; ++nozzle) {
+      for (int nozzle = 1; nozzle <= kNozzles; ++nozzle) {
         sim.SetCounter(post, nozzle, 100000000LL * post + 1000000LL * nozzle);
       }
     }

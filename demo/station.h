@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "dispenser_simulator.h"
 #include "vu30.h"
+#include "vu30_sim.h"
 
 namespace vu30::demo {
 
@@ -53,7 +53,7 @@ struct SaleCheck {
   double hostMoney = 0.0;
   double counterBefore = 0.0;
   double counterAfter = 0.0;
-  sim::Sale dispensed;
+  Vu30SimSale dispensed{};
   int retries = 0;      // operations repeated after link faults
   std::string problem;  // empty when every figure agrees
 };
@@ -74,7 +74,8 @@ class Station {
   StationResult Run(const std::function<void(const PostView&)>& onChange);
 
   // The port type of a post in this station's configuration.
-  static sim::PostConfig PostSetup(int post);
+  static Vu30SimPostConfig PostSetup(int post);
+  static constexpr int kNozzles = 4;  // on every post
 
  private:
   StationOptions options_;

@@ -48,11 +48,11 @@ std::string Bar(double part, double whole) {
 TerminalView::TerminalView(std::FILE* out, int posts, int salesPerPost)
     : out_(out), live_(isatty(fileno(out)) != 0), salesPerPost_(salesPerPost) {
   for (int post = 1; post <= posts; ++post) {
-    const sim::PostConfig setup = Station::PostSetup(post);
+    const Vu30SimPostConfig setup = Station::PostSetup(post);
     PostView v;
     v.post = post;
-    v.portType = setup.portType;
-    v.impulses = setup.impulsesPerLitre;
+    v.portType = static_cast<uint8_t>(setup.portType);
+    v.impulses = static_cast<uint8_t>(setup.impulsesPerLitre);
     rows_[post] = v;
   }
   std::fprintf(out_, "Post Type    Imp/L Nozzle Sale  State          Volume     Money  Progress\n");

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the driver for Windows with mingw-w64 and makes the release
 # bundles: per architecture a folder holding vu30.dll (stripped), vu30.h and
-# the Pascal unit vu30.pas, the line trace (vu30-trace.dll, vu30_trace.h, vu30-trace.exe) and the runtime
-# DLLs they import, zipped. By default vu30.dll links the
+# the Pascal unit vu30.pas, the line trace (vu30-trace.dll, vu30_trace.h,
+# vu30-trace.exe), the dispenser simulator (vu30-sim.dll with its import
+# library libvu30-sim.dll.a, vu30_sim.h and the Pascal unit vu30sim.pas) and
+# the runtime DLLs they import, zipped. By default vu30.dll links the
 # compiler's runtime statically, so a host needs nothing beside it but the
 # system's own DLLs; a build with -DVU30_WIN32_CXX_EXCEPTIONS=ON imports the
 # runtime DLLs, which then go into the bundle.
@@ -64,6 +66,10 @@ for arch in "${archs[@]}"; do
   "$triple-strip" -o "$bundle/vu30-trace.dll" "$dir/build/vu30-trace.dll"
   "$triple-strip" -o "$bundle/vu30-trace.exe" "$dir/build/vu30-trace.exe"
   cp include/vu30.h include/vu30_trace.h bindings/pascal/vu30.pas "$bundle/"
+  # The dispenser simulator, for testing a host without a forecourt: its
+  # library, the import library a C or C++ host links, its header and unit.
+  "$triple-strip" -o "$bundle/vu30-sim.dll" "$dir/build/vu30-sim.dll"
+  cp "$dir/build/libvu30-sim.dll.a" include/vu30_sim.h bindings/pascal/vu30sim.pas "$bundle/"
   # The compiler's runtime DLLs that vu30.dll needs, and those they need.
   runtime_dirs=("$(dirname "$("$triple-g++-posix" -print-libgcc-file-name)")" "/usr/$triple/lib")
   for _ in 1 2 3; do

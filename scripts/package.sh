@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the library with CPack:
-#   libvu30-<soname>_<version>_<arch>.deb  the shared libraries
-#   libvu30-dev_<version>_<arch>.deb       the headers, the CMake package, the .pc files, vu30.pas
+#   libvu30-<soname>_<version>_<arch>.deb  the shared libraries (the driver, its
+#                                          calls, the line trace, the dispenser
+#                                          simulator)
+#   libvu30-dev_<version>_<arch>.deb       the headers, the CMake package, the .pc
+#                                          files, the Pascal units
 # into <build-dir>/packages (default build-package/packages) and lists them.
 #   scripts/package.sh [build-dir]
 # Install them with: apt-get install ./build-package/packages/*.deb
@@ -13,7 +16,7 @@ dir=${1:-build-package}
 
 vu30_configure "$dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DVU30_BUILD_TESTS=OFF -DVU30_BUILD_BENCH=OFF >/dev/null
-cmake --build "$dir" -j"$(nproc)" --target vu30 vu30-calls vu30-trace vu30-trace-tool
+cmake --build "$dir" -j"$(nproc)" --target vu30 vu30-calls vu30-trace vu30-trace-tool vu30-sim
 rm -rf "$dir/packages"
 (cd "$dir" && cpack -G DEB -B "$PWD/packages" >/dev/null)
 rm -rf "$dir/packages/_CPack_Packages"

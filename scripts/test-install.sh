@@ -4,14 +4,15 @@
 #     and the default options configure where GoogleTest, Google Benchmark and
 #     Qt are missing (hidden from CMake here);
 #  2. `cmake --install` into a temporary prefix installs exactly the expected files;
-#  3. the C example host builds against that tree through find_package(vu30)
-#     and through pkg-config, and runs;
+#  3. the C example host and the C simulator rig build against that tree
+#     through find_package(vu30) and through pkg-config, and run;
 #  4. scripts/package.sh builds the .deb packages; their contents are listed and
 #     the example builds and runs against them, unpacked;
-#  5. the Pascal unit: installed and in libvu30-dev, the same as the source,
+#  5. the Pascal units: installed and in libvu30-dev, the same as the source,
 #     in the Windows bundles (where scripts/build-windows.sh has made them),
-#     and it compiles with Free Pascal in objfpc and delphi modes; the Pascal
-#     example host builds against the installed tree and runs.
+#     and they compile with Free Pascal in objfpc and delphi modes; the Pascal
+#     example host and the Pascal simulator rig build against the installed
+#     tree and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=build-install
@@ -37,10 +38,14 @@ expected=$(sort <<'LIST'
 ./bin/vu30-trace
 ./include/vu30.h
 ./include/vu30_calls.h
+./include/vu30_sim.h
 ./include/vu30_trace.h
 ./lib/libvu30-calls.so
 ./lib/libvu30-calls.so.2
 ./lib/libvu30-calls.so.2.41
+./lib/libvu30-sim.so
+./lib/libvu30-sim.so.2
+./lib/libvu30-sim.so.2.41
 ./lib/libvu30-trace.so
 ./lib/libvu30-trace.so.2
 ./lib/libvu30-trace.so.2.41
@@ -52,8 +57,10 @@ expected=$(sort <<'LIST'
 ./lib/cmake/vu30/vu30Targets.cmake
 ./lib/cmake/vu30/vu30Targets-relwithdebinfo.cmake
 ./lib/pkgconfig/vu30-calls.pc
+./lib/pkgconfig/vu30-sim.pc
 ./lib/pkgconfig/vu30.pc
 ./share/vu30/pascal/vu30.pas
+./share/vu30/pascal/vu30sim.pas
 LIST
 )
 echo "$actual"
@@ -72,8 +79,11 @@ grep -q 'SONAME *libvu30.so.2$' <<<"$headers"
 [ "$(readlink "$prefix/lib/libvu30-calls.so")" = libvu30-calls.so.2 ]
 headers=$(objdump -p "$prefix/lib/libvu30-calls.so.2.41")
 grep -q 'SONAME *libvu30-calls.so.2$' <<<"$headers"
+headers=$(objdump -p "$prefix/lib/libvu30-sim.so.2.41")
+grep -q 'SONAME *libvu30-sim.so.2$' <<<"$headers"
 
-# example <prefix> <label>: builds the C example both ways against <prefix> and runs it.
+# example <prefix> <label>: builds the C example and the simulator rig both
+# ways against <prefix> and runs them.
 example() {
   local p=$1 label=$2
   echo "== install: example host via find_package ($label)"
@@ -81,6 +91,7 @@ example() {
     -DCMAKE_C_FLAGS="$cflags" >/dev/null
   cmake --build "$work/example-$label"
   WINDIR=$work "$work/example-$label/vu30-example-host"
+  WINDIR=$work "$work/example-$label/vu30-sim-rig"
 
   echo "== install: example host via pkg-config ($label)"
   local pc
@@ -90,6 +101,11 @@ example() {
     $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-calls) -o "$work/example-$label-pc"
   WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30) \
     "$work/example-$label-pc"
+  # shellcheck disable=SC2046
+  cc -std=c11 $cflags examples/sim_rig.c \
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-sim) -o "$work/sim-rig-$label-pc"
+  WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30-sim) \
+    "$work/sim-rig-$label-pc"
 }
 example "$prefix" installed
 
@@ -103,11 +119,15 @@ for deb in "$dir-package"/packages/*.deb; do
 done
 example "$work/deb/usr" deb
 
-echo "== install: the Pascal unit"
-cmp bindings/pascal/vu30.pas "$prefix/share/vu30/pascal/vu30.pas"
-cmp bindings/pascal/vu30.pas "$work/deb/usr/share/vu30/pascal/vu30.pas"
+echo "== install: the Pascal units"
 listing=$(dpkg-deb -c "$dir-package"/packages/libvu30-dev_*.deb)
-grep -q ' ./usr/share/vu30/pascal/vu30.pas$' <<<"$listing"
+for unit in vu30 vu30sim; do
+  cmp "bindings/pascal/$unit.pas" "$prefix/share/vu30/pascal/$unit.pas"
+  cmp "bindings/pascal/$unit.pas" "$work/deb/usr/share/vu30/pascal/$unit.pas"
+  grep -q " ./usr/share/vu30/pascal/$unit.pas\$" <<<"$listing"
+done
+runtime=$(dpkg-deb -c "$dir-package"/packages/libvu30-2_*.deb)
+grep -q ' ./usr/lib/.*libvu30-sim.so.2.41$' <<<"$runtime"
 version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in i686 x86_64; do
   zip=${VU30_WINDOWS_BUILD:-build-windows}/vu30-$version-windows-$arch.zip
@@ -117,16 +137,27 @@ for arch in i686 x86_64; do
   fi
   zip=$(realpath "$zip")
   listing=$(cd "$work" && cmake -E tar tf "$zip")
-  grep -qx "vu30-$version-windows-$arch/vu30.pas" <<<"$listing"
-  echo "-- $zip: vu30.pas"
+  for file in vu30.pas vu30sim.pas vu30-sim.dll libvu30-sim.dll.a vu30_sim.h; do
+    grep -qx "vu30-$version-windows-$arch/$file" <<<"$listing"
+  done
+  echo "-- $zip: vu30.pas, vu30sim.pas and the simulator's DLL, import library and header"
 done
 for mode in objfpc delphi; do
   mkdir "$work/pascal-$mode"
-  fpc -M"$mode" -vew -Sew -FU"$work/pascal-$mode" "$prefix/share/vu30/pascal/vu30.pas"
+  for unit in vu30 vu30sim; do
+    fpc -M"$mode" -vew -Sew -Fu"$prefix/share/vu30/pascal" -FU"$work/pascal-$mode" \
+      "$prefix/share/vu30/pascal/$unit.pas"
+  done
 done
 echo "== install: the Pascal example host against the installed tree"
 mkdir "$work/pascal-example"
 fpc -vew -Sew -Fu"$prefix/share/vu30/pascal" -Fl"$prefix/lib" -FU"$work/pascal-example" \
   -o"$work/pascal-example/example_host" examples/example_host.pas
 WINDIR=$work LD_LIBRARY_PATH=$prefix/lib "$work/pascal-example/example_host"
+
+echo "== install: the Pascal simulator rig against the installed tree"
+mkdir "$work/pascal-rig"
+fpc -vew -Sew -Fu"$prefix/share/vu30/pascal" -FU"$work/pascal-rig" -Fl"$prefix/lib" \
+  -o"$work/pascal-rig/sim_rig" examples/sim_rig.pas
+WINDIR=$work LD_LIBRARY_PATH=$prefix/lib "$work/pascal-rig/sim_rig"
 echo "== install: ok"

@@ -10,6 +10,10 @@
 // A "customer" starts a sale with LiftNozzle; tests and the demo read the
 // completed sales back with Sales().
 //
+// The parts: the line and its coding (line.h, line_code.h), one post's sale
+// (post_machine.h), fault injection (fault_injector.h); this class holds the
+// forecourt, its dispatcher table and the thread that sends the messages.
+//
 // Every public member may be called from any thread.
 #pragma once
 
@@ -19,76 +23,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <random>
 #include <thread>
 #include <vector>
 
+#include "fault_injector.h"
+#include "post_machine.h"
+#include "sim_types.h"
 #include "vu30.h"
 
 namespace vu30::sim {
-
-inline constexpr int kPostCount = 30;
-inline constexpr int kNozzleCount = 8;
-
-// Transact results other than 0.
-inline constexpr int32_t kResultNoReply = 0xE0;       // the dispenser did not answer
-inline constexpr int32_t kResultLineFault = 0xE1;     // the frame was lost on the line
-inline constexpr int32_t kResultBadArguments = 0xE2;  // the call itself was malformed
-
-// Faults that can be injected.
-enum class Fault : unsigned {
-  WrongLength = 1u << 0,    // fewer bytes received than expected (command acted on)
-  MalformedByte = 1u << 1,  // a reply byte damaged on the line (command acted on)
-  FailedResult = 1u << 2,   // Transact returns kResultLineFault (frame not received)
-  Exception = 1u << 3,      // Transact throws std::runtime_error (frame not received)
-  LostMessage = 1u << 4,    // an unsolicited message never reaches the hook
-};
-inline constexpr unsigned kAllFaults = 0x1F;
-inline constexpr int kFaultKinds = 5;
-
-struct SimOptions {
-  // Line speed in baud; 0 makes every frame instant. Each byte takes 10 bit times.
-  int baud = 1200;
-  // A message that expects an answer is sent again after this long without one.
-  std::chrono::milliseconds repeatTimeout{300};
-  // Time from the start request to the dose request (the dispenser's reaction).
-  std::chrono::milliseconds doseRequestDelay{200};
-  // Lead every message with the uncoded address byte 0x20 + line address.
-  bool addressByteInMessages = true;
-  // Probability (0..1) that a frame or message is hit by a fault, and which faults.
-  double faultRate = 0.0;
-  uint64_t seed = 1;
-  unsigned faultKinds = kAllFaults;
-};
-
-struct PostConfig {
-  uint8_t portType = 0;            // 0 "ЕС-2000", 1 "FAS", 2 "ER3/2", 3 "ER112"
-  uint8_t impulsesPerLitre = 100;  // running volume unit of types 1 and 3
-  int nozzles = 4;                 // 1..8
-  double flowRate = 20.0;          // litres per second
-};
-
-// Where a post's current sale stands.
-enum class Phase {
-  Idle,            // all nozzles hung up, nothing outstanding
-  PriceRequested,  // nozzle lifted, price request outstanding
-  AwaitingStart,   // price known, waiting for the start request
-  DoseRequested,   // started, dose request outstanding
-  Flowing,         // dose released, fuel flowing
-  Reporting,       // flow ended, report outstanding
-};
-
-// A completed sale (amounts in hundredths).
-struct Sale {
-  int post = 0;
-  int nozzle = 0;
-  int64_t volume = 0;  // litres × 100
-  int price = 0;       // money units per litre × 100
-  int64_t money = 0;   // volume × price, rounded to the cent
-  int64_t counterBefore = 0;
-  int64_t counterAfter = 0;
-  bool refused = false;  // the dose was refused: nothing dispensed
-};
 
 class Simulator {
  public:
@@ -103,6 +46,7 @@ class Simulator {
   // Post set-up. Posts are 1..30, nozzles 1..8; bad arguments throw
   // std::invalid_argument and change nothing.
   void ConfigurePost(int post, const PostConfig& config);
+  PostConfig ConfigOf(int post) const;
   void SetCounter(int post, int nozzle, int64_t hundredths);
   int64_t Counter(int post, int nozzle) const;
   // The nozzle's price as last sent to the dispenser, in hundredths.
@@ -112,6 +56,13 @@ class Simulator {
 
   // The customer lifts a nozzle; the post must be idle (else std::logic_error).
   void LiftNozzle(int post, int nozzle);
+  // The customer hangs the nozzle up: while fuel flows the flow ends with what
+  // has run (the sale completes); before a dose is asked for the post goes
+  // back to idle without a sale; a hung-up post stays as it is. While the
+  // dose is being asked for it throws std::logic_error (the driver answers it).
+  void HangUp(int post);
+  // The customer stops the flow early; std::logic_error when nothing flows.
+  void StopFlow(int post);
   Phase PhaseOf(int post) const;
   bool WaitForPhase(int post, Phase phase, std::chrono::milliseconds timeout) const;
 
@@ -128,8 +79,11 @@ class Simulator {
   // way to return; a host does this before it destroys the driver object.
   void ForgetCallbacks();
 
-  void SetFaultRate(double rate);
-  uint64_t FaultCount(Fault fault) const;
+  void SetFaultRate(double rate) { faults_.SetRate(rate); }
+  // The next count frames on the post's channel meet fault (a frame fault),
+  // or its next count messages are lost (Fault::LostMessage); 0 cancels.
+  void OrderFaults(int post, Fault fault, uint32_t count);
+  uint64_t FaultCount(Fault fault) const { return faults_.Count(fault); }
   uint64_t MessagesSent() const { return messagesSent_.load(std::memory_order_relaxed); }
 
   uint8_t ChannelStatus(uint8_t channel) const {
@@ -143,38 +97,6 @@ class Simulator {
   struct Handle {
     Vu30Dispatcher base;
     Simulator* owner;
-  };
-
-  enum class Await { None, Price, Dose, Report };
-
-  struct Post {
-    PostConfig config;
-    std::array<int64_t, kNozzleCount> counters{};
-    std::array<int, kNozzleCount> prices{};
-    uint32_t lineSettings = 0;
-    Phase phase = Phase::Idle;
-    int nozzle = 0;  // nozzle of the current sale, 1..8
-    bool started = false;
-    int salePrice = 0;
-    int64_t dose = 0;
-    std::chrono::steady_clock::time_point flowStart{};
-    // Figures of the current or last transaction.
-    int64_t figureVolume = 0;
-    int64_t figureMoney = 0;
-    int figureNozzle = 0;  // index 0..7
-    Await await = Await::None;
-    std::vector<uint8_t> message;  // uncoded digits of the outstanding message
-    int sends = 0;
-    std::chrono::steady_clock::time_point nextSend{};
-    // Answers still owed to price requests that were repeated before the
-    // first answer came: such an answer (five zero dose digits) may arrive
-    // while the dose is awaited, and is then not the dose.
-    int latePriceAnswers = 0;
-  };
-
-  struct Outgoing {
-    int post;
-    std::vector<uint8_t> digits;
   };
 
   // Dispatcher table entries.
@@ -199,24 +121,9 @@ class Simulator {
 
   int32_t Transact(uint8_t channel, uint8_t lineAddress, const uint8_t* request,
                    uint8_t requestLength, uint8_t* reply, uint8_t replyLength, uint8_t replyType);
-  // Acts on a decoded request; returns the reply digits (without the address
-  // position and the closing zero), or false when the dispenser does not answer.
-  bool Act(int post, bool workerLine, const std::vector<uint8_t>& digits,
-           std::vector<uint8_t>& replyDigits, uint8_t& expectedType);
-  bool ActOnHostRequest(Post& p, int post, const std::vector<uint8_t>& digits,
-                        std::vector<uint8_t>& replyDigits, uint8_t& expectedType);
-  bool ActOnWorkerFrame(Post& p, int post, const std::vector<uint8_t>& digits);
-  void StartFlow(Post& p, int post, int64_t dose, int price);
-  void FinishSale(Post& p, int post, int64_t volume, bool refused);
-  void Expect(Post& p, Await what, std::vector<uint8_t> digits,
-              std::chrono::steady_clock::time_point when);
-  int64_t RunningVolume(const Post& p, std::chrono::steady_clock::time_point now) const;
 
   void Run();
   void Deliver(const Outgoing& message);
-  void OccupyLine(int bytes) const;
-  Fault DrawFault(uint8_t replyLength);
-  bool DrawLostMessage();
 
   // Takes a registered callback for a call made outside mu_ (null if none);
   // CallDone must follow every non-null take.
@@ -231,7 +138,7 @@ class Simulator {
 
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;
-  std::array<Post, kPostCount + 1> posts_{};  // [0] unused
+  std::array<PostMachine, kPostCount + 1> posts_{};  // [0] unused
   // Keeps a callback the driver registers for a channel or post 1..30.
   void Register(std::array<Vu30BoundMethod, kPostCount + 1> Simulator::*table,
                 uint8_t channelOrPost, Vu30BoundMethod method);
@@ -246,10 +153,7 @@ class Simulator {
   std::array<std::atomic<uint8_t>, 256> status_{};
   std::array<std::atomic<int32_t>, 256> error_{};
 
-  std::mutex faultMu_;
-  std::mt19937_64 rng_;
-  double faultRate_;
-  std::array<std::atomic<uint64_t>, kFaultKinds> faultCounts_{};
+  FaultInjector faults_;
   std::atomic<uint64_t> messagesSent_{0};
 
   std::thread thread_;  // last: started after everything else is ready

@@ -155,8 +155,3 @@ int vu30_catch_call(void (*fn)(void* context), void* context, Vu30CaughtError* e
 #else
 #error "the catch is made for i686 and x86_64"
 #endif
-
-void vu30_raise_host_failure(void) {
-  RaiseException(VU30_HOST_FAILURE_CODE, EXCEPTION_NONCONTINUABLE, 0, NULL);
-  abort(); /* a non-continuable exception never comes back */
-}

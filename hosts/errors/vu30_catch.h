@@ -9,6 +9,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The failure of a host's own (VU30_HOST_FAILURE_CODE), which a host
+ * dispatcher raises. */
+#include "host_failure_code.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -38,18 +42,6 @@ typedef struct Vu30CaughtError {
  * a host function the library calls; each thread has its own.
  */
 int vu30_catch_call(void (*fn)(void* context), void* context, Vu30CaughtError* error);
-
-/*
- * The failure of a host's own, as the test doubles and the demo's simulated
- * dispatcher raise it on Windows (host_failure.h): a structured exception
- * with this code, non-continuable, without parameters.
- */
-#define VU30_HOST_FAILURE_CODE 0xE0485354u /* bit 29: the application's own; "HST" */
-
-#ifdef _WIN32
-/* Raises it (kept out of line: <windows.h> stays out of the doubles). */
-__attribute__((noreturn)) void vu30_raise_host_failure(void);
-#endif
 
 #ifdef __cplusplus
 } /* extern "C" */

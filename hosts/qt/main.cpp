@@ -2,7 +2,11 @@
 // GetVU30 its main window and the dispenser simulator's port dispatcher, opens
 // a few posts, and lets the driver add its entry under the "&ТРК" menu. The
 // window shows each post's type and factor as cnf.INI holds them and the
-// driver's state code, refreshed after the driver's dialog closes.
+// driver's state code, refreshed after the driver's dialog closes. The
+// operator plays the customer on the selected post (lift nozzle 1, start a
+// 10 L sale, hang up) and watches the simulated dispenser's phase, its last
+// sale and its counter; the simulator is reached through its public library
+// and header only (vu30_sim.h).
 //
 //   vu30-qt-host --help                     (the options; needs no display)
 //   vu30-qt-host [--library PATH] [--windir DIR] [--posts N]
@@ -14,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -33,9 +38,10 @@
 #include <memory>
 #include <string>
 
-#include "dispenser_simulator.h"
+#include "forecourt.h"
 #include "qt_menu_items.h"
 #include "vu30.h"
+#include "vu30_sim.h"
 
 namespace {
 
@@ -167,7 +173,7 @@ using DriverPtr = std::unique_ptr<Vu30Driver, DriverDeleter>;
 
 class HostWindow : public QMainWindow {
  public:
-  HostWindow(const Options& options, vu30::sim::Simulator& sim) : options_(options), sim_(sim) {
+  HostWindow(const Options& options, vu30::host::Forecourt& sim) : options_(options), sim_(sim) {
     setWindowTitle(QStringLiteral("vu30 — станция (эталонный хост)"));
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->addAction(QStringLiteral("В&ыход"), this, &QWidget::close);
@@ -182,8 +188,35 @@ class HostWindow : public QMainWindow {
     posts_ = new QTreeWidget(central);
     posts_->setRootIsDecorated(false);
     posts_->setHeaderLabels({QStringLiteral("Пост"), QStringLiteral("Тип ТРК (cnf.INI)"),
-                             QStringLiteral("Имп/л"), QStringLiteral("Состояние (GetPumpState)")});
+                             QStringLiteral("Имп/л"), QStringLiteral("Состояние (GetPumpState)"),
+                             QStringLiteral("ТРК"), QStringLiteral("Последний отпуск"),
+                             QStringLiteral("Счётчик 1")});
     layout->addWidget(posts_);
+    // The customer at the selected post, and the cashier's start.
+    auto* customer = new QHBoxLayout();
+    auto* lift = new QPushButton(QStringLiteral("Снять пистолет 1"), central);
+    auto* start = new QPushButton(QStringLiteral("Пуск: 10 л"), central);
+    auto* hangUp = new QPushButton(QStringLiteral("Повесить пистолет"), central);
+    connect(lift, &QPushButton::clicked, this,
+            [this] { Act([this](int post) { sim_.LiftNozzle(post, 1); }); });
+    connect(start, &QPushButton::clicked, this, [this] {
+      Act([this](int post) {
+        driver_->table->PresetVolume(driver_.get(), post, 0, 1, 0, 10.0);
+        driver_->table->StartPump(driver_.get(), post, 0, 0);
+      });
+    });
+    connect(hangUp, &QPushButton::clicked, this,
+            [this] { Act([this](int post) { sim_.HangUp(post); }); });
+    customer->addWidget(lift);
+    customer->addWidget(start);
+    customer->addWidget(hangUp);
+    layout->addLayout(customer);
+    // The sale moves on by itself: the view follows it.
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] {
+      if (driver_ && isVisible()) Refresh();
+    });
+    timer->start(500);
     layout->addWidget(new QLabel(QStringLiteral("cnf.INI:"), central));
     fileView_ = new QPlainTextEdit(central);
     fileView_->setReadOnly(true);
@@ -192,7 +225,7 @@ class HostWindow : public QMainWindow {
     connect(refresh, &QPushButton::clicked, this, [this] { Refresh(); });
     layout->addWidget(refresh);
     setCentralWidget(central);
-    resize(560, 480);
+    resize(820, 480);
   }
 
   // Loads the driver with this window as owner, opens the posts and adds the
@@ -221,6 +254,9 @@ class HostWindow : public QMainWindow {
   void Refresh() {
     const QHash<QString, int> ini = PortTypeKeys();
     static const char* const kNames[] = {"ЕС-2000", "FAS", "ER3/2", "ER112"};
+    static const char* const kPhases[] = {"пистолет повешен", "запрос цены", "ждёт пуска",
+                                          "запрос дозы",      "отпуск",      "отчёт"};
+    const int selected = SelectedPost();
     posts_->clear();
     for (int post = 1; post <= options_.posts; ++post) {
       const auto type = PortTypeKey(ini, post, "TYPE");
@@ -241,6 +277,17 @@ class HostWindow : public QMainWindow {
                                                    : QString::number(*type));
       item->setText(2, impl ? QString::number(*impl) : QStringLiteral("—"));
       item->setText(3, state);
+      const int32_t phase = sim_.Phase(post);
+      item->setText(4, QString::fromUtf8(phase >= 0 && phase < 6 ? kPhases[phase] : "?"));
+      if (const uint32_t sales = sim_.SaleCount(post); sales > 0) {
+        const Vu30SimSale sale = sim_.Sale(post, sales - 1);
+        item->setText(5, QStringLiteral("%1 л × %2 = %3")
+                             .arg(static_cast<double>(sale.volume) / 100.0, 0, 'f', 2)
+                             .arg(sale.price / 100.0, 0, 'f', 2)
+                             .arg(static_cast<double>(sale.money) / 100.0, 0, 'f', 2));
+      }
+      item->setText(6, QString::number(static_cast<double>(sim_.Counter(post, 1)) / 100.0, 'f', 2));
+      if (post == selected) posts_->setCurrentItem(item);
     }
     QFile file(QString::fromStdString(CnfIni()));
     fileView_->setPlainText(file.open(QIODevice::ReadOnly) ? FromCp1251(file.readAll().constData())
@@ -248,20 +295,42 @@ class HostWindow : public QMainWindow {
   }
 
  private:
+  // The post of the selected row (1 when none is selected).
+  int SelectedPost() const {
+    const QTreeWidgetItem* item = posts_->currentItem();
+    return item != nullptr ? item->text(0).toInt() : 1;
+  }
+
+  // Does what the operator asked on the selected post; a refusal goes to
+  // the status bar.
+  template <typename F>
+  void Act(F f) {
+    try {
+      if (driver_) f(SelectedPost());
+      statusBar()->clearMessage();
+    } catch (const std::exception& e) {
+      statusBar()->showMessage(ErrorText(e));
+    }
+    Refresh();
+  }
+
   // The simulated dispensers are of the types cnf.INI gives their ports.
   void SyncSimulator() {
     const QHash<QString, int> ini = PortTypeKeys();
     for (int post = 1; post <= options_.posts; ++post) {
-      vu30::sim::PostConfig config;
-      config.portType = static_cast<uint8_t>(PortTypeKey(ini, post, "TYPE").value_or(0));
-      config.impulsesPerLitre = static_cast<uint8_t>(PortTypeKey(ini, post, "IMPL").value_or(100));
-      if (config.impulsesPerLitre == 0) config.impulsesPerLitre = 100;
+      Vu30SimPostConfig config{0, 100, 4, 2000};
+      const int type = PortTypeKey(ini, post, "TYPE").value_or(0);
+      const int impulses = PortTypeKey(ini, post, "IMPL").value_or(100);
+      config.portType = type >= 0 && type <= 3 ? static_cast<uint32_t>(type) : 0;
+      config.impulsesPerLitre =
+          impulses >= 1 && impulses <= 255 ? static_cast<uint32_t>(impulses) : 100;
+      config.flowRate = 200;  // 2 L/s: slow enough to watch
       sim_.ConfigurePost(post, config);
     }
   }
 
   const Options& options_;
-  vu30::sim::Simulator& sim_;
+  vu30::host::Forecourt& sim_;
   QMenu* trkMenu_ = nullptr;
   QTreeWidget* posts_ = nullptr;
   QPlainTextEdit* fileView_ = nullptr;
@@ -332,9 +401,9 @@ int main(int argc, char** argv) {
 
   try {
     const Library library(options.library);
-    vu30::sim::SimOptions simOptions;
+    Vu30SimOptions simOptions = vu30::host::Forecourt::DefaultOptions();
     simOptions.baud = 0;  // instant frames: the window stays responsive
-    vu30::sim::Simulator sim(simOptions);
+    vu30::host::Forecourt sim(simOptions);
     HostWindow window(options, sim);
     window.Start(library);
     int result = 0;
@@ -351,7 +420,8 @@ int main(int argc, char** argv) {
       window.show();
       result = QApplication::exec();
     }
-    window.Stop();  // the driver goes before the simulator it talks to
+    sim.ForgetCallbacks();  // no more calls into the driver,
+    window.Stop();          // which goes before the simulator it talks to
     return result;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vu30-qt-host: %s\n", qPrintable(ErrorText(e)));

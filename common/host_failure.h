@@ -1,17 +1,16 @@
-// The test doubles' and the demo's dispatchers report a failure of their own
-// the way a host does on its platform. On Windows a host raises a structured
-// exception (a Pascal host's raise, an MSVC host's throw), never a C++
-// exception across the library: the C++ exception of the double is caught
-// in its own table function and, once nothing of it is held any more, raised
-// as the structured exception kHostFailureCode. Elsewhere the C++ exception
-// goes on as it is.
+// The test doubles', the demo's and the dispenser simulator's dispatchers
+// report a failure of their own the way a host does on its platform. On Windows a host raises a
+// structured exception (a Pascal host's raise, an MSVC host's throw), never a C++ exception across
+// the library: the C++ exception of the double is caught in its own table function and, once
+// nothing of it is held any more, raised as the structured exception kHostFailureCode. Elsewhere
+// the C++ exception goes on as it is.
 #pragma once
 
 #include <cstdint>
 #include <exception>
 #include <type_traits>
 
-#include "vu30_catch.h"
+#include "host_failure_code.h"
 
 namespace vu30::host {
 

@@ -1,0 +1,173 @@
+{
+  vu30sim for Object Pascal hosts: the dispenser simulator (vu30_sim.h) as
+  Pascal declarations, for Free Pascal 3.2.2 in objfpc and delphi modes.
+
+  A host tests itself without a forecourt by handing the simulator's port
+  dispatcher to GetVU30 in place of its own, and plays the customer and the
+  line through the simulator:
+
+    Vu30SimDefaultOptions(Options);
+    Options.Baud := 0;
+    Vu30SimCreate(Options, Sim);
+    Driver := GetVU30(0, nil, Vu30SimDispatcher(Sim));
+    Driver^.Table^.OpenPost(Driver, 1);
+    Vu30SimLiftNozzle(Sim, 1, 2);
+    ...
+    Vu30SimForgetCallbacks(Sim);
+    Vu30Release(Driver);
+    Vu30SimDestroy(Sim);
+
+  Every function returns Vu30SimOk or another result; a refused call
+  changes nothing and Vu30SimLastError tells why. No exception leaves a
+  function of the simulator. Functions are stdcall, as the driver's are.
+  The simulator's library is vu30-sim.dll (libvu30-sim.so.2 elsewhere);
+  the driver's unit vu30 gives the dispatcher type.
+}
+unit vu30sim;
+
+{$ifdef FPC}
+  {$ifndef FPC_DELPHI}
+    {$ifndef FPC_OBJFPC}
+      {$mode objfpc}
+    {$endif}
+  {$endif}
+  {$H+}
+  {$packrecords c}
+{$endif}
+
+interface
+
+uses
+  vu30;
+
+const
+{$ifdef MSWINDOWS}
+  Vu30SimLibrary = 'vu30-sim.dll';
+{$else}
+  Vu30SimLibrary = 'libvu30-sim.so.2';
+{$endif}
+
+  { Results. }
+  Vu30SimOk = 0;
+  Vu30SimBadArgument = 1;
+  Vu30SimWrongState = 2;
+  Vu30SimTimedOut = 3;
+  Vu30SimNotFound = 4;
+  Vu30SimFailed = 5;
+
+  { Fault kinds. }
+  Vu30SimFaultWrongLength = $01;
+  Vu30SimFaultMalformedByte = $02;
+  Vu30SimFaultFailedResult = $04;
+  Vu30SimFaultRaised = $08;
+  Vu30SimFaultLostMessage = $10;
+  Vu30SimAllFaults = $1F;
+
+  { Transact's results besides 0. }
+  Vu30SimResultNoReply = $E0;
+  Vu30SimResultLineFault = $E1;
+  Vu30SimResultBadCall = $E2;
+
+  { Phases of a post's sale. }
+  Vu30SimIdle = 0;
+  Vu30SimPriceRequested = 1;
+  Vu30SimAwaitingStart = 2;
+  Vu30SimDoseRequested = 3;
+  Vu30SimFlowing = 4;
+  Vu30SimReporting = 5;
+
+type
+  PVu30Sim = Pointer;
+
+  TVu30SimOptions = record
+    Baud: LongWord;
+    RepeatTimeoutMs: LongWord;
+    ReactionTimeMs: LongWord;
+    FaultRatePpm: LongWord;
+    FaultKinds: LongWord;
+    AddressByteInMessages: LongWord;
+    Seed: QWord;
+  end;
+
+  TVu30SimPostConfig = record
+    PortType: LongWord;
+    ImpulsesPerLitre: LongWord;
+    Nozzles: LongWord;
+    FlowRate: LongWord; { hundredths of a litre a second }
+  end;
+
+  TVu30SimSale = record
+    Volume: Int64;
+    Money: Int64;
+    CounterBefore: Int64;
+    CounterAfter: Int64;
+    Post: LongInt;
+    Nozzle: LongInt;
+    Price: LongInt;
+    Refused: LongInt;
+  end;
+
+function Vu30SimDefaultOptions(out Options: TVu30SimOptions): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_default_options';
+function Vu30SimCreate(constref Options: TVu30SimOptions; out Sim: PVu30Sim): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_create';
+procedure Vu30SimDestroy(Sim: PVu30Sim);
+  stdcall; external Vu30SimLibrary name 'vu30_sim_destroy';
+function Vu30SimDispatcher(Sim: PVu30Sim): PVu30Dispatcher;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_dispatcher';
+function Vu30SimForgetCallbacks(Sim: PVu30Sim): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_forget_callbacks';
+function Vu30SimLastError: PAnsiChar;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_last_error';
+
+function Vu30SimConfigurePost(Sim: PVu30Sim; Post: LongInt;
+  constref Config: TVu30SimPostConfig): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_configure_post';
+function Vu30SimSetCounter(Sim: PVu30Sim; Post, Nozzle: LongInt; Hundredths: Int64): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_set_counter';
+function Vu30SimCounter(Sim: PVu30Sim; Post, Nozzle: LongInt; out Hundredths: Int64): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_counter';
+function Vu30SimPrice(Sim: PVu30Sim; Post, Nozzle: LongInt; out Hundredths: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_price';
+function Vu30SimLineSettings(Sim: PVu30Sim; Post: LongInt; out Settings: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_line_settings';
+function Vu30SimChannel(Sim: PVu30Sim; Channel: LongInt; out Status: Byte;
+  out Error: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_channel';
+
+function Vu30SimLiftNozzle(Sim: PVu30Sim; Post, Nozzle: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_lift_nozzle';
+function Vu30SimHangUp(Sim: PVu30Sim; Post: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_hang_up';
+function Vu30SimStopFlow(Sim: PVu30Sim; Post: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_stop_flow';
+
+function Vu30SimFailFrames(Sim: PVu30Sim; Post: LongInt; Fault, Count: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_fail_frames';
+function Vu30SimLoseMessages(Sim: PVu30Sim; Post: LongInt; Count: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_lose_messages';
+function Vu30SimSetFaultRate(Sim: PVu30Sim; Ppm: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_set_fault_rate';
+function Vu30SimFaultCount(Sim: PVu30Sim; Fault: LongWord; out Count: QWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_fault_count';
+
+function Vu30SimPhase(Sim: PVu30Sim; Post: LongInt; out Phase: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_phase';
+function Vu30SimWaitPhase(Sim: PVu30Sim; Post, Phase: LongInt; TimeoutMs: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_wait_phase';
+function Vu30SimSaleCount(Sim: PVu30Sim; Post: LongInt; out Count: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_sale_count';
+function Vu30SimWaitSales(Sim: PVu30Sim; Post: LongInt; Count, TimeoutMs: LongWord): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_wait_sales';
+function Vu30SimSale(Sim: PVu30Sim; Post: LongInt; Index: LongWord;
+  out Sale: TVu30SimSale): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_sale';
+
+{ The record layouts of vu30_sim.h, the same on 32 and 64 bits. }
+{$if (SizeOf(TVu30SimOptions) <> 32) or (SizeOf(TVu30SimPostConfig) <> 16) or (SizeOf(TVu30SimSale) <> 48)}
+  {$error the simulator's records differ from vu30_sim.h}
+{$endif}
+
+implementation
+
+end.

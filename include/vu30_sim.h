@@ -1,0 +1,205 @@
+/*
+ * vu30 dispenser simulator — a forecourt without a forecourt: up to 30
+ * simulated dispensing posts with 8 nozzles each behind a port dispatcher,
+ * for testing a station host without dispensers (libvu30-sim.so,
+ * vu30-sim.dll).
+ *
+ *   Vu30SimOptions options;
+ *   vu30_sim_default_options(&options);
+ *   Vu30Sim* sim = NULL;
+ *   vu30_sim_create(&options, &sim);
+ *   Vu30Driver* driver = GetVU30(0, mainWindow, vu30_sim_dispatcher(sim));
+ *   ... open post 1, then play the customer:
+ *   vu30_sim_lift_nozzle(sim, 1, 2);   the driver sees the price request
+ *   ... the host starts the post and releases a dose; the fuel flows
+ *   vu30_sim_wait_sales(sim, 1, 1, 10000);
+ *   Vu30SimSale sale;
+ *   vu30_sim_sale(sim, 1, 0, &sale);   what the dispenser measured
+ *   vu30_sim_forget_callbacks(sim);    before the driver goes
+ *   driver->table->Destroy(driver);
+ *   vu30_sim_destroy(sim);
+ *
+ * The simulated dispensers answer the driver's requests at once (after the
+ * time the bytes take on the line at the chosen speed) and send their own
+ * messages (price request, dose request, end report) from a thread of the
+ * simulator, repeated until they are answered. Faults are injected at random
+ * at a rate, or ordered for the next frames or messages of one post.
+ *
+ * Every function may be called from any thread. Each returns VU30_SIM_OK or
+ * another Vu30SimResult; a refused call changes nothing, and
+ * vu30_sim_last_error() tells why. No exception of any kind leaves a function
+ * of this header. An injected exchange failure reaches the driver only, as a
+ * failing host dispatcher's would: Transact raises it (a C++ exception; on
+ * Windows a structured exception with code 0xE0485354, "HST").
+ */
+#ifndef VU30_SIM_H
+#define VU30_SIM_H
+
+#include "vu30.h"
+
+#if defined(VU30_BUILDING_SIM)
+#if defined(_WIN32)
+#define VU30_SIM_EXPORT __declspec(dllexport)
+#else
+#define VU30_SIM_EXPORT __attribute__((visibility("default")))
+#endif
+#elif defined(_WIN32)
+#define VU30_SIM_EXPORT __declspec(dllimport)
+#else
+#define VU30_SIM_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct Vu30Sim Vu30Sim;
+
+/* Results of every function. */
+enum {
+  VU30_SIM_OK = 0,
+  VU30_SIM_BAD_ARGUMENT = 1, /* an argument out of range or a null pointer */
+  VU30_SIM_WRONG_STATE = 2,  /* the post is not where the call needs it (busy, nothing flows) */
+  VU30_SIM_TIMED_OUT = 3,    /* a wait ended before what it waited for */
+  VU30_SIM_NOT_FOUND = 4,    /* no such sale */
+  VU30_SIM_FAILED = 5        /* the simulator could not do it (out of memory, no thread) */
+};
+
+/* Fault kinds (bits of Vu30SimOptions.faultKinds; one of them for vu30_sim_fail_frames). */
+#define VU30_SIM_FAULT_WRONG_LENGTH 0x01u   /* a reply comes one byte short (command acted on) */
+#define VU30_SIM_FAULT_MALFORMED_BYTE 0x02u /* a reply byte damaged on the line (acted on) */
+#define VU30_SIM_FAULT_FAILED_RESULT 0x04u  /* Transact returns a line fault (frame lost) */
+#define VU30_SIM_FAULT_RAISED 0x08u         /* Transact raises (frame lost) */
+#define VU30_SIM_FAULT_LOST_MESSAGE 0x10u   /* a dispenser's message never reaches the driver */
+#define VU30_SIM_ALL_FAULTS 0x1Fu
+
+/* Results Transact gives besides 0 (also the channel's error code). */
+#define VU30_SIM_RESULT_NO_REPLY 0xE0   /* the dispenser did not answer */
+#define VU30_SIM_RESULT_LINE_FAULT 0xE1 /* the frame was lost on the line */
+#define VU30_SIM_RESULT_BAD_CALL 0xE2   /* the call itself was malformed */
+
+/* Where a post's sale stands (vu30_sim_phase, vu30_sim_wait_phase). */
+enum {
+  VU30_SIM_IDLE = 0,            /* all nozzles hung up, nothing outstanding */
+  VU30_SIM_PRICE_REQUESTED = 1, /* nozzle lifted, price request outstanding */
+  VU30_SIM_AWAITING_START = 2,  /* price known, waiting for the start request */
+  VU30_SIM_DOSE_REQUESTED = 3,  /* started, dose request outstanding */
+  VU30_SIM_FLOWING = 4,         /* dose released, fuel flowing */
+  VU30_SIM_REPORTING = 5        /* flow ended, nozzle hung up, end report outstanding */
+};
+
+/* The forecourt's options; vu30_sim_default_options fills in the defaults. */
+typedef struct Vu30SimOptions {
+  uint32_t baud;                  /* line speed (default 1200); 0: every frame instant */
+  uint32_t repeatTimeoutMs;       /* a message unanswered this long is sent again (300; 1..) */
+  uint32_t reactionTimeMs;        /* start request to dose request (200) */
+  uint32_t faultRatePpm;          /* chance of a fault per frame or message, in millionths (0) */
+  uint32_t faultKinds;            /* VU30_SIM_FAULT_* bits the random faults draw from (all) */
+  uint32_t addressByteInMessages; /* nonzero: messages lead with the address byte (1) */
+  uint64_t seed;                  /* of the random faults (1) */
+} Vu30SimOptions;
+
+/* A post's set-up. */
+typedef struct Vu30SimPostConfig {
+  uint32_t portType;         /* 0 "ЕС-2000", 1 "FAS", 2 "ER3/2", 3 "ER112" */
+  uint32_t impulsesPerLitre; /* running volume unit of types 1 and 3 (1..255; default 100) */
+  uint32_t nozzles;          /* 1..8 (default 4) */
+  uint32_t flowRate;         /* hundredths of a litre a second, 1..100000 (default 2000) */
+} Vu30SimPostConfig;
+
+/* A completed sale as the dispenser measured it (amounts in hundredths). */
+typedef struct Vu30SimSale {
+  int64_t volume;        /* litres × 100 */
+  int64_t money;         /* volume × price, rounded to the cent */
+  int64_t counterBefore; /* the nozzle's totalizer before and after the sale */
+  int64_t counterAfter;
+  int32_t post;
+  int32_t nozzle;  /* 1..8 */
+  int32_t price;   /* money units a litre × 100 */
+  int32_t refused; /* nonzero: the dose was refused, nothing dispensed */
+} Vu30SimSale;
+
+/* Fills options with the defaults named above. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_default_options(Vu30SimOptions* options);
+/* A new forecourt; every post type 0 with the default set-up, counters and prices 0. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_create(const Vu30SimOptions* options, Vu30Sim** sim);
+/* Ends the forecourt's thread and frees it; null is ignored. Call
+ * vu30_sim_forget_callbacks and destroy the driver object first. */
+VU30_SIM_EXPORT void VU30_CALL vu30_sim_destroy(Vu30Sim* sim);
+/* The port dispatcher to hand to GetVU30 (null for a null sim); valid until
+ * vu30_sim_destroy. */
+VU30_SIM_EXPORT Vu30Dispatcher* VU30_CALL vu30_sim_dispatcher(Vu30Sim* sim);
+/* Drops every callback the driver registered and waits for those under way
+ * to return: no call reaches the driver any more. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_forget_callbacks(Vu30Sim* sim);
+/* The message of the calling thread's last refused call ("" if none); valid
+ * until that thread's next call. */
+VU30_SIM_EXPORT const char* VU30_CALL vu30_sim_last_error(void);
+
+/* Posts 1..30, nozzles 1..8; counters 0 .. 9999999999 hundredths. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_configure_post(Vu30Sim* sim, int32_t post,
+                                                          const Vu30SimPostConfig* config);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_set_counter(Vu30Sim* sim, int32_t post, int32_t nozzle,
+                                                       int64_t hundredths);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_counter(Vu30Sim* sim, int32_t post, int32_t nozzle,
+                                                   int64_t* hundredths);
+/* The nozzle's price as the dispenser holds it (as the driver last sent it). */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_price(Vu30Sim* sim, int32_t post, int32_t nozzle,
+                                                 int32_t* hundredths);
+/* The line settings the driver last configured the post's channel with (0 if never). */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_line_settings(Vu30Sim* sim, int32_t post,
+                                                         uint32_t* settings);
+/* The channel's status (VU30_LINK_*) and error code as the driver and the
+ * simulator last set them. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_channel(Vu30Sim* sim, int32_t channel, uint8_t* status,
+                                                   int32_t* error);
+
+/* The customer. Lifting needs an idle post and one of its nozzles (else
+ * VU30_SIM_WRONG_STATE / VU30_SIM_BAD_ARGUMENT). Hanging up while fuel flows
+ * ends the flow with what has run (the sale completes); before the dose is
+ * asked for, it makes the post idle again without a sale; a hung-up post
+ * stays as it is; while the dose request is outstanding it is refused.
+ * Stopping the flow needs fuel flowing. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_lift_nozzle(Vu30Sim* sim, int32_t post, int32_t nozzle);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_hang_up(Vu30Sim* sim, int32_t post);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_stop_flow(Vu30Sim* sim, int32_t post);
+
+/* The line. The next count frames on the post's channel meet fault (one
+ * VU30_SIM_FAULT_* frame kind; one that needs reply bytes the frame lacks is
+ * a lost frame instead); the next count messages of the post are lost. 0
+ * cancels. The random rate is set with vu30_sim_set_fault_rate. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_fail_frames(Vu30Sim* sim, int32_t post, uint32_t fault,
+                                                       uint32_t count);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_lose_messages(Vu30Sim* sim, int32_t post,
+                                                         uint32_t count);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_set_fault_rate(Vu30Sim* sim, uint32_t ppm);
+/* Faults of one kind injected so far. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_fault_count(Vu30Sim* sim, uint32_t fault,
+                                                       uint64_t* count);
+
+/* A post's phase (VU30_SIM_IDLE ...); waiting for it, at most timeoutMs. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_phase(Vu30Sim* sim, int32_t post, int32_t* phase);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_wait_phase(Vu30Sim* sim, int32_t post, int32_t phase,
+                                                      uint32_t timeoutMs);
+/* Completed sales of a post, oldest first: how many, waiting until there are
+ * count of them (at most timeoutMs; count + 1 waits for the next), and the
+ * one at index. */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_sale_count(Vu30Sim* sim, int32_t post, uint32_t* count);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_wait_sales(Vu30Sim* sim, int32_t post, uint32_t count,
+                                                      uint32_t timeoutMs);
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_sale(Vu30Sim* sim, int32_t post, uint32_t index,
+                                                Vu30SimSale* sale);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* The layouts every host language relies on (the same on 32 and 64 bits). */
+VU30_STATIC_ASSERT(sizeof(Vu30SimOptions) == 32, "options: six 32-bit fields and the seed");
+VU30_STATIC_ASSERT(offsetof(Vu30SimOptions, seed) == 24, "the seed last, 8-aligned");
+VU30_STATIC_ASSERT(sizeof(Vu30SimPostConfig) == 16, "post set-up: four 32-bit fields");
+VU30_STATIC_ASSERT(sizeof(Vu30SimSale) == 48, "sale: four 64-bit, four 32-bit fields");
+VU30_STATIC_ASSERT(offsetof(Vu30SimSale, post) == 32, "the 32-bit fields after the 64-bit ones");
+VU30_STATIC_ASSERT(offsetof(Vu30SimSale, refused) == 44, "refused last");
+
+#endif /* VU30_SIM_H */
