@@ -1,4 +1,5 @@
-// C++ hosts of this repository (the station demo, the Qt reference host): the
+// C++ hosts of this repository (the station demo, the Qt reference host, the
+// end-to-end tests): the
 // dispenser simulator through its public C interface (vu30_sim.h), owned by
 // an object, with a refused call thrown as std::runtime_error carrying the
 // simulator's message.
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "vu30_sim.h"
 
@@ -55,6 +57,27 @@ class Forecourt {
     Vu30SimSale sale{};
     Check(vu30_sim_sale(sim_, post, index, &sale));
     return sale;
+  }
+  // Every completed sale of the post, oldest first.
+  std::vector<Vu30SimSale> Sales(int post) const {
+    std::vector<Vu30SimSale> sales(SaleCount(post));
+    for (uint32_t i = 0; i < sales.size(); ++i) sales[i] = Sale(post, i);
+    return sales;
+  }
+  int32_t Price(int post, int nozzle) const {
+    int32_t hundredths = 0;
+    Check(vu30_sim_price(sim_, post, nozzle, &hundredths));
+    return hundredths;
+  }
+  uint32_t LineSettings(int post) const {
+    uint32_t settings = 0;
+    Check(vu30_sim_line_settings(sim_, post, &settings));
+    return settings;
+  }
+  uint64_t FaultCount(uint32_t fault) const {
+    uint64_t count = 0;
+    Check(vu30_sim_fault_count(sim_, fault, &count));
+    return count;
   }
   // No more calls into the driver; before the driver object is destroyed.
   void ForgetCallbacks() { Check(vu30_sim_forget_callbacks(sim_)); }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "call_into_library.h"
-#include "dispenser_simulator.h"
+#include "forecourt.h"
 #include "vu30.h"
 #include "vu30_trace.h"
 
@@ -27,15 +27,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using sim::Phase;
-using sim::PostConfig;
-using sim::Simulator;
+using host::Forecourt;
 
 // Port types of the test station: post 2 "FAS" and post 3 "ER112" count in
 // impulses, every other post is type 0.
-PostConfig PostSetup(int post) {
-  PostConfig c;
-  c.flowRate = 40.0;
+Vu30SimPostConfig PostSetup(int post) {
+  Vu30SimPostConfig c{0, 100, 4, 4000};  // 40 L/s
   if (post == 2) {
     c.portType = 1;
     c.impulsesPerLitre = 50;
@@ -70,8 +67,8 @@ class WindowsDirectory : public ::testing::Environment {
     std::ofstream ini(dir_ / "cnf.INI");
     ini << "[COMTypeTRK]\r\n";
     for (int post = 1; post < 30; ++post) {
-      ini << "COM_" << post << "_TYPE=" << int{PostSetup(post).portType} << "\r\n"
-          << "COM_" << post << "_IMPL=" << int{PostSetup(post).impulsesPerLitre} << "\r\n";
+      ini << "COM_" << post << "_TYPE=" << PostSetup(post).portType << "\r\n"
+          << "COM_" << post << "_IMPL=" << PostSetup(post).impulsesPerLitre << "\r\n";
     }
     ini.close();
 #if !defined(_WIN32)
@@ -121,7 +118,7 @@ struct HostSale {
 // A host: the driver object over a simulator, and the steps of a sale.
 class Station {
  public:
-  explicit Station(sim::SimOptions options, int posts = 1) : sim_(options) {
+  explicit Station(const Vu30SimOptions& options, int posts = 1) : sim_(options) {
     for (int post = 1; post <= posts; ++post) {
       sim_.ConfigurePost(post, PostSetup(post));
       for (int n = 1; n <= 4; ++n) sim_.SetCounter(post, n, 1000000LL * post + 10000LL * n);
@@ -141,7 +138,7 @@ class Station {
   // The table as a host catches its errors (call_into_library.h).
   const Vu30DriverTable& t() const { return *host::HostTable(driver_->table); }
   Vu30Driver* d() const { return driver_; }
-  Simulator& sim() { return sim_; }
+  Forecourt& sim() { return sim_; }
 
   // Repeats op until it neither raises ESerialIO nor leaves the link failed.
   template <typename Op>
@@ -176,12 +173,12 @@ class Station {
   // preset are already set. Polls the running figures into running.
   HostSale Sell(int post, int nozzle, std::vector<double>* running = nullptr) {
     HostSale s;
-    const size_t before = sim_.SalesOf(post).size();
+    const uint32_t before = sim_.SaleCount(post);
     s.counterBefore = Counter(post, nozzle);
     sim_.LiftNozzle(post, nozzle);
-    EXPECT_TRUE(Until(10s, [&] { return sim_.PhaseOf(post) != Phase::PriceRequested; }));
+    EXPECT_TRUE(Until(10s, [&] { return sim_.Phase(post) != VU30_SIM_PRICE_REQUESTED; }));
     Retry(post, [&] { t().StartPump(driver_, post, 0, 0); });
-    const auto done = [&] { return sim_.SalesOf(post).size() > before; };
+    const auto done = [&] { return sim_.SaleCount(post) > before; };
     EXPECT_TRUE(Until(10s, [&] {
       s.stateAfterStart = State(post);
       return s.stateAfterStart == 0xD8u + static_cast<uint32_t>(nozzle) || done();
@@ -198,7 +195,7 @@ class Station {
         } catch (const ESerialIO&) {
         }
       }
-      return done() && state == 0xC0 && sim_.PhaseOf(post) == Phase::Idle;
+      return done() && state == 0xC0 && sim_.Phase(post) == VU30_SIM_IDLE;
     }));
     Retry(post, [&] { t().ReadFinalDispense(driver_, post, 0, &s.volume, &s.money); });
     s.counterAfter = Counter(post, nozzle);
@@ -206,7 +203,7 @@ class Station {
   }
 
   // The host's figures agree with the dispenser's record of the same sale.
-  static void ExpectAgrees(const HostSale& h, const sim::Sale& d) {
+  static void ExpectAgrees(const HostSale& h, const Vu30SimSale& d) {
     EXPECT_EQ(std::llround(h.volume * 100), d.volume);
     EXPECT_EQ(std::llround(h.counterBefore * 100), d.counterBefore);
     EXPECT_EQ(std::llround(h.counterAfter * 100), d.counterAfter);
@@ -224,16 +221,16 @@ class Station {
   }
 
  private:
-  Simulator sim_;
+  Forecourt sim_;
   Vu30Dispatcher* traced_ = nullptr;
   Vu30Driver* driver_ = nullptr;
 };
 
-sim::SimOptions Instant(double faultRate = 0.0, uint64_t seed = 1) {
-  sim::SimOptions o;
+Vu30SimOptions Instant(uint32_t faultRatePpm = 0, uint64_t seed = 1) {
+  Vu30SimOptions o = Forecourt::DefaultOptions();
   o.baud = 0;
-  o.repeatTimeout = 150ms;
-  o.faultRate = faultRate;
+  o.repeatTimeoutMs = 150;
+  o.faultRatePpm = faultRatePpm;
   o.seed = seed;
   return o;
 }
@@ -246,7 +243,7 @@ TEST(EndToEnd, VolumePresetSaleOnOnePost) {
   std::vector<double> running;
   const HostSale h = st.Sell(1, 3, &running);
 
-  const auto sales = st.sim().SalesOf(1);
+  const auto sales = st.sim().Sales(1);
   ASSERT_EQ(sales.size(), 1u);
   EXPECT_EQ(sales[0].volume, 1234);
   EXPECT_EQ(sales[0].nozzle, 3);
@@ -264,13 +261,13 @@ TEST(EndToEnd, VolumePresetSaleOnOnePost) {
 TEST(EndToEnd, MoneyPresetSaleOnAnImpulsePost) {
   Station st(Instant(), 2);
   EXPECT_EQ(st.sim().LineSettings(2), 0x040004B0u);
-  st.sim().ConfigurePost(2, PostConfig{1, 50, 4, 4.0});  // slow enough to be polled
+  st.sim().ConfigurePost(2, Vu30SimPostConfig{1, 50, 4, 400});  // slow enough to be polled
   st.t().SetPrice(st.d(), 2, 0, 1, 0, 0, 41.3);
   st.t().PresetMoney(st.d(), 2, 0, 1, 0, 500.0);
   std::vector<double> running;
   const HostSale h = st.Sell(2, 1, &running);
 
-  const auto sales = st.sim().SalesOf(2);
+  const auto sales = st.sim().Sales(2);
   ASSERT_EQ(sales.size(), 1u);
   EXPECT_EQ(sales[0].volume, 1211) << "500 / 41.30 = 12.1065 L";
   Station::ExpectAgrees(h, sales[0]);
@@ -292,7 +289,7 @@ TEST(EndToEnd, RefusedDoseDispensesNothing) {
 
   // No preset at all yet.
   HostSale h = st.Sell(1, 2);
-  auto sales = st.sim().SalesOf(1);
+  auto sales = st.sim().Sales(1);
   ASSERT_EQ(sales.size(), 1u);
   EXPECT_TRUE(sales[0].refused);
   Station::ExpectAgrees(h, sales[0]);
@@ -301,7 +298,7 @@ TEST(EndToEnd, RefusedDoseDispensesNothing) {
   // A preset for nozzle 1 while the customer takes nozzle 2.
   st.t().PresetVolume(st.d(), 1, 0, 1, 0, 5.0);
   h = st.Sell(1, 2);
-  sales = st.sim().SalesOf(1);
+  sales = st.sim().Sales(1);
   ASSERT_EQ(sales.size(), 2u);
   EXPECT_TRUE(sales[1].refused);
   Station::ExpectAgrees(h, sales[1]);
@@ -309,7 +306,7 @@ TEST(EndToEnd, RefusedDoseDispensesNothing) {
 
   // The right nozzle then sells normally.
   h = st.Sell(1, 1);
-  sales = st.sim().SalesOf(1);
+  sales = st.sim().Sales(1);
   ASSERT_EQ(sales.size(), 3u);
   EXPECT_FALSE(sales[2].refused);
   EXPECT_EQ(sales[2].volume, 500);
@@ -340,7 +337,7 @@ void RunParallelSales(Station& st, int posts, int salesPerPost) {
 
   for (int post = 1; post <= posts; ++post) {
     SCOPED_TRACE("post " + std::to_string(post));
-    const auto sales = st.sim().SalesOf(post);
+    const auto sales = st.sim().Sales(post);
     const auto& host = read[static_cast<size_t>(post)];
     ASSERT_EQ(sales.size(), host.size()) << "every completed sale was read back";
     int delivered = 0;
@@ -357,22 +354,23 @@ TEST(EndToEnd, ManyPostsAtOnce) {
   Station st(Instant(), 6);
   RunParallelSales(st, 6, 2);
   for (int post = 1; post <= 6; ++post) {
-    for (const sim::Sale& s : st.sim().SalesOf(post)) EXPECT_FALSE(s.refused);
+    for (const Vu30SimSale& s : st.sim().Sales(post)) EXPECT_FALSE(s.refused);
   }
 }
 
 TEST(EndToEnd, ManyPostsWithInjectedFaults) {
-  Station st(Instant(0.06, 11), 4);
+  Station st(Instant(60000, 11), 4);
   RunParallelSales(st, 4, 2);
-  const auto& s = st.sim();
-  EXPECT_GT(s.FaultCount(sim::Fault::WrongLength) + s.FaultCount(sim::Fault::MalformedByte) +
-                s.FaultCount(sim::Fault::FailedResult) + s.FaultCount(sim::Fault::Exception) +
-                s.FaultCount(sim::Fault::LostMessage),
+  const Forecourt& s = st.sim();
+  EXPECT_GT(s.FaultCount(VU30_SIM_FAULT_WRONG_LENGTH) +
+                s.FaultCount(VU30_SIM_FAULT_MALFORMED_BYTE) +
+                s.FaultCount(VU30_SIM_FAULT_FAILED_RESULT) + s.FaultCount(VU30_SIM_FAULT_RAISED) +
+                s.FaultCount(VU30_SIM_FAULT_LOST_MESSAGE),
             0u);
 }
 
 TEST(EndToEnd, RealLineTimingOnTwoPosts) {
-  sim::SimOptions o = Instant();
+  Vu30SimOptions o = Instant();
   o.baud = 9600;
   Station st(o, 2);
   RunParallelSales(st, 2, 1);
