@@ -1089,6 +1089,11 @@ TEST(TraceRotation, TheLiveFileRemovedIsMadeAgain) {
 // A forked child that ends (after the parent closed its trace) leaves the
 // parent's trace alone.
 TEST_F(TracedDispatcher, AForkedChildLeavesTheTraceAlone) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer's allocator lock may be held by another thread at the
+  // fork: the child's leak check at exit then waits for it forever.
+  GTEST_SKIP() << "a forked child's exit-time leak check can deadlock under AddressSanitizer";
+#endif
   for (int i = 0; i < 10; ++i) traced_->table->GetChannelStatus(traced_, 1);
   int go[2];
   ASSERT_EQ(pipe(go), 0);
