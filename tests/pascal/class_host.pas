@@ -36,19 +36,7 @@ type
     RaisedText: string;
   end;
 
-var
-  Passed, Failed: Integer;
-
-procedure Check(Ok: Boolean; const What: string);
-begin
-  if Ok then
-    Inc(Passed)
-  else
-  begin
-    Inc(Failed);
-    WriteLn('FAILED: ', What);
-  end;
-end;
+{$I checks.inc}
 
 function THost.Transact(Channel: Byte; LineAddress: Byte; Request: PByte; RequestLength: Byte;
   Reply: PByte; ReplyLength: Byte; ReplyType: Byte): LongInt;
@@ -168,7 +156,5 @@ begin
   end;
   Calls.Free;
   Host.Free;
-  WriteLn(Passed, ' passed, ', Failed, ' failed');
-  if Failed > 0 then
-    Halt(1);
+  CheckSummary;
 end.

@@ -24,19 +24,7 @@ const
   Post = 3;
   Timeout = 5000; { ms a worker gets to answer a message }
 
-var
-  Passed, Failed: Integer;
-
-procedure Check(Ok: Boolean; const What: string);
-begin
-  if Ok then
-    Inc(Passed)
-  else
-  begin
-    Inc(Failed);
-    WriteLn('FAILED: ', What);
-  end;
-end;
+{$I checks.inc}
 
 { ---- line coding: each bit of a digit as a pair, 01 for one, 10 for zero }
 
@@ -593,7 +581,5 @@ begin
   FloatingPoint(Driver);
   ReleaseThroughRuntimeEntry(Driver);
 
-  WriteLn(Passed, ' passed, ', Failed, ' failed');
-  if Failed <> 0 then
-    Halt(1);
+  CheckSummary;
 end.
