@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cv_baseline.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The baseline of the message benchmarks: plain worker threads, one per post,
 // each waiting on a condition variable of its own, doing the same hand-off as
 // the driver's workers (copy the message, wake, make the answer exchange

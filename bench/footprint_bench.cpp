@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What 30 open posts cost while nothing happens: CPU time of the process over
 // an idle spell, heap in use, and the time to destroy the driver object.
 #include <benchmark/benchmark.h>

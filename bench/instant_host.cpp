@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "instant_host.h"
 
 #include <sys/resource.h>

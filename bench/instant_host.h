@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A host for the benchmarks: it reaches the driver only as a station host
 // does, through GetVU30, the driver table and a port dispatcher table of its
 // own. The dispatcher is instant: every exchange is made at once with a

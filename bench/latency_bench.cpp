@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message to answer: the time from the host's dispatcher calling the driver's
 // registered RouteMessage to the post worker's Transact on the worker
 // address, at 1, 10 and 30 posts, with messages one at a time to random posts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmarks' own main: runs them, then prints one table of every figure
 // beside its baseline and goal.
 //   vu30_bench [--table=PATH] [--idle-seconds=N] [--sales=N] [--baseline-against-itself]

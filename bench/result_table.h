@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The figures the benchmarks measured, each beside its baseline and goal,
 // printed as one table at the end of a run.
 #pragma once

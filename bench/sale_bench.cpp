@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A sale at the line's speed: one post of the dispenser simulator at 1200
 // baud, a host that does each step as soon as the one before it is done, and
 // the time of the whole sale against the least it can take: every byte on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SetPrice's own time: a synchronous request holds its channel-pair lock for
 // the exchange and a 30 ms pause after it, so a call takes 30 ms plus the
 // driver's own work. The driver's own work is measured at the dispatcher:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line trace's cost, each figure beside the same work without the trace
 // in the same run: a host request's dispatcher calls (the reply check's
 // registration, Transact with its check, the status read), and a message's

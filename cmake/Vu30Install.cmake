@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts under the prefix, in two components:
 #   runtime      the shared library with its soname link; the error-returning
 #                calls' library; the line trace's library and vu30-trace,

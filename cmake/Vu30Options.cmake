@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # vu30_optional_part(<option> <what> <package> [find_package arguments...])
 #
 # Declares <option> as AUTO, ON or OFF (default AUTO) and resolves it:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages from the install components (cpack -G DEB; scripts/package.sh):
 #   libvu30-<soname>  the runtime libraries (the driver, its calls, the trace,
 #                     the dispenser simulator); their dependencies come from

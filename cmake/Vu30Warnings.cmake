@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Our warning set. Warnings are errors only with VU30_WERROR (developers and
 # CI): a user's newer or older compiler must not fail the build on a warning.
 set(VU30_WARNING_FLAGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Settings of the Windows (mingw-w64) builds.
 
 option(VU30_WIN32_CXX_EXCEPTIONS

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Test runs of the Windows build, under Wine: Debian's loaders are called
 # directly, in a prefix of the build's own: wine64 for x86_64; for i686 the
 # 32-bit loader (package wine32:i386) with a 32-bit prefix. Where this

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The test doubles', the demo's and the dispenser simulator's dispatchers
 // report a failure of their own the way a host does on its platform. On Windows a host raises a
 // structured exception (a Pascal host's raise, an MSVC host's throw), never a C++ exception across

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * The failure of a host's own dispatcher, as the test doubles, the demo's and
  * the dispenser simulator's dispatchers raise it on Windows: a structured

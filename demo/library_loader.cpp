@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "library_loader.h"
 
 #include <stdexcept>

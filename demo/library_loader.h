@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Loading the driver library, and the line trace's, at run time as a station
 // host does: LoadLibrary/GetProcAddress on Windows, dlopen/dlsym elsewhere.
 #pragma once

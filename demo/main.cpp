@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vu30-demo: a fuel station host on simulated Trovelheim dispensers.
 //
 // Loads the driver library (libvu30.so, vu30.dll), hands it a simulated port dispatcher, opens

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The station: the host side of the demo. It loads the driver library, hands
 // it the simulator as its port dispatcher, and runs sales on several posts at
 // once, one host thread per post, checking each sale against what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "station_ini.h"
 
 #include <filesystem>

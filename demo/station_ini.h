@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The station's port types in a cnf.INI where the driver finds it.
 //
 // POSIX: a Windows directory of the demo's own, named by WINDIR for the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The demo's live table: one row per post, redrawn in place with ANSI codes
 // on a terminal, or one plain line per event when the output is not one.
 #pragma once

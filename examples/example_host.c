@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vu30-example-host: the smallest station host, in plain C.
  *

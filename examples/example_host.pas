@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 {
   vu30-example-host in Object Pascal: the smallest station host, as the C
   example (example_host.c) is, for Linux and Windows.

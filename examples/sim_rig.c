@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vu30-sim-rig: a station host tested without a forecourt, in plain C.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 {
   vu30-sim-rig in Object Pascal: a station host tested without a forecourt,
   as the C rig (sim_rig.c) is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply check on arbitrary received frames. Input: the expected count,
 // the channel, then the received bytes.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What the fuzz targets share: a failed invariant aborts, so that libFuzzer
 // keeps the input as a finding; and the line code, written out here on its
 // own so that a target checks the library against an independent table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The INI reader and writer on arbitrary files, names and values. Input: the
 // file's bytes, then the section, the key and the value, separated by the
 // byte 0x01 (missing parts are those of cnf.INI: COMTypeTRK, COM_1_TYPE, 3).

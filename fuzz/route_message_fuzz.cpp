@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The routing of the dispenser's own messages on arbitrary input. Input: the
 // worker address, then the received bytes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trace reader and the views of vu30-trace on arbitrary files. Input: the
 // file's bytes; or, when the first byte b is not '{', a text whose first line
 // is read once and whose further lines are read 2^(b mod 16) times over, so

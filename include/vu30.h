@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vu30 — driver library for Trovelheim fuel dispensers ("ТРК").
  *

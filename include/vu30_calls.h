@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vu30 calls — the driver's operations with their errors as values, for
  * hosts in C, Object Pascal and every other language that cannot catch a C++

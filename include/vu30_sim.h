@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vu30 dispenser simulator — a forecourt without a forecourt: up to 30
  * simulated dispensing posts with 8 nozzles each behind a port dispatcher,

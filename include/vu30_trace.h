@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * vu30 line trace — an optional port dispatcher that a station host puts
  * between the driver and its own dispatcher, to record every exchange for

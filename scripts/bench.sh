@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks in Release (build-bench/) and runs them, then prints
 # one table: each figure of the driver beside its baseline, their ratio and
 # the goal. The benchmarks' own report goes to build-bench/bench.log.

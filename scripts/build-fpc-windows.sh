@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Free Pascal for Windows, made from Debian's packages only: Debian ships the
 # compiler for Linux (fp-compiler) and its sources (fpc-source-3.2.2), but no
 # Windows units. For each architecture this builds, once per build folder:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the driver for Windows with mingw-w64 and makes the release
 # bundles: per architecture a folder holding vu30.dll (stripped), vu30.h and
 # the Pascal unit vu30.pas, the line trace (vu30-trace.dll, vu30_trace.h,

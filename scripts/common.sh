@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shell functions the scripts share; sourced, never run.
 
 # vu30_configure DIR CMAKE-ARGS...: configures DIR with Ninja when DIR is new;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is needed, builds the library and runs the station demo: a host
 # that drives several posts of the dispenser simulator through the driver.
 # Arguments are passed to the demo (see: scripts/demo.sh --help); with --trace FILE

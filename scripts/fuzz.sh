@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs each for the given
 # number of seconds (default 300), starting from its seed inputs in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what the project needs to build, test and run on a Debian machine.
 # Runs as root (or through sudo when it is there). The i686 Windows build is
 # tested under 32-bit Wine, whose packages are of Debian's i386 architecture:

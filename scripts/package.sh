@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages of the library with CPack:
 #   libvu30-<soname>_<version>_<arch>.deb  the shared libraries (the driver, its
 #                                          calls, the line trace, the dispenser

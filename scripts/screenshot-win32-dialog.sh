@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes the picture of the Win32 port type dialog (docs/port-type-dialog-win32.png)
 # under Xvfb and 64-bit Wine, from an x86_64 Windows build that holds
 # tests/dialog/vu30_dialog_win32_shot.exe.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The soak a release is checked with: the station demo's sales on 30 posts at
 # once, at 1200 baud, with 5 % of frames and messages hit by injected faults,
 # ending with the demo's audit of every sale against the simulated

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # CI's fuzz run: every fuzz target for about a minute (a finding fails the
 # run), then the short soak: the station's sales on 30 posts, 10 each, with
 # 5 % injected faults. Ends with one line of passed and failed steps.

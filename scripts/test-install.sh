@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the library as a host builder gets it:
 #  1. the library alone, every option off, configures and builds in a clean folder,
 #     and the default options configure where GoogleTest, Google Benchmark and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows builds, tested on this Linux machine under Wine (Debian's
 # loaders called directly, a fresh prefix in each build folder), one test
 # program per Wine process:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is needed, builds everything and runs the test suites: once
 # as built, once under AddressSanitizer with UndefinedBehaviorSanitizer, once
 # under ThreadSanitizer; the Windows builds (scripts/test-windows.sh);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dispenser_simulator.h"
 
 #include <algorithm>

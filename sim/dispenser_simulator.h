@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A model of the dispenser side of the Trovelheim line protocol, presented to
 // the driver as a host port dispatcher: Dispatcher() is what a host hands to
 // GetVU30. Behind it stand up to 30 simulated dispensing posts, each with up to

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Fault injection: which frames and messages the line damages or loses. Faults
 // are drawn at random at the forecourt's rate among the kinds it allows, and
 // can also be ordered for the next frames or messages of one post (so that a

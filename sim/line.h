@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The line as the dispenser side sees it: which line address a post answers
 // to, how numbers are laid out in digits, how long bytes take on the wire,
 // and a message's bytes as they reach the driver.

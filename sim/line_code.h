@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The dispenser's own line coding: every data byte carries one 4-bit digit as
 // four complementary bit pairs (digit bit b0 in bits 7..6, b3 in bits 1..0;
 // within a pair the lower bit is the digit bit and the upper bit its

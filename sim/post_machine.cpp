@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "post_machine.h"
 
 #include <algorithm>

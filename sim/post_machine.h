@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // One dispensing post's side of a sale, as a state machine: the nozzle is
 // lifted (price request), the driver starts the post (dose request after the
 // dispenser's reaction time), the dose is released and fuel flows, the flow

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What a forecourt of simulated dispensers is made of and reports: its
 // options, a post's set-up, where a post's sale stands, a completed sale and
 // the faults that can be injected.

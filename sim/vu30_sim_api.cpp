@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's C interface (vu30_sim.h): checks every argument, calls the
 // forecourt, and turns whatever it throws into a result and a message, so that
 // nothing but the documented result leaves a function.

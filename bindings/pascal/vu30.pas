@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 {
   vu30 for Object Pascal hosts: the library's binary boundary (vu30.h) as
   Pascal types, and a driver class and a dispatcher base class on top of

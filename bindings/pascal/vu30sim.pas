@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 {
   vu30sim for Object Pascal hosts: the dispenser simulator (vu30_sim.h) as
   Pascal declarations, for Free Pascal 3.2.2 in objfpc and delphi modes.

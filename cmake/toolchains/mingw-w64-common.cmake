@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for Windows with mingw-w64; included by the toolchain file of
 # each architecture, which sets VU30_MINGW_ARCH (i686 or x86_64) first. The
 # posix flavour of the compiler is used: it has std::thread and std::mutex.

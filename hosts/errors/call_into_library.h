@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // C++ hosts of this repository (the station demo, the tests): calls into the
 // driver library with its errors as C++ exceptions on every platform.
 //

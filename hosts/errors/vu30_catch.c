@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * The catch is a frame-based handler of the system's own exception handling,
  * in the frame of vu30_catch_call, as a compiler's __try/__except puts one

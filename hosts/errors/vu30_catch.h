@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Windows hosts: catching the driver library's structured exception
  * (VU30_ERROR_CODE, see vu30.h) in plain C, with no C++ runtime on the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // C++ hosts of this repository (the station demo, the Qt reference host, the
 // end-to-end tests): the
 // dispenser simulator through its public C interface (vu30_sim.h), owned by

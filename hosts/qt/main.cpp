@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vu30-qt-host: a reference station host on Qt. It loads libvu30.so, hands
 // GetVU30 its main window and the dispenser simulator's port dispatcher, opens
 // a few posts, and lets the driver add its entry under the "&ТРК" menu. The

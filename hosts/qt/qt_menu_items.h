@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Qt menus as the driver sees host menu items: QtMenuTree presents a menu bar
 // (or a menu) and the QActions below it through Vu30MenuItemTable, and
 // CreateItem makes a new action under an item, for the driver's slot 24.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "boundary/boundary_errors.h"
 
 #if defined(VU30_STRUCTURED_ERRORS)

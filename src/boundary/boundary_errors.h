@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // How errors leave the library, and the floating-point state at its entry.
 //
 // Every function the host calls (GetVU30 and the driver table) is wrapped by

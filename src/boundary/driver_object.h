@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The object handed to the host: the boundary's first word (the driver
 // table) followed by the driver it stands for.
 #pragma once

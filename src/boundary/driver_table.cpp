@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver table: one function per slot, each forwarding to the driver
 // object behind the host's pointer. Each slot is a plain function; errors
 // leave it as boundary_errors.h says. A slot that the design defines through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's one export.
 #include <atomic>
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error-returning calls (vu30_calls.h): each one makes its call through
 // the driver's own table inside a handler that turns the driver's C++
 // exception into its kind and its message, as the Windows build's

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // One handler at a time, for the dialog's views: a handler's own changes to
 // the widgets (filling the list, hiding an editor) make the toolkit report
 // events again, and those must not run handlers inside it.

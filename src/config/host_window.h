@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The host's main window, owner of the library's dialog.
 #pragma once
 

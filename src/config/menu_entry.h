@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The driver's entry in the host's menu: "Программирование параметров
 // Trovelheim" under the host's "&ТРК" item, added once per library load;
 // choosing it shows the port type dialog.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "config/port_type_dialog.h"
 
 #include <charconv>

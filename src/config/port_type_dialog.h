@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The port type dialog: the operator sets the dispenser type and the
 // impulses-per-litre factor of each port opened in this run. This is the
 // dialog's behaviour without a widget toolkit; a view (Qt, or none) shows it

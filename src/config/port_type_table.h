@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The port type table: per port number 0..30 the dispenser type, the
 // impulses-per-litre factor and the in-use mark, kept in cnf.INI (section
 // COMTypeTRK) in the Windows directory. One table per loaded library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/amounts.h"
 
 #include <cmath>

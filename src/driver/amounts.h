@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Amounts on the line: the k-digit form of an amount (hundredths, rounded to
 // the nearest integer with halves to the even neighbour, k low-order decimal
 // digits, most significant first), and figures built back from digits.

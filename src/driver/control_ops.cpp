@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's commands: prices, presets, start and stop.
 #include <cmath>
 #include <string>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The fixed texts of the driver, in code page 1251 as they cross the host
 // boundary. The readable form stands beside each.
 #pragma once

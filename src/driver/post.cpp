@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/post.h"
 
 #include "driver/amounts.h"

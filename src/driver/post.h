@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The state the driver keeps for one post, in one record: the link state of
 // its channel, its state code, prices, pending sale, the dispense
 // bookkeeping, the dose record and its worker. Each post's record starts on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening a post: its worker, the dispatcher registrations and the channel's
 // line set-up by the port's dispenser type.
 #include "config/port_type_table.h"

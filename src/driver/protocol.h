@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The dispenser's requests and the replies they await: the first digit of
 // every request, its length, the reply length (closing zero included) and
 // the kind of reply; and the codes of the dispenser's own messages. Shared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's readings: the running and final figures of a dispense, the
 // nozzle counters, the post's state code and the capability table.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/trk_request.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The post worker: a thread that answers the messages the dispenser sends on
 // its own (price requests, dose requests, end-of-dispense reports) at once,
 // from the prices and the dose the host has set for its post.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "driver/zud30.h"
 
 #include <cstring>

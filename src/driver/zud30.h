@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The driver object: the state of all 30 posts, the link to the host's port
 // dispatcher, the post workers, and the operations the host calls through the
 // driver table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/callback_gate.h"
 
 #include <array>

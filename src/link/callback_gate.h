@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The objects the dispatcher calls back. Registrations with the dispatcher
 // are never withdrawn, so the dispatcher may call the reply check, the
 // message hook or the post initialisation at any time, also while and after

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Facts of the dispenser link that every layer above shares: the posts, the
 // two kinds of address, the link status and error codes, and the frame
 // buffer every exchange goes through.

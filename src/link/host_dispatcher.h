@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Adapter from the link layer's PortDispatcher contract to the host's
 // dispatcher object and its table of operations. Callbacks are registered as
 // bound methods whose code is a thunk of this file and whose data is the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Line byte coding: every data byte on the dispenser line carries one 4-bit
 // digit as four complementary bit pairs. Pair k (line bits L7-L6, L5-L4,
 // L3-L2, L1-L0 for k = 0..3) carries digit bit bk: lower bit = the digit bit,

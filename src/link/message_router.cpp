@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/message_router.h"
 
 #include "link/frame.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Routing of the dispenser's own messages to the post workers: each message
 // is tested and decoded with the reply check (reporting nothing to the
 // dispatcher), filtered, copied into the post's message slot, and the slot's

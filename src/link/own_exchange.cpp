@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/own_exchange.h"
 
 namespace vu30::link {

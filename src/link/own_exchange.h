@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Which drivers the calling thread is inside of. A driver is inside its own
 // exchange while it calls the host's dispatcher, on a host's thread or on a
 // post worker (HostDispatcher marks every such call). Its callbacks reach

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The port dispatcher contract as the link layer sees it. The host's
 // dispatcher is reached through HostDispatcher (host_dispatcher.h), an
 // adapter over the host's table; tests may implement this interface directly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/request_link.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The request transaction: one request frame to one post through the port
 // dispatcher and at most one reply, checked and decoded in the caller's
 // frame; and the reply check that the dispatcher calls for every reply.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // An auto-reset event: Signal wakes one wait; signals given while nobody
 // waits collapse into one, which the next wait consumes at once. On Windows
 // it is the system's event object, on Linux one word and the futex calls on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <linux/futex.h>
 #include <sys/syscall.h>
 #include <unistd.h>

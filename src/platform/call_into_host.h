@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Calls into the host's code: its port dispatcher, its menu items, its window
 // procedures. A host is rarely built with our compiler, and on Windows it
 // reports its own errors as structured exceptions (a Pascal host's raise, an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Without structured exceptions a host's error is a C++ exception: the call
 // is made as it is, and what it throws passes through.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The guard around a call into the host, made of the system's own
 // frame-based exception handling, so that it sees every structured exception
 // the host's code lets out, whatever compiler or language raised it:

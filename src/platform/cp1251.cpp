@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/cp1251.h"
 
 namespace vu30::platform {

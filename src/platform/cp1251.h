@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Conversion between UTF-8 and the Windows Cyrillic code page (1251), in
 // which texts cross the library's binary boundary. The table is our own, so
 // the conversion does not depend on the platform's locale support.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Whole-file reading and replacing for the INI file: the new content is
 // written in full beside the old file and then takes its place in one step,
 // so that a failed write leaves the old file as it was. POSIX in

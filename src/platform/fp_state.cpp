@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/fp_state.h"
 
 namespace vu30::platform {

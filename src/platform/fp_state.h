@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The floating-point state the library computes in, whatever the host's.
 //
 // A host sets its thread's floating-point control as it likes: a Pascal or

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Entries from the host into the library, and what the library's frames hold
 // while a call into the host is under way.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // VU30_HOT_PATH marks the functions on the way of a dispenser's message to
 // the worker's answer (routing, the wake-up, the answer's exchange and its
 // reply check) and of a host's request to its exchange and back (the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Reading and writing keys of a Windows-style INI file. Every other section,
 // key, comment and blank line of the file is kept byte for byte, since other
 // drivers of the host keep their settings in the same file.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Blocking pauses of the calling thread (sleep_posix.cpp, sleep_win32.cpp).
 #pragma once
 

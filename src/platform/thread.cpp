@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/thread.h"
 
 #include "platform/fp_state.h"

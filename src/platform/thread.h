@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Threads with a termination flag, a priority and a wait-for-finish operation,
 // as the post workers need them. Each platform supplies ApplyPriority in its
 // own file (thread_posix.cpp, thread_win32.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>

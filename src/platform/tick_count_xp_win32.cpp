@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // i686 only. The thread runtime linked into the library (winpthread) times
 // its waits with GetTickCount64, which Windows XP lacks: a DLL that imports
 // it does not load there. This file defines that import's slot, so the

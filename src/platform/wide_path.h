@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Windows only: the one conversion of a path in the ANSI code page (as the
 // library gets and keeps paths) to the UTF-16 path the system's wide
 // functions take, so that every file operation sees the same name.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The Windows directory, where the host's shared cnf.INI lives.
 #pragma once
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The nice value a time-critical worker thread asks for on POSIX systems.
 // Workers never enter a real-time scheduling class, so a worker can never
 // starve the host's own threads; they take the strongest ordinary weight the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tracing dispatcher: a port dispatcher whose every entry forwards to the
 // host's own (the inner dispatcher), unchanged and on the calling thread, and
 // records the call. The callbacks the driver registers (reply check, message

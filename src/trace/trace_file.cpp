@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "trace/trace_file.h"
 
 #include <algorithm>

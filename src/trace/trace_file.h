@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A trace's file as the writer uses it: lines appended whole or not at all,
 // room kept ahead for the closing lines, and the system's words for a
 // failure. POSIX descriptors here, Windows handles there.

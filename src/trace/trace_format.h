@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What the trace file holds, shared by the tracing dispatcher that writes it
 // and the reader that explains it.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A trace's records on their way to the file: fixed-size records in bounded
 // lock-free rings. Any thread may push (several at once); one thread, the
 // trace's writer, takes them out. A push never waits: when the ring is full

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A trace's file and its writer thread. Records are pushed into per-channel
 // rings by whatever thread makes the call; the writer takes them out, holds
 // them for a short reordering window so that the file is in time order, and

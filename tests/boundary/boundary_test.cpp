@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver as a host drives it: GetVU30, then every call through the
 // object's table, every frame through the host's dispatcher table.
 #include <gtest/gtest.h>

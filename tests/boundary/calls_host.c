@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host in plain C that makes its calls through the error-returning calls
  * (vu30_calls.h): a refused argument and a failed exchange come back as

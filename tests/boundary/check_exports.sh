@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless GetVU30 is the only symbol the shared library defines for others.
 set -eu
 symbols=$(nm -D --defined-only "$1" | awk '{print $3}' | grep -v '^$' | sort -u)

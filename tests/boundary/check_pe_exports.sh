@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless the Windows DLL exports exactly one name, the undecorated
 # GetVU30. On i686 also checks the stdcall convention: the decorated name
 # GetVU30@12 is not exported, GetVU30 returns with "ret $0xc" (it pops its

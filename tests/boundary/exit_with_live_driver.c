@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host that exits with a live driver. A post worker is inside the host's
  * Transact, where the host's dispatcher runs the driver's reply check again

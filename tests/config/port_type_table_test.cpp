@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port type table, its file cnf.INI and its lookup.
 #include "config/port_type_table.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A dialog view without a screen: it records what the dialog asks of it, and
 // plays the operator's part through the fields a test sets.
 #pragma once

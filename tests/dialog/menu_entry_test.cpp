@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "config/menu_entry.h"
 
 #include <gtest/gtest.h>

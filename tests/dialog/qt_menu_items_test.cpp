@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt menu adapter that hosts hand to slot 24, driven through the C table
 // as the driver drives it.
 #include "qt_menu_items.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt view of the port type dialog, offscreen: its widgets, message 1025
 // showing it modally as a child of the host window, and an edit-and-save pass
 // through real widget events.

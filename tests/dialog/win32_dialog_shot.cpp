@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shows the Win32 port type dialog with four rows, the second selected, for
 // a screenshot (scripts/screenshot-win32-dialog.sh): once the dialog is up,
 // prints "ready <left> <top> <width> <height>" (its client area on the screen)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 view of the port type dialog, driven by real window messages:
 // message 1025 shows it modally, owned by the host window; a click in the type
 // column opens the combo, a click on an item of its list chooses a type, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Amounts on the line: digit forms and figures.
 #include "driver/amounts.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Prices, presets, start and stop: the frames sent and the state codes moved.
 #include <cmath>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A driver object on the recording host dispatcher, reached through the same
 // adapter and thunks as in the library, with its own Windows directory. The
 // dispenser's side is told in decoded digits: the requests the driver made

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A legal but hostile dispatcher: overlong replies, a channel status that
 // another exchange overwrites, callbacks that go on while the driver object
 // is destroyed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running and final figures, the plausibility guard, the over-dose
 // bookkeeping, counters, state codes, the capability table.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The post worker's answers to the dispenser's own messages, and post opening.
 #include <atomic>
 #include <chrono>

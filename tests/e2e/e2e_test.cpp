@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end sales: the driver library, as a host uses it through its table,
 // on simulated dispensers. Every sale the dispenser completed must be read
 // back by the host with the right figures.

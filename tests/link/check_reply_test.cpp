@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply check, its acceptances and rejections, and its reports
 // to the dispatcher (made through HostDispatcher over the recording host).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The adapter from the link layer's PortDispatcher to the host's
 // C-style dispatcher table, and its bound-method thunks.
 #include "link/host_dispatcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line byte code over all 256 byte values.
 #include "link/line_coding.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Routing of the dispenser's own messages to the post workers.
 #include "link/message_router.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The request transaction, through HostDispatcher over the recording
 // host dispatcher (a C-style Vu30Dispatcher, as a host provides it).
 #include "link/request_link.h"

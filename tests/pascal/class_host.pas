@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 {
   A station host in Object Pascal (Free Pascal, delphi mode) built on the
   unit's classes, on Linux and Windows alike:

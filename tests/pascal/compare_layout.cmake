@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs the C and the Pascal layout programs under EMULATOR ("|"-separated)
 # and fails unless both print the same, complete list.
 string(REPLACE "|" ";" emulator "${EMULATOR}")

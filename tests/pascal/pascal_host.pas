@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 {
   A station host in Object Pascal (Free Pascal, delphi mode) built against
   the unit vu30.pas, checking what such a host relies on:

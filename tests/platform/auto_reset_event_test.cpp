@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/auto_reset_event.h"
 
 #include <gtest/gtest.h>

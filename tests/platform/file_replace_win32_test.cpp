@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows: cnf.INI in directories with non-ASCII names and beyond MAX_PATH.
 // The library takes paths in the ANSI code page and converts them once
 // (WidePath); a file it writes must be the file the system's own ANSI and

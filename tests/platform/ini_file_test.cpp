@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The INI reader and writer: Windows-style lookups and integers, and writes
 // that leave every other byte of the file as it was.
 #include "platform/ini_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows: the pause waits on a high-resolution waitable timer where the
 // system makes one, on Sleep elsewhere, and never ends before its time.
 #include <gtest/gtest.h>

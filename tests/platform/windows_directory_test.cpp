@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the Windows directory lies: on POSIX WINDIR, else /etc/vu30; on
 // Windows the system's, unless a test points it elsewhere.
 #include "platform/windows_directory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/worker_nice.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's C interface (vu30_sim.h), through the shared library as a
 // host gets it: refused calls say why and change nothing; the customer's and
 // the line's calls move a post as documented.

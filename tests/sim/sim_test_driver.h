@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A minimal stand-in for the driver's side of the dispatcher contract: a reply
 // checker and a message hook registered as bound methods, and requests made
 // through the dispatcher's table, so that the simulator is exercised exactly

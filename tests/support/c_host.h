@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Scaffolding shared by the test hosts written in plain C (one translation
  * unit each): the check counters, the dispenser's line coding, and a

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What a failure of a test double's own, raised in one of its host functions
 // (host_failure.h), is on the library's side of the call: on Windows the
 // guard's HostFault, holding the host's structured exception; elsewhere the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/recording_dispatcher.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A recording host dispatcher for tests: a real C-style Vu30Dispatcher with a
 // Vu30DispatcherTable of VU30_CALL functions, exactly as a host provides it.
 // Hand Host() to GetVU30 or to link::HostDispatcher.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // A Windows directory of the test's own: a fresh temporary directory is the
 // Windows directory for the test's lifetime (see windows_directory_override.h).
 #pragma once

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Points the Windows directory of the library code in this test program at a
 // directory of the test's, and puts back what was there at the end.
 //

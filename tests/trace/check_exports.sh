@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless the trace library exports exactly vu30_trace_open,
 # vu30_trace_close and vu30_trace_status (undecorated on Windows, whatever
 # the architecture).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the script of a vu30-trace page (the file named by the first argument)
 // in Node against a stand-in for the browser's document and canvas: zooming
 // far in stops at its bound with ticks that still differ and ends every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host that leaves its trace open: it loads the trace library at run time,
 // makes calls through a traced dispatcher and ends without closing the trace,
 // either by a normal exit or by unloading the library and ending at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line trace: records written as the tracing dispatcher writes them, read
 // back and explained; the file's damage; the page; and the tracing dispatcher
 // itself between a driver and a recording dispatcher.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vu30-trace as a program: its arguments, its errors, and its memory, which
 // does not grow with the trace it reads.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Scaffolding shared by the Windows test hosts in plain C, beside the
  * portable part (c_host.h): the host's floating-point control and the

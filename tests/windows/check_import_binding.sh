@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless a program linked through the import library of vu30.dll imports
 # the undecorated GetVU30 from vu30.dll: on i686 the import library binds the
 # decorated GetVU30@12 that a __stdcall caller asks for to the undecorated

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless every DLL named imports only Windows functions in the
 # committed list (windows_imports.txt), none first present in a Windows newer
 # than the floor, the oldest Windows the build runs on; and unless its PE

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host in plain C whose exceptions are caught by handlers in its own
  * frames, below the library's, as a compiler's try puts them there. It

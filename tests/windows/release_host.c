@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host in plain C that releases the driver as an Object Pascal host does:
  * through the runtime's destructor right before slot 0 (vu30.h), on i686 in

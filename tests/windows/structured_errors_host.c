@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host in plain C (no C++ runtime on the catching side) that loads
  * vu30.dll and checks, as a host built with another compiler sees them:

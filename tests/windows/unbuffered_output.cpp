@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test programs of the Windows build write their output unbuffered, so that
 // a program that dies keeps everything it printed before in the log.
 #include <cstdio>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // What a trace's records mean in the system's own terms: each exchange of the
 // driver with a dispenser becomes one timeline entry ("post 3 SetPrice nozzle
 // 2 41.30 → acknowledged"), with a dispenser's message and the worker's

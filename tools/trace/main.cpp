@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vu30-trace: explains a trace file written by the tracing dispatcher.
 //   vu30-trace show FILE... [--post N] [--from T] [--to T] [--failures]
 //   vu30-trace summary FILE...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "page.h"
 
 #include <algorithm>

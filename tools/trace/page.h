@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The page of vu30-trace: one self-contained HTML file (no network) with a
 // lane per post on a time axis, a mark per exchange coloured by outcome, the
 // decoded detail on hover, and the list of failures to step through. It

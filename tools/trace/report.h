@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The text views of vu30-trace: the timeline and the summary. Both stream:
 // what they hold does not grow with the trace.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "trace_reader.h"
 
 #include <cerrno>

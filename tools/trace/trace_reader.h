@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Reading a trace file (JSON Lines, as the tracing dispatcher writes it) one
 // line at a time, with every field checked: a file that is not a trace, a
 // corrupt line, a line longer than any the writer writes, an unknown version

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library without a view: the host window is not used, and the dialog
 // has no screen, so choosing the menu entry returns at once.
 #include "config/host_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Adoption of the host window on Qt: the host passes its main window (a
 // QWidget*) or null. The pointer is not trusted until the dialog is first
 // needed; it is then accepted only if it is a widget of the running Qt

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "config/qt/port_type_dialog_qt.h"
 
 #include <QApplication>

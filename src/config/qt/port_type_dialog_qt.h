@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The port type dialog on Qt Widgets: a QDialog laid out like the form it
 // shows (absolute positions at 96 dpi), whose widgets forward the operator's
 // actions to the library-wide TCOMTypeTRKForm.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Adoption of the host window on Windows: the host passes its main window's
 // HWND, or null. The handle is checked when the dialog is first needed: it is
 // used as the dialog's owner only if it is a window of this process made by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "config/win32/port_type_dialog_win32.h"
 
 #include <commctrl.h>

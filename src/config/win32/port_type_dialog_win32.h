@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // The port type dialog on the Win32 API: a window of its own class laid out
 // like the form it shows (absolute positions at 96 dpi), with a report-style
 // list view, an editable drop-down combo and an edit with an up-down control

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "config/win32/window_placement_win32.h"
 
 #include <cstdint>

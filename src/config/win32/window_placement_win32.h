@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 // Where the port type dialog was last shown, kept per user in the registry
 // (HKEY_CURRENT_USER\Software\vu30\COMTypeTRKForm, values Left and Top), not
 // in the shared cnf.INI: the position is the operator's, not the station's.
