@@ -10,7 +10,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev fonts-dejavu-core clang-format dpkg-dev file clang-14 libfuzzer-14-dev
           libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 wine32:i386 xvfb
-          nodejs fp-compiler fpc-source-3.2.2)
+          nodejs fp-compiler fpc-source-3.2.2 lintian doxygen)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,5 +27,23 @@ if ! grep -qx i386 <<<"$foreign"; then
   $SUDO dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
-$SUDO apt-get update -qq
+# A mirror in the middle of a sync serves an index that does not match its
+# Release file ("File has unexpected size ... Mirror sync in progress?"), and
+# apt-get update then fails on that one index. Such a mirror is whole again
+# within minutes: the update is tried a few times with a pause. When an index
+# still fails, the install goes on with what is known, and says precisely
+# which package it cannot get; a failed install stays fatal.
+updated=0
+for attempt in 1 2 3 4 5; do
+  if update_log=$($SUDO apt-get update -qq 2>&1); then
+    updated=1
+    break
+  fi
+  echo "apt-get update failed (attempt $attempt of 5):" >&2
+  printf '%s\n' "$update_log" | sed -n '/^[EW]:/p' >&2
+  [ "$attempt" -lt 5 ] && sleep $((attempt * 15))
+done
+if [ "$updated" -eq 0 ]; then
+  echo "apt-get update still reports a failed index; installing from the indexes it did get" >&2
+fi
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
