@@ -196,6 +196,7 @@ class PostRunner {
     WaitFor("for the price answer", 10s,
             [&] { return sim_.Phase(post_) != VU30_SIM_PRICE_REQUESTED; });
 
+    // [snippet:sale]
     Retry("StartPump", [&] { t_.StartPump(driver_, post_, 0, 0); });
     const auto completed = [&] { return sim_.SaleCount(post_) > salesBefore; };
     WaitFor("for the dose", 10s, [&] {
@@ -225,6 +226,7 @@ class PostRunner {
       Show();
       std::this_thread::sleep_for(100ms);
     }
+    // [/snippet]
 
     Retry("ReadFinalDispense",
           [&] { t_.ReadFinalDispense(driver_, post_, 0, &check.hostVolume, &check.hostMoney); });

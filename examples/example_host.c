@@ -161,6 +161,7 @@ static int32_t VU30_CALL Transact(Vu30Dispatcher* self, uint8_t channel, uint8_t
   return 0;
 }
 
+/* [snippet:dispatcher-table] */
 static const Vu30DispatcherTable kDispatcherTable = {
     .GetChannelError = GetChannelError,
     .SetChannelError = SetChannelError,
@@ -172,6 +173,7 @@ static const Vu30DispatcherTable kDispatcherTable = {
     .SetMessageHook = IgnoreCallback,
     .SetPostInit = IgnoreCallback,
 };
+/* [/snippet] */
 
 /* ---- the host */
 
@@ -188,14 +190,16 @@ int main(void) {
     dispenser.priceHundredths[nozzle] = -1;
     dispenser.counter[nozzle] = 100000LL * nozzle + 4321; /* e.g. 2043.21 L on nozzle 2 */
   }
-  char text[VU30_CALLS_MESSAGE_CAPACITY]; /* the library's message, cp1251 */
-
   printf("vu30 example host (C)\n");
+
+  /* [snippet:create] */
+  char text[VU30_CALLS_MESSAGE_CAPACITY]; /* the library's message, cp1251 */
   Vu30Driver* driver = NULL;
   if (!Succeeded("GetVU30", vu30_call_GetVU30(0, NULL, &dispenser.base, &driver, text, sizeof text),
                  text)) {
     return 1;
   }
+  /* [/snippet] */
 
   uint8_t info[VU30_DRIVER_INFO_SIZE];
   vu30_call_GetDriverInfo(driver, info, text, sizeof text);
@@ -204,6 +208,7 @@ int main(void) {
   while (versionLength < info[0] && info[1 + versionLength] != '#') ++versionLength;
   printf("driver %.*s\n", versionLength, (const char*)&info[1]);
 
+  /* [snippet:calls] */
   int ok = Succeeded("OpenPost", vu30_call_OpenPost(driver, POST, text, sizeof text), text);
   printf("post %d opened\n", POST);
 
@@ -211,6 +216,7 @@ int main(void) {
   ok &=
       Succeeded("SetPrice",
                 vu30_call_SetPrice(driver, POST, 0, NOZZLE, 0, 0, price, text, sizeof text), text);
+  /* [/snippet] */
   uint8_t link = 0;
   vu30_call_GetLinkStatus(driver, POST, &link, text, sizeof text);
   ok &= link == VU30_LINK_GOOD && dispenser.priceHundredths[NOZZLE] == 5230;
@@ -228,18 +234,22 @@ int main(void) {
   printf("counter of nozzle %d: %.2f L; the dispenser holds %lld.%02lld L\n", NOZZLE, counter,
          expected / 100, expected % 100);
 
+  /* [snippet:refused] */
   /* A price on a nozzle the dispenser does not have: refused before anything
    * goes on the line, and the host goes on. */
   const uint32_t kind = vu30_call_SetPrice(driver, POST, 0, 9, 0, 0, price, text, sizeof text);
   ok &= kind == VU30_ERROR_REFUSED;
   printf("nozzle 9: %s (kind %u): %s\n", kind == VU30_ERROR_REFUSED ? "refused" : "NOT refused",
          (unsigned)kind, kind != 0 ? text : "");
+  /* [/snippet] */
 
   uint32_t state = 0;
   vu30_call_GetPumpState(driver, POST, 0, &state, text, sizeof text);
   printf("post %d state code 0x%02X, %d frames exchanged\n", POST, (unsigned)state,
          dispenser.frames);
+  /* [snippet:destroy] */
   vu30_call_Destroy(driver, text, sizeof text);
+  /* [/snippet] */
   printf("driver destroyed: %s\n", ok ? "all agree" : "MISMATCH");
   return ok ? 0 : 1;
 }

@@ -23,11 +23,13 @@ program example_host;
 
 {$mode objfpc}{$H+}
 
+{ [snippet:uses] }
 uses
   {$ifdef UNIX}
   cthreads, cwstring, { first: the driver's workers are threads }
   {$endif}
   SysUtils, vu30;
+{ [/snippet] }
 
 const
   Post = 1;
@@ -70,12 +72,14 @@ end;
 { ---- the dispatcher: one dispenser behind channel Post }
 
 type
+  { [snippet:dispatcher] }
   TDispenser = class(TVu30DispatcherBase)
   protected
     function ConfigureChannel(APost: Byte; Mode: LongInt; LineSettings: LongWord): LongInt;
       override;
     function Transact(Channel: Byte; LineAddress: Byte; Request: PByte; RequestLength: Byte;
       Reply: PByte; ReplyLength: Byte; ReplyType: Byte): LongInt; override;
+    { [/snippet] }
   public
     PriceHundredths: array[1..8] of Integer; { as the driver last sent it; -1: none }
     Counter: array[1..8] of Int64;           { litres x 100 }
@@ -182,8 +186,10 @@ begin
   end;
 
   WriteLn('vu30 example host (Pascal)');
+  { [snippet:create] }
   Driver := TVu30Driver.Create(Dispenser);
   try
+  { [/snippet] }
     Info := Driver.Identity;
     { The identity is in code page 1251; its version part before '#' is ASCII. }
     I := Pos('#', Info);
@@ -191,11 +197,13 @@ begin
       I := Length(Info) + 1;
     WriteLn('driver ', Copy(Info, 1, I - 1));
 
+    { [snippet:calls] }
     Driver.OpenPost(Post);
     WriteLn('post ', Post, ' opened');
 
     Price := 52.30;
     Driver.SetPrice(Post, Nozzle, Price);
+    { [/snippet] }
     PriceOk := (Driver.LinkStatus[Post] = Vu30LinkGood) and
       (Dispenser.PriceHundredths[Nozzle] = 5230);
     WriteLn('price of nozzle ', Nozzle, ' set to ', Price:0:2, '; the dispenser holds ',
@@ -211,6 +219,7 @@ begin
     { A price on a nozzle the dispenser does not have: the driver refuses it
       before anything goes on the line, and the host goes on. }
     RefusedOk := False;
+    { [snippet:refused] }
     try
       Driver.SetPrice(Post, 9, Price);
       WriteLn('nozzle 9 was not refused');
@@ -221,13 +230,16 @@ begin
         WriteLn('nozzle 9 refused (kind ', E.Kind, '): ', E.Message);
       end;
     end;
+    { [/snippet] }
 
     WriteLn('post ', Post, ' state code 0x', IntToHex(Driver.PumpState(Post), 2), ', ',
       Dispenser.Frames, ' frames exchanged');
+  { [snippet:free] }
   finally
     Driver.Free;
   end;
   Dispenser.Free;
+  { [/snippet] }
   if PriceOk and CounterOk and RefusedOk then
     WriteLn('driver released: all agree')
   else

@@ -45,10 +45,12 @@ static void Sell(Vu30Sim* sim, Vu30Driver* driver, double presetLitres, uint32_t
   t->ReadCounter(driver, POST, 0, NOZZLE, &before, &second, 0, 0);
   t->PresetVolume(driver, POST, 0, NOZZLE, 0, presetLitres);
 
+  /* [snippet:sale] */
   /* The customer lifts the nozzle; the driver answers the price request. */
   Check(vu30_sim_lift_nozzle(sim, POST, NOZZLE) == VU30_SIM_OK, "nozzle lifted");
   Check(vu30_sim_wait_phase(sim, POST, VU30_SIM_AWAITING_START, TIMEOUT_MS) == VU30_SIM_OK,
         "the driver answered the price request");
+  /* [/snippet] */
   /* The host starts the post; the dispenser asks for the dose, the fuel flows,
    * the dispenser reports the end and the driver acknowledges it. */
   t->StartPump(driver, POST, 0, 0);
@@ -57,7 +59,9 @@ static void Sell(Vu30Sim* sim, Vu30Driver* driver, double presetLitres, uint32_t
      * fails: the dispenser hears nothing and asks again. */
     vu30_sim_fail_frames(sim, POST, VU30_SIM_FAULT_FAILED_RESULT, 1);
   }
+  /* [snippet:sale-ended] */
   Check(vu30_sim_wait_sales(sim, POST, index + 1, TIMEOUT_MS) == VU30_SIM_OK, "the sale ended");
+  /* [/snippet] */
   Check(vu30_sim_wait_phase(sim, POST, VU30_SIM_IDLE, TIMEOUT_MS) == VU30_SIM_OK,
         "the driver acknowledged the end report");
 
@@ -79,6 +83,7 @@ static void Sell(Vu30Sim* sim, Vu30Driver* driver, double presetLitres, uint32_t
 }
 
 int main(void) {
+  /* [snippet:swap] */
   Vu30SimOptions options;
   Vu30Sim* sim = NULL;
   vu30_sim_default_options(&options);
@@ -91,9 +96,12 @@ int main(void) {
   const Vu30SimPostConfig config = {0, 100, 4, 2000}; /* type 0, 4 nozzles, 20 L/s */
   vu30_sim_configure_post(sim, POST, &config);
   vu30_sim_set_counter(sim, POST, NOZZLE, 123456); /* 1234.56 L */
+  /* [/snippet] */
 
   printf("vu30 simulator rig (C)\n");
+  /* [snippet:driver] */
   Vu30Driver* driver = GetVU30(0, NULL, vu30_sim_dispatcher(sim));
+  /* [/snippet] */
   if (driver == NULL) {
     printf("GetVU30 returned no driver\n");
     vu30_sim_destroy(sim);
@@ -110,7 +118,9 @@ int main(void) {
   Sell(sim, driver, 12.34, 0, 0);
 
   printf("a sale on a faulty line:\n");
+  /* [snippet:fault] */
   vu30_sim_lose_messages(sim, POST, 1);
+  /* [/snippet] */
   Sell(sim, driver, 5.0, 1, 1);
   uint64_t lost = 0;
   vu30_sim_fault_count(sim, VU30_SIM_FAULT_LOST_MESSAGE, &lost);
@@ -123,9 +133,11 @@ int main(void) {
   Check(vu30_sim_lift_nozzle(sim, POST, 9) == VU30_SIM_BAD_ARGUMENT, "nozzle 9 refused");
   printf("  (%s)\n", vu30_sim_last_error());
 
+  /* [snippet:end] */
   vu30_sim_forget_callbacks(sim);
   t->Destroy(driver);
   vu30_sim_destroy(sim);
+  /* [/snippet] */
   printf("%s\n", failures == 0 ? "all agree" : "MISMATCH");
   return failures == 0 ? 0 : 1;
 }

@@ -3,8 +3,8 @@
 # Checks the documents against the tree they describe:
 #  - every fenced code block in them is an excerpt of a source file: the line
 #    before it names its regions, <!-- snippet: PATH#NAME [PATH#NAME...] -->,
-#    and its text is theirs, each region without its common indentation,
-#    regions joined by a line "...". A region lies between a line that holds
+#    and its text is theirs, regions joined by a line "...", all without
+#    their common indentation. A region lies between a line that holds
 #    [snippet:NAME] and the next line that holds [/snippet], in any comment
 #    syntax. Blocks marked sh, console or text (commands and a program's
 #    output) are exempt; a fence without a language is an error.
@@ -23,24 +23,33 @@ status=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-# region FILE NAME: the region's lines without their common indentation.
+# region FILE NAME: the region's lines.
 region() {
   awk -v name="$2" '
     index($0, "[snippet:" name "]") { inside = 1; found = 1; next }
     inside && index($0, "[/snippet]") { inside = 0; exit }
-    inside { line[++n] = $0 }
+    inside { print }
+    END { exit !found ? 3 : inside ? 4 : 0 }' "$1"
+}
+
+# dedent: the lines without their common indentation; "..." lines (between
+# regions) and blank lines do not count.
+dedent() {
+  awk '
+    { line[++n] = $0 }
     END {
-      if (!found) exit 3
-      if (inside) exit 4
       cut = -1
       for (i = 1; i <= n; ++i) {
-        if (line[i] ~ /^[ \t]*$/) continue
+        if (line[i] ~ /^[ \t]*$/ || line[i] == "...") continue
         match(line[i], /^[ ]*/)
         if (cut < 0 || RLENGTH < cut) cut = RLENGTH
       }
       if (cut < 0) cut = 0
-      for (i = 1; i <= n; ++i) print (line[i] ~ /^[ \t]*$/) ? "" : substr(line[i], cut + 1)
-    }' "$1"
+      for (i = 1; i <= n; ++i) {
+        if (line[i] == "...") print line[i]
+        else print (line[i] ~ /^[ \t]*$/) ? "" : substr(line[i], cut + 1)
+      }
+    }'
 }
 
 # anchors FILE.md: the anchors of its headings, one a line.
@@ -91,7 +100,7 @@ for doc in "$@"; do
       status=1
       continue
     fi
-    : >"$tmp/expected"
+    : >"$tmp/raw"
     first=1
     for ref in $marker; do
       path=${ref%%#*}
@@ -101,14 +110,15 @@ for doc in "$@"; do
         status=1
         continue 2
       fi
-      [ $first -eq 1 ] || echo "..." >>"$tmp/expected"
+      [ $first -eq 1 ] || echo "..." >>"$tmp/raw"
       first=0
-      if ! region "$path" "$name" >>"$tmp/expected"; then
+      if ! region "$path" "$name" >>"$tmp/raw"; then
         echo "$doc:$lineno: $path has no whole region [snippet:$name]"
         status=1
         continue 2
       fi
     done
+    dedent <"$tmp/raw" >"$tmp/expected"
     if ! cmp -s "$tmp/expected" "$tmp/block$n"; then
       echo "$doc:$lineno: the block differs from $marker:"
       diff "$tmp/expected" "$tmp/block$n" | sed 's/^/    /' || true
