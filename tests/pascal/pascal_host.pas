@@ -150,6 +150,7 @@ end;
 
 procedure CallRefusedFromTransact;
 begin
+  { [snippet:catch-table-call] }
   try
     TheDriver^.Table^.GetLinkStatus(TheDriver, 31);
   except
@@ -166,6 +167,7 @@ begin
       else
         raise;
   end;
+  { [/snippet] }
 end;
 
 function Transact(Self: PVu30Dispatcher; Channel: Byte; LineAddress: Byte; Request: PByte;
