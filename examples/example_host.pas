@@ -10,12 +10,15 @@
   as EVu30Error, then frees the driver. It prints what it did and what the
   dispenser saw, and exits 0 when the two agree.
 
-  Linux, against the build folder (or the installed library's folder):
+  Linux, against the build folder (or the installed library's folder), the
+  compiled units in a folder of their own:
+    mkdir -p build/example
     fpc -Fubindings/pascal -Flbuild -FUbuild/example -obuild/example_host \
       examples/example_host.pas
     LD_LIBRARY_PATH=build build/example_host
   Windows, with Free Pascal for i386-win32 or x86_64-win64 (on Linux
   scripts/build-fpc-windows.sh makes it), vu30.dll beside the program:
+    mkdir -p build-windows/example
     build-windows/fpc/i686/fpc -Fubindings/pascal -FUbuild-windows/example \
       -obuild-windows/example/example_host.exe examples/example_host.pas
 }
