@@ -55,7 +55,7 @@ dedent() {
 # anchors FILE.md: the anchors of its headings, one a line.
 anchors() {
   awk '
-    /^```/ { fenced = !fenced; next }
+    /^ *```/ { fenced = !fenced; next }
     fenced || !/^#+ / { next }
     {
       s = $0
@@ -74,14 +74,21 @@ for doc in "$@"; do
   # The fenced blocks: for each, its first line number, its language, the
   # regions named before it, and its text in a file of its own.
   awk -v out="$tmp/block" '
-    /^```/ && !fenced {
-      fenced = 1; ++n; lang = substr($0, 4); sub(/[ \t].*/, "", lang)
+    /^ *```/ && !fenced {
+      fenced = 1; ++n
+      match($0, /^ */); indent = RLENGTH
+      lang = substr($0, indent + 4); sub(/[ \t].*/, "", lang)
       file = out n; printf "" > file
       printf "%d\t%s\t%s\n", NR, lang, (marker != "" && prev == NR - 1) ? marker : "-"
       next
     }
-    /^```[ \t]*$/ && fenced { fenced = 0; close(file); next }
-    fenced { print > file; next }
+    /^ *```[ \t]*$/ && fenced { fenced = 0; close(file); next }
+    fenced {
+      line = $0
+      match(line, /^ */)
+      print substr(line, (RLENGTH < indent ? RLENGTH : indent) + 1) > file
+      next
+    }
     /^<!-- snippet: .* -->[ \t]*$/ {
       marker = $0; sub(/^<!-- snippet: */, "", marker); sub(/ *-->[ \t]*$/, "", marker)
       prev = NR
@@ -128,7 +135,7 @@ for doc in "$@"; do
 
   # Relative links, outside code: ](target) and ](target#anchor).
   awk '
-    /^```/ { fenced = !fenced; next }
+    /^ *```/ { fenced = !fenced; next }
     fenced { next }
     {
       s = $0
