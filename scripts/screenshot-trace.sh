@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Takes the line trace page's picture of the report: runs the station demo
+# Takes docs/line-trace.md's picture of the trace's page: runs the station demo
 # with a trace, writes the page with vu30-trace and photographs it with
 # headless Chromium into docs/trace-page.png. Installs Chromium when it is
 # missing (needs root). CI does not run it.
