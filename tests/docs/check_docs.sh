@@ -133,6 +133,18 @@ for doc in "$@"; do
     fi
   done <"$tmp/blocks"
 
+  # Code indented instead of fenced: a line of four spaces or more after a
+  # blank line, outside a list.
+  awk -v doc="$doc" '
+    /^ *```/ { fenced = !fenced; blank = 0; next }
+    fenced { next }
+    /^[ \t]*$/ { blank = 1; next }
+    /^ *([-*+]|[0-9]+[.)]) / { inlist = 1 }
+    /^[^ ]/ && !/^([-*+]|[0-9]+[.)]) / { inlist = 0 }
+    blank && /^    / && !inlist { print doc ":" NR ": a code block indented, not fenced"; bad = 1 }
+    { blank = 0 }
+    END { exit bad }' "$doc" || status=1
+
   # Relative links, outside code: ](target) and ](target#anchor).
   awk '
     /^ *```/ { fenced = !fenced; next }
