@@ -197,14 +197,15 @@ TEST(SimInterface, WritesACnfIniOfTheSimulatedPosts) {
       ("vu30-sim-ini-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::create_directories(folder);
   const auto ini = folder / "cnf.INI";
-  std::ofstream(ini) << "[Other]\r\nKey=kept\r\n[COMTypeTRK]\r\nCOM_0_TYPE=2\r\nCOM_3_TYPE=0\r\n";
+  std::ofstream(ini, std::ios::binary)
+      << "[Other]\r\nKey=kept\r\n[COMTypeTRK]\r\nCOM_0_TYPE=2\r\nCOM_3_TYPE=0\r\n";
 
   const Vu30SimPostConfig er112 = {3, 20, 4, 2000};
   ASSERT_EQ(vu30_sim_configure_post(sim, 3, &er112), VU30_SIM_OK);
   ASSERT_EQ(vu30_sim_write_port_types(sim, folder.string().c_str()), VU30_SIM_OK)
       << vu30_sim_last_error();
   std::stringstream text;
-  text << std::ifstream(ini).rdbuf();
+  text << std::ifstream(ini, std::ios::binary).rdbuf();
   for (const char* line : {"Key=kept", "COM_0_TYPE=2", "COM_3_TYPE=3\r\n", "COM_3_IMPL=20\r\n",
                            "COM_1_TYPE=0\r\nCOM_1_IMPL=100", "COM_29_IMPL=100"}) {
     EXPECT_NE(text.str().find(line), std::string::npos) << line << " in\n" << text.str();
