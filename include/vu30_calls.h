@@ -63,7 +63,8 @@ extern "C" {
 /* A buffer of this size holds every message the library gives. */
 #define VU30_CALLS_MESSAGE_CAPACITY 512
 
-/* GetVU30: *driver is the new driver, or null when the call failed. */
+/* GetVU30: *driver is the new driver, or null when the call failed. A null
+ * driver is refused (VU30_ERROR_REFUSED) and no driver is made. */
 VU30_CALLS_EXPORT uint32_t vu30_call_GetVU30(uint8_t ignored, void* hostWindow,
                                              Vu30Dispatcher* dispatcher, Vu30Driver** driver,
                                              char* message, size_t messageSize);

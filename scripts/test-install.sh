@@ -104,7 +104,7 @@ example() {
     "$work/example-$label-pc"
   # shellcheck disable=SC2046
   cc -std=c11 $cflags examples/sim_rig.c \
-    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-sim) -o "$work/sim-rig-$label-pc"
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-sim vu30-calls) -o "$work/sim-rig-$label-pc"
   WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30-sim) \
     "$work/sim-rig-$label-pc"
 }

@@ -74,7 +74,13 @@ extern "C" {
 
 uint32_t vu30_call_GetVU30(uint8_t ignored, void* hostWindow, Vu30Dispatcher* dispatcher,
                            Vu30Driver** driver, char* message, size_t messageSize) {
-  Store<Vu30Driver*>(driver, nullptr);
+  // Without a place for it the new driver could never be released: the
+  // library's own reference would keep it alive to the end of the process.
+  if (driver == nullptr) {
+    CopyMessage("vu30: no place for the driver", message, messageSize);
+    return VU30_ERROR_REFUSED;
+  }
+  *driver = nullptr;
   try {
     Store(driver, GetVU30(ignored, hostWindow, dispatcher));
     return 0;

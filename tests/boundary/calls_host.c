@@ -35,6 +35,13 @@ int main(void) {
   char text[VU30_CALLS_MESSAGE_CAPACITY];
   CHostDispatcher(&table, Transact);
 
+  /* No place for the driver: refused, since a driver made then could never
+   * be released. */
+  strcpy(text, "unchanged");
+  Check(vu30_call_GetVU30(0, NULL, &dispatcher, NULL, text, sizeof text) == VU30_ERROR_REFUSED &&
+            strstr(text, "driver") != NULL,
+        "GetVU30 without a place for the driver comes back refused");
+
   Vu30Driver* driver = NULL;
   Check(vu30_call_GetVU30(0, NULL, &dispatcher, &driver, text, sizeof text) == 0 && driver,
         "GetVU30 through the calls gives a driver");
