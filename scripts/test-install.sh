@@ -163,10 +163,11 @@ for arch in i686 x86_64; do
   fi
   zip=$(realpath "$zip")
   listing=$(cd "$work" && cmake -E tar tf "$zip")
-  for file in vu30.pas vu30sim.pas vu30-sim.dll libvu30-sim.dll.a vu30_sim.h; do
+  for file in vu30.dll libvu30.dll.a vu30.pas vu30sim.pas vu30-trace.dll libvu30-trace.dll.a \
+    vu30-sim.dll libvu30-sim.dll.a vu30_sim.h; do
     grep -qx "vu30-$version-windows-$arch/$file" <<<"$listing"
   done
-  echo "-- $zip: vu30.pas, vu30sim.pas and the simulator's DLL, import library and header"
+  echo "-- $zip: the DLLs with their import libraries, vu30.pas, vu30sim.pas, vu30_sim.h"
 done
 for mode in objfpc delphi; do
   mkdir "$work/pascal-$mode"
