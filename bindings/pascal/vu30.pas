@@ -51,6 +51,14 @@
   EVu30Error from them. On Linux a host that calls the table itself gets
   no error it can catch: a refused call ends the process.
 
+  Texts. The library's texts (EVu30Error's Message, the identity block)
+  are strings tagged with code page 1251. On Linux, with cwstring among the
+  program's first units, Free Pascal converts them to the locale's code
+  page where they are written: WriteLn(E.Message) prints a failed price's
+  Cyrillic message right on a UTF-8 terminal (checked with Free Pascal
+  3.2.2). Without cwstring the cp1251 bytes are written unchanged (mojibake
+  on a UTF-8 terminal); in the C locale each Cyrillic letter becomes '?'.
+
   The host's own exceptions. A raise that leaves a function the driver
   calls (Transact, say) must never reach the library: on Linux Free Pascal
   leaves by a jump that passes over the library's frames with the channel
