@@ -118,7 +118,10 @@ Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits) {
 
 std::string DigitsText(const std::vector<uint8_t>& digits) {
   std::string s;
-  for (uint8_t d : digits) s += (s.empty() ? "" : " ") + std::to_string(d);
+  for (uint8_t d : digits) {
+    if (!s.empty()) s += ' ';
+    s += std::to_string(d);
+  }
   return s;
 }
 
@@ -326,7 +329,13 @@ std::string DecodeBytes(std::span<const uint8_t> bytes) {
   std::string s;
   for (uint8_t b : bytes) {
     if (!s.empty()) s += ' ';
-    s += IsValidLineByte(b) ? std::to_string(DecodeLineByte(b)) : "[" + ByteHex(b) + "]";
+    if (IsValidLineByte(b)) {
+      s += std::to_string(DecodeLineByte(b));
+    } else {
+      s += '[';
+      s += ByteHex(b);
+      s += ']';
+    }
   }
   return s;
 }

@@ -29,18 +29,128 @@ struct Value {
 // The most fields a line may have; the trace's lines have far fewer.
 constexpr std::size_t kMaxFields = 64;
 
-// A line's fields, held in place.
-struct Fields {
-  std::array<std::pair<std::string_view, Value>, kMaxFields> items;
+// The keys the reader looks at. A line's other keys are only checked for
+// being there once.
+constexpr std::array<std::string_view, 40> kKeys = {"address",
+                                                    "awaited",
+                                                    "channel",
+                                                    "count",
+                                                    "count_after",
+                                                    "dropped",
+                                                    "dropped_not_listed",
+                                                    "dur",
+                                                    "entry",
+                                                    "error",
+                                                    "fault",
+                                                    "file",
+                                                    "format",
+                                                    "from",
+                                                    "length",
+                                                    "library",
+                                                    "message",
+                                                    "mode",
+                                                    "post",
+                                                    "reason",
+                                                    "records",
+                                                    "reply",
+                                                    "reply_length",
+                                                    "reply_unchecked",
+                                                    "request",
+                                                    "request_length",
+                                                    "result",
+                                                    "rotated",
+                                                    "settings",
+                                                    "start",
+                                                    "status",
+                                                    "t",
+                                                    "thread",
+                                                    "to",
+                                                    "trace",
+                                                    "type",
+                                                    "value",
+                                                    "verdict",
+                                                    "version",
+                                                    "write_error"};
+
+// A key's slot in a table of 128, one for each known key.
+constexpr std::size_t KeySlot(std::string_view key) {
+  return (key.size() + static_cast<unsigned char>(key.front()) * 11u +
+          static_cast<unsigned char>(key.back()) * 9u) &
+         127u;
+}
+
+constexpr std::array<uint8_t, 128> MakeKeySlots() {
+  std::array<uint8_t, 128> slots{};
+  slots.fill(UINT8_MAX);
+  for (std::size_t k = 0; k < kKeys.size(); ++k) {
+    if (slots[KeySlot(kKeys[k])] != UINT8_MAX) throw "two keys share a slot";
+    slots[KeySlot(kKeys[k])] = static_cast<uint8_t>(k);
+  }
+  return slots;
+}
+constexpr std::array<uint8_t, 128> kKeySlots = MakeKeySlots();
+
+// The index of a known key in kKeys; kKeys.size() for any other.
+inline std::size_t KeyIndex(std::string_view key) {
+  if (key.empty()) return kKeys.size();
+  const uint8_t k = kKeySlots[KeySlot(key)];
+  return k != UINT8_MAX && kKeys[k] == key ? k : kKeys.size();
+}
+
+// A key the reader asks for by name: found among kKeys when compiled.
+struct Key {
+  consteval Key(const char* name) : index(0) {
+    const std::string_view n(name);
+    while (index < kKeys.size() && kKeys[index] != n) ++index;
+    if (index == kKeys.size()) throw "not a key the reader knows";
+  }
+  std::size_t index;
+};
+
+// A line's fields, held in place and reused line after line: the known
+// keys' values by key, the other keys by name.
+}  // namespace
+
+struct LineFields {
+  std::array<Value, kKeys.size()> known;
+  uint64_t present = 0;  // a bit per known key
+  std::array<std::string_view, kMaxFields> others;
+  std::size_t otherCount = 0;
   std::size_t size = 0;
   std::forward_list<std::string> decoded;  // strings that had escapes
+
+  void Clear() {
+    present = 0;
+    otherCount = 0;
+    size = 0;
+    decoded.clear();
+  }
+  // False when the key is there already.
+  bool Add(std::string_view key, const Value& v) {
+    const std::size_t k = KeyIndex(key);
+    if (k < kKeys.size()) {
+      if ((present >> k) & 1) return false;
+      present |= uint64_t{1} << k;
+      known[k] = v;
+      return true;
+    }
+    for (std::size_t i = 0; i < otherCount; ++i) {
+      if (others[i] == key) return false;
+    }
+    if (otherCount < others.size()) others[otherCount++] = key;
+    return true;
+  }
 };
+namespace {
+
+using Fields = LineFields;
+static_assert(kKeys.size() <= 64, "a bit per known key");
 
 // Parses one line: a JSON object whose values are strings, numbers, true,
 // false or null. Throws std::invalid_argument with what is wrong.
 class LineParser {
  public:
-  LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) {}
+  LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) { fields_.Clear(); }
 
   void Object() {
     Fields& fields = fields_;
@@ -57,11 +167,9 @@ class LineParser {
         Expect(':');
         Skip();
         const Value v = Parse();
-        for (std::size_t k = 0; k < fields.size; ++k) {
-          if (fields.items[k].first == key) Fail("a field appears twice");
-        }
+        if (!fields.Add(key, v)) Fail("a field appears twice");
         if (fields.size == kMaxFields) Fail("more fields than a trace line has");
-        fields.items[fields.size++] = {key, v};
+        ++fields.size;
         Skip();
         if (Peek() == ',') {
           ++i_;
@@ -165,26 +273,30 @@ class LineParser {
   std::size_t i_ = 0;
 };
 
+// A hex digit's value (either case), or -1.
+constexpr int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // Typed access to a line's fields; every miss says which field.
 class Line {
  public:
   Line(const Fields& f) : f_(f) {}
 
-  const Value* Find(std::string_view name) const {
-    for (std::size_t k = 0; k < f_.size; ++k) {
-      if (f_.items[k].first == name) {
-        const Value& v = f_.items[k].second;
-        return v.kind == Value::Kind::Null ? nullptr : &v;
-      }
-    }
-    return nullptr;
+  const Value* Find(Key name) const {
+    if (((f_.present >> name.index) & 1) == 0) return nullptr;
+    const Value& v = f_.known[name.index];
+    return v.kind == Value::Kind::Null ? nullptr : &v;
   }
-  std::string_view Text(std::string_view name) const {
+  std::string_view Text(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr || v->kind != Value::Kind::String) Missing(name, "a string");
     return v->text;
   }
-  std::optional<int64_t> OptInt(std::string_view name, int64_t lo, int64_t hi) const {
+  std::optional<int64_t> OptInt(Key name, int64_t lo, int64_t hi) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::Number || v->number != std::floor(v->number) ||
@@ -193,25 +305,25 @@ class Line {
     }
     return static_cast<int64_t>(v->number);
   }
-  int64_t Int(std::string_view name, int64_t lo, int64_t hi) const {
+  int64_t Int(Key name, int64_t lo, int64_t hi) const {
     const auto v = OptInt(name, lo, hi);
     if (!v) Missing(name, "a whole number");
     return *v;
   }
-  double Time(std::string_view name) const {
+  double Time(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr || v->kind != Value::Kind::Number || v->number < 0 || v->number > 1e15) {
       Missing(name, "a time in microseconds");
     }
     return v->number;
   }
-  std::optional<bool> OptBool(std::string_view name) const {
+  std::optional<bool> OptBool(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::Bool) Missing(name, "true or false");
     return v->boolean;
   }
-  std::optional<KeptBytes> OptBytes(std::string_view name) const {
+  std::optional<KeptBytes> OptBytes(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::String || v->text.size() % 2 != 0 ||
@@ -220,22 +332,22 @@ class Line {
     }
     std::array<uint8_t, kKeptBytes> out{};
     for (std::size_t i = 0; i < v->text.size(); i += 2) {
-      uint8_t b = 0;
-      const auto [end, ec] = std::from_chars(v->text.data() + i, v->text.data() + i + 2, b, 16);
-      if (ec != std::errc() || end != v->text.data() + i + 2) Missing(name, "bytes in hex");
-      out[i / 2] = b;
+      const int high = HexDigit(v->text[i]);
+      const int low = HexDigit(v->text[i + 1]);
+      if (high < 0 || low < 0) Missing(name, "bytes in hex");
+      out[i / 2] = static_cast<uint8_t>(high * 16 + low);
     }
     return KeptBytes({out.data(), v->text.size() / 2});
   }
-  KeptBytes Bytes(std::string_view name) const {
+  KeptBytes Bytes(Key name) const {
     auto v = OptBytes(name);
     if (!v) Missing(name, "bytes in hex");
     return *v;
   }
 
  private:
-  [[noreturn]] static void Missing(std::string_view name, const std::string& what) {
-    throw std::invalid_argument("field \"" + std::string(name) + "\" must be " + what);
+  [[noreturn]] static void Missing(Key name, const std::string& what) {
+    throw std::invalid_argument("field \"" + std::string(kKeys[name.index]) + "\" must be " + what);
   }
   const Fields& f_;
 };
@@ -421,13 +533,15 @@ std::size_t FileSource::Read(char* to, std::size_t size) {
   return n;
 }
 
-TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkBytes) {
+TraceReader::TraceReader(ByteSource& source)
+    : source_(source), chunk_(kChunkBytes), fields_(std::make_unique<LineFields>()) {
   bool torn = false;
-  if (!NextLine(torn)) throw TraceError(1, "the file is empty: not a trace");
+  std::string_view line;
+  if (!NextLine(line, torn)) throw TraceError(1, "the file is empty: not a trace");
   try {
-    if (line_.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
-    Fields fields;
-    LineParser(line_, fields).Object();
+    if (line.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
+    Fields& fields = *fields_;
+    LineParser(line, fields).Object();
     const Header h = ReadHeader(fields);
     version_ = h.version;
     library_ = h.library;
@@ -439,7 +553,9 @@ TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkByt
   }
 }
 
-bool TraceReader::NextLine(bool& torn) {
+TraceReader::~TraceReader() = default;
+
+bool TraceReader::NextLine(std::string_view& line, bool& torn) {
   line_.clear();
   bool any = false;
   for (;;) {
@@ -471,25 +587,36 @@ bool TraceReader::NextLine(bool& torn) {
                                             std::to_string(kMaxLineBytes) +
                                             " bytes): not a trace line");
     }
+    if (newline != nullptr && line_.empty()) {
+      // Whole in the chunk: read where it lies.
+      line = std::string_view(from, n);
+      chunkPos_ += n + 1;
+      ++lineNumber_;
+      torn = false;
+      return true;
+    }
     line_.append(from, n);
     chunkPos_ += n;
     if (newline != nullptr) {
       ++chunkPos_;
       ++lineNumber_;
+      line = line_;
       torn = false;
       return true;
     }
   }
   if (!any) return false;
   ++lineNumber_;
+  line = line_;
   torn = true;
   return true;
 }
 
 bool TraceReader::Next(TraceItem& item) {
   bool torn = false;
-  while (NextLine(torn)) {
-    if (ReadItem(line_, torn, item)) return true;
+  std::string_view line;
+  while (NextLine(line, torn)) {
+    if (ReadItem(line, torn, item)) return true;
   }
   return false;
 }
@@ -499,7 +626,7 @@ bool TraceReader::Next(TraceItem& item) {
 bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
   try {
     if (closed_) throw std::invalid_argument("a line after the closing line");
-    Fields fields;
+    Fields& fields = *fields_;
     LineParser(line, fields).Object();
     const Line l(fields);
     const std::string_view entry = l.Text("entry");
