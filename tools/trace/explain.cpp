@@ -359,7 +359,7 @@ bool Explainer::Next(Exchange& out) {
       Held& front = held_.front();
       if (front.awaiting) {
         const double waited = doneUs_ - front.e.t;
-        if (ended_ && queue_.empty()) {
+        if (ended_ && !AnyQueued()) {
           Unanswered(front.e.post, INFINITY, "");
         } else if (waited > kAnswerWaitUs || heldBytes_ > kHeldBytes) {
           char words[96];
@@ -376,12 +376,11 @@ bool Explainer::Next(Exchange& out) {
         return true;
       }
     }
-    if (!queue_.empty() &&
-        (ended_ || queue_.top().t <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
-      TraceItem item = std::move(const_cast<Queued&>(queue_.top()).item);
-      queue_.pop();
-      queuedBytes_ -= ItemBytes(item);
-      Take(std::move(item));
+    if (AnyQueued() &&
+        (ended_ || FirstQueued().t <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
+      Queued first = PopFirstQueued();
+      queuedBytes_ -= ItemBytes(first.item);
+      Take(std::move(first.item));
       continue;
     }
     if (!ended_) {
@@ -405,11 +404,32 @@ bool Explainer::Next(Exchange& out) {
       }
       latestReadUs_ = std::max(latestReadUs_, q.t);
       queuedBytes_ += ItemBytes(q.item);
-      queue_.push(std::move(q));
+      if (inOrder_.empty() || inOrder_.back().t <= q.t) {
+        inOrder_.push_back(std::move(q));
+      } else {
+        outOfOrder_.push(std::move(q));
+      }
       continue;
     }
-    if (queue_.empty() && held_.empty()) return false;
+    if (!AnyQueued() && held_.empty()) return false;
   }
+}
+
+const Explainer::Queued& Explainer::FirstQueued() const {
+  if (outOfOrder_.empty()) return inOrder_.front();
+  if (inOrder_.empty() || Later()(inOrder_.front(), outOfOrder_.top())) return outOfOrder_.top();
+  return inOrder_.front();
+}
+
+Explainer::Queued Explainer::PopFirstQueued() {
+  if (!outOfOrder_.empty() && &FirstQueued() == &outOfOrder_.top()) {
+    Queued q = std::move(const_cast<Queued&>(outOfOrder_.top()));
+    outOfOrder_.pop();
+    return q;
+  }
+  Queued q = std::move(inOrder_.front());
+  inOrder_.pop_front();
+  return q;
 }
 
 void Explainer::Take(TraceItem item) {
@@ -468,9 +488,11 @@ void Explainer::ExplainDropped(const DroppedSpan& d) {
   e.dropped = true;
   e.droppedCount = d.count;
   e.text = "records dropped: " + std::to_string(d.count) + " (" + d.reason + ")";
-  e.detail = d.spanGiven ? "from " + Seconds(d.fromUs) + " to " + Seconds(d.toUs)
-                         : "the file does not say when; about " + Seconds(d.fromUs) + " to " +
-                               Seconds(d.toUs);
+  if (withDetail_) {
+    e.detail = d.spanGiven ? "from " + Seconds(d.fromUs) + " to " + Seconds(d.toUs)
+                           : "the file does not say when; about " + Seconds(d.fromUs) + " to " +
+                                 Seconds(d.toUs);
+  }
   e.lines.push_back(d.line);
   Hold(std::move(e), false);
 }
@@ -481,7 +503,7 @@ void Explainer::Explain(const TraceRecord& r) {
   e.dur = r.dur;
   e.post = r.channel;
   e.lines.push_back(r.line);
-  e.detail = Detail(r);
+  if (withDetail_) e.detail = Detail(r);
   switch (r.entry) {
     case Entry::Transact: {
       if (r.address >= 33) {
@@ -500,7 +522,7 @@ void Explainer::Explain(const TraceRecord& r) {
           m.cause = cause;
           m.answerUs = r.t - m.t;
           m.lines.push_back(r.line);
-          m.detail += "; answer: " + e.detail;
+          if (withDetail_) m.detail += "; answer: " + e.detail;
           h.awaiting = false;
           awaiting_.erase(it);
           return;

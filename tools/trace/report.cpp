@@ -110,7 +110,7 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 }
 
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
-  Explainer explainer(reader);
+  Explainer explainer(reader, false);
   for (Exchange e; explainer.Next(e) && out;) {
     if (!filter.Passes(e)) continue;
     out << SecondsText(e.t) << "  " << PostText(e.post) << ' ' << e.text << '\n';
@@ -121,7 +121,7 @@ void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filt
 void WriteSummary(std::ostream& out, TraceInput& reader) {
   out << "trace of library " << reader.Library() << ", started " << reader.Start() << '\n';
   out << "failures (time, post, line):\n";
-  Explainer explainer(reader);
+  Explainer explainer(reader, false);
   std::map<int, PostSummary> posts;
   uint64_t failures = 0;
   for (Exchange e; explainer.Next(e) && out;) {

@@ -252,10 +252,12 @@ class LineParser {
       v.text = String();
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       v.kind = Value::Kind::Number;
-      const char* begin = s_.data() + i_;
-      const auto [end, ec] = std::from_chars(begin, s_.data() + s_.size(), v.number);
-      if (ec != std::errc() || !std::isfinite(v.number)) Fail("a bad number");
-      i_ += static_cast<std::size_t>(end - begin);
+      if (!PlainNumber(v.number)) {
+        const char* begin = s_.data() + i_;
+        const auto [end, ec] = std::from_chars(begin, s_.data() + s_.size(), v.number);
+        if (ec != std::errc() || !std::isfinite(v.number)) Fail("a bad number");
+        i_ += static_cast<std::size_t>(end - begin);
+      }
     } else if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
       v.kind = Value::Kind::Bool;
       v.boolean = c == 't';
@@ -266,6 +268,40 @@ class LineParser {
       Fail("a value expected at column " + std::to_string(i_ + 1));
     }
     return v;
+  }
+
+  // The numbers the writer writes, [-]digits[.digits] of at most 15 digits
+  // in all, read at once: the digits as a whole number, exact in a double,
+  // divided by an exact power of ten, which rounds as reading the decimal
+  // does. Any other number is left to from_chars (false).
+  bool PlainNumber(double& out) {
+    static constexpr std::array<double, 16> kTens = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::size_t i = i_;
+    const bool negative = i < s_.size() && s_[i] == '-';
+    i += negative;
+    uint64_t m = 0;
+    std::size_t digits = 0;
+    std::size_t decimals = 0;
+    bool point = false;
+    for (; i < s_.size(); ++i) {
+      const char c = s_[i];
+      if (c >= '0' && c <= '9') {
+        m = m * 10 + static_cast<uint64_t>(c - '0');
+        ++digits;
+        decimals += point;
+      } else if (c == '.' && !point && digits > 0) {
+        point = true;
+      } else {
+        break;
+      }
+    }
+    if (digits == 0 || digits > 15 || (point && decimals == 0)) return false;
+    if (i < s_.size() && (s_[i] == 'e' || s_[i] == 'E' || s_[i] == '.')) return false;
+    const double v = static_cast<double>(m) / kTens[decimals];
+    out = negative ? -v : v;
+    i_ = i;
+    return true;
   }
 
   std::string_view s_;
