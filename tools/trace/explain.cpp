@@ -455,7 +455,7 @@ void Explainer::Hold(Exchange e, bool awaiting) {
 void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
   const auto it = awaiting_.find(post);
   if (it == awaiting_.end()) return;
-  Held& h = held_[it->second.held - heldBase_];
+  Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
   awaiting_.erase(it);
   h.awaiting = false;
   Exchange& m = h.e;
@@ -515,7 +515,7 @@ void Explainer::Explain(const TraceRecord& r) {
         std::string cause;
         Failure(r, outcome, words, cause);
         if (it != awaiting_.end()) {
-          Held& h = held_[it->second.held - heldBase_];
+          Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
           Exchange& m = h.e;
           m.text += " → " + words;
           m.outcome = outcome;
