@@ -295,10 +295,13 @@ std::string Detail(const TraceRecord& r) {
 }
 
 // What an item takes while queued: the texts a line may carry are cut where
-// they are read, so this is bounded too.
+// they are read, so this is bounded too. The part of the item its kind does
+// not use counts as an empty text.
 std::size_t ItemBytes(const TraceItem& item) {
-  return sizeof(TraceItem) + 2 * sizeof(double) + item.record.fault.capacity() +
-         item.dropped.reason.capacity();
+  constexpr std::size_t kEmptyText = std::string().capacity();
+  return sizeof(TraceItem) + 2 * sizeof(double) +
+         (item.kind == TraceItem::Kind::Record ? item.record.fault.capacity() + kEmptyText
+                                               : kEmptyText + item.dropped.reason.capacity());
 }
 
 }  // namespace
@@ -377,37 +380,44 @@ bool Explainer::Next(Exchange& out) {
       }
     }
     if (AnyQueued() &&
-        (ended_ || FirstQueued().t <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
-      Queued first = PopFirstQueued();
-      queuedBytes_ -= ItemBytes(first.item);
-      Take(std::move(first.item));
+        (ended_ || FirstQueuedUs() <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
+      // Explained where it waits, then let go.
+      const bool early = OutOfOrderFirst();
+      const TraceItem& first = early ? outOfOrder_.top().item : inOrder_.front().item;
+      queuedBytes_ -= ItemBytes(first);
+      Take(first);
+      if (early) {
+        outOfOrder_.pop();
+      } else {
+        inOrder_.pop_front();
+      }
       continue;
     }
     if (!ended_) {
-      Queued q{0, read_++, {}};
-      if (!source_.Next(q.item)) {
+      if (!source_.Next(reading_)) {
         ended_ = true;
         continue;
       }
-      if (q.item.kind == TraceItem::Kind::Record) {
-        q.t = q.item.record.t;
+      double t = 0;
+      if (reading_.kind == TraceItem::Kind::Record) {
+        t = reading_.record.t;
       } else {
         // Known at once, so that a message is not called unanswered when
         // its answer may be among them.
-        q.t = q.item.dropped.fromUs;
-        spans_.push_back(q.item.dropped);
+        t = reading_.dropped.fromUs;
+        spans_.push_back(reading_.dropped);
         while (
             spans_.size() > kKeptSpans ||
             (!spans_.empty() && spans_.front().toUs < doneUs_ - kAnswerWaitUs - 2 * kReorderUs)) {
           spans_.pop_front();
         }
       }
-      latestReadUs_ = std::max(latestReadUs_, q.t);
-      queuedBytes_ += ItemBytes(q.item);
-      if (inOrder_.empty() || inOrder_.back().t <= q.t) {
-        inOrder_.push_back(std::move(q));
+      latestReadUs_ = std::max(latestReadUs_, t);
+      queuedBytes_ += ItemBytes(reading_);
+      if (inOrder_.empty() || inOrder_.back().t <= t) {
+        inOrder_.push_back({t, read_++, std::move(reading_)});
       } else {
-        outOfOrder_.push(std::move(q));
+        outOfOrder_.push({t, read_++, std::move(reading_)});
       }
       continue;
     }
@@ -415,24 +425,15 @@ bool Explainer::Next(Exchange& out) {
   }
 }
 
-const Explainer::Queued& Explainer::FirstQueued() const {
-  if (outOfOrder_.empty()) return inOrder_.front();
-  if (inOrder_.empty() || Later()(inOrder_.front(), outOfOrder_.top())) return outOfOrder_.top();
-  return inOrder_.front();
+bool Explainer::OutOfOrderFirst() const {
+  return !outOfOrder_.empty() && (inOrder_.empty() || Later()(inOrder_.front(), outOfOrder_.top()));
 }
 
-Explainer::Queued Explainer::PopFirstQueued() {
-  if (!outOfOrder_.empty() && &FirstQueued() == &outOfOrder_.top()) {
-    Queued q = std::move(const_cast<Queued&>(outOfOrder_.top()));
-    outOfOrder_.pop();
-    return q;
-  }
-  Queued q = std::move(inOrder_.front());
-  inOrder_.pop_front();
-  return q;
+double Explainer::FirstQueuedUs() const {
+  return OutOfOrderFirst() ? outOfOrder_.top().t : inOrder_.front().t;
 }
 
-void Explainer::Take(TraceItem item) {
+void Explainer::Take(const TraceItem& item) {
   if (item.kind == TraceItem::Kind::Dropped) {
     ExplainDropped(item.dropped);
     return;

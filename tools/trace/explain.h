@@ -121,11 +121,12 @@ class Explainer {
     int code;       // the message's code
   };
 
-  // The queued item that comes first: (time, place in the file).
   bool AnyQueued() const { return !inOrder_.empty() || !outOfOrder_.empty(); }
-  const Queued& FirstQueued() const;
-  Queued PopFirstQueued();
-  void Take(TraceItem item);
+  // Whether the queued item that comes first, by (time, place in the file),
+  // is among those out of order; and its time.
+  bool OutOfOrderFirst() const;
+  double FirstQueuedUs() const;
+  void Take(const TraceItem& item);
   void Explain(const TraceRecord& r);
   void ExplainDropped(const DroppedSpan& d);
   void Hold(Exchange e, bool awaiting);
@@ -141,6 +142,7 @@ class Explainer {
   // come earlier than the last of them are sorted.
   std::deque<Queued> inOrder_;
   std::priority_queue<Queued, std::vector<Queued>, Later> outOfOrder_;
+  TraceItem reading_;  // the item being read
   std::size_t queuedBytes_ = 0;
   std::size_t heldBytes_ = 0;
   uint64_t read_ = 0;

@@ -335,8 +335,10 @@ class Line {
   std::optional<int64_t> OptInt(Key name, int64_t lo, int64_t hi) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
-    if (v->kind != Value::Kind::Number || v->number != std::floor(v->number) ||
-        v->number < static_cast<double>(lo) || v->number > static_cast<double>(hi)) {
+    // In range first, so that the whole-number test's conversion is defined.
+    if (v->kind != Value::Kind::Number || !(v->number >= static_cast<double>(lo)) ||
+        !(v->number <= static_cast<double>(hi)) ||
+        static_cast<double>(static_cast<int64_t>(v->number)) != v->number) {
       Missing(name, "a whole number in " + std::to_string(lo) + ".." + std::to_string(hi));
     }
     return static_cast<int64_t>(v->number);
