@@ -298,7 +298,7 @@ std::string Detail(const TraceRecord& r) {
 // they are read, so this is bounded too. The part of the item its kind does
 // not use counts as an empty text.
 std::size_t ItemBytes(const TraceItem& item) {
-  constexpr std::size_t kEmptyText = std::string().capacity();
+  const std::size_t kEmptyText = std::string().capacity();
   return sizeof(TraceItem) + 2 * sizeof(double) +
          (item.kind == TraceItem::Kind::Record ? item.record.fault.capacity() + kEmptyText
                                                : kEmptyText + item.dropped.reason.capacity());
