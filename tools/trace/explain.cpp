@@ -86,29 +86,43 @@ struct Request {
   std::string text;
 };
 
-Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits) {
+Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits, bool withText) {
   if (!digits || digits->empty()) return {"request", ""};
   const auto& d = *digits;
+  const auto named = [withText](const char* kind, const auto& text) -> Request {
+    if (!withText) return {kind, ""};
+    return {kind, text()};
+  };
   switch (d[0]) {
     case 2:
       if (d.size() == 6) {
-        return {"SetPrice", "SetPrice nozzle " + std::to_string(d[1] + 1) + " " + Amount(d, 2, 4)};
+        return named("SetPrice", [&] {
+          return "SetPrice nozzle " + std::to_string(d[1] + 1) + " " + Amount(d, 2, 4);
+        });
       }
       break;
     case 0:
-      return {"StartPump", "StartPump"};
+      return named("StartPump", [] { return std::string("StartPump"); });
     case 5:
-      return {"StopPump", "StopPump"};
+      return named("StopPump", [] { return std::string("StopPump"); });
     case 8:
-      return {"PollDispense", "PollDispense"};
+      return named("PollDispense", [] { return std::string("PollDispense"); });
     case 4:
-      return {"final figures", "final figures (ReadFinalDispense or PollDispense)"};
+      return named("final figures",
+                   [] { return std::string("final figures (ReadFinalDispense or PollDispense)"); });
     case 3:
-      if (d.size() == 2) return {"ReadCounter", "ReadCounter nozzle " + std::to_string(d[1] + 1)};
+      if (d.size() == 2) {
+        return named("ReadCounter",
+                     [&] { return "ReadCounter nozzle " + std::to_string(d[1] + 1); });
+      }
       break;
     case 11:
-      if (d.size() == 2 && d[1] == 2) return {"GetPumpState", "GetPumpState asks the dispenser"};
-      if (d.size() == 2 && d[1] == 1) return {"state request", "state request at OpenPost"};
+      if (d.size() == 2 && d[1] == 2) {
+        return named("GetPumpState", [] { return std::string("GetPumpState asks the dispenser"); });
+      }
+      if (d.size() == 2 && d[1] == 1) {
+        return named("state request", [] { return std::string("state request at OpenPost"); });
+      }
       break;
     default:
       break;
@@ -535,10 +549,13 @@ void Explainer::Explain(const TraceRecord& r) {
         break;
       }
       const auto digits = Digits(r.request);
-      const Request q = NameHostRequest(digits);
-      e.kind = q.kind;
       std::string words;
-      if (!Failure(r, e.outcome, words, e.cause)) {
+      const bool failed = Failure(r, e.outcome, words, e.cause);
+      // Only a failure's words when the view shows no others.
+      const Request q = NameHostRequest(digits, allTexts_ || failed);
+      e.kind = q.kind;
+      if (!failed && !allTexts_) break;
+      if (!failed) {
         if (r.replyChecked) {
           const Judged j = Judge(r.reply, r.count, r.awaited);
           words = ReadReply(digits, j.digits, r.awaited, impulsePorts_[r.channel]);
@@ -593,6 +610,7 @@ void Explainer::Explain(const TraceRecord& r) {
     case Entry::PreparePost:
       e.kind = std::string(EntryName(r.entry));
       e.outcome = Outcome::Setup;
+      if (!allTexts_) break;
       e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
                : r.entry == Entry::SetPostInit     ? "post initialisation registered"
                : r.entry == Entry::SetReplyChecker ? "reply check registered"

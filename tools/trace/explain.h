@@ -89,10 +89,11 @@ class Explainer {
   static constexpr std::size_t kHeldBytes = std::size_t{48} << 20;
   static constexpr std::size_t kKeptSpans = 1024;
 
-  // withDetail: each exchange's detail is made (the page shows it); the
-  // text views leave it empty.
-  explicit Explainer(ItemSource& source, bool withDetail = true)
-      : source_(source), withDetail_(withDetail) {}
+  // withDetail: each exchange's detail is made (the page shows it).
+  // allTexts: each exchange's text is made; else only those of failures,
+  // messages and dropped spans (what the summary and the failures show).
+  explicit Explainer(ItemSource& source, bool withDetail = true, bool allTexts = true)
+      : source_(source), withDetail_(withDetail), allTexts_(allTexts) {}
 
   // The next exchange; false at the end of the trace.
   bool Next(Exchange& out);
@@ -136,6 +137,7 @@ class Explainer {
 
   ItemSource& source_;
   const bool withDetail_;
+  const bool allTexts_;
   bool ended_ = false;
   // The items read and not yet explained. The file is nearly always in time
   // order: items that come in order wait in file order, and only those that

@@ -122,7 +122,7 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 }
 
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
-  Explainer explainer(reader, false);
+  Explainer explainer(reader, false, !filter.failuresOnly);
   for (Exchange e; explainer.Next(e) && out;) {
     if (!filter.Passes(e)) continue;
     out << SecondsText(e.t) << "  " << PostText(e.post) << ' ' << e.text << '\n';
@@ -133,7 +133,7 @@ void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filt
 void WriteSummary(std::ostream& out, TraceInput& reader) {
   out << "trace of library " << reader.Library() << ", started " << reader.Start() << '\n';
   out << "failures (time, post, line):\n";
-  Explainer explainer(reader, false);
+  Explainer explainer(reader, false, false);
   std::map<int, PostSummary> posts;
   uint64_t failures = 0;
   for (Exchange e; explainer.Next(e) && out;) {
