@@ -94,7 +94,12 @@ constexpr std::array<uint8_t, 128> kKeySlots = MakeKeySlots();
 inline std::size_t KeyIndex(std::string_view key) {
   if (key.empty()) return kKeys.size();
   const uint8_t k = kKeySlots[KeySlot(key)];
-  return k != UINT8_MAX && kKeys[k] == key ? k : kKeys.size();
+  if (k == UINT8_MAX || kKeys[k].size() != key.size()) return kKeys.size();
+  // Short: compared in place rather than through a call.
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (kKeys[k][i] != key[i]) return kKeys.size();
+  }
+  return k;
 }
 
 // A key the reader asks for by name: found among kKeys when compiled.
@@ -146,6 +151,13 @@ namespace {
 using Fields = LineFields;
 static_assert(kKeys.size() <= 64, "a bit per known key");
 
+// The bytes a string holds as they are: not its end, an escape or a control.
+constexpr std::array<bool, 256> kPlainInString = [] {
+  std::array<bool, 256> plain{};
+  for (std::size_t c = 0x20; c < plain.size(); ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
+
 // Parses one line: a JSON object whose values are strings, numbers, true,
 // false or null. Throws std::invalid_argument with what is wrong.
 class LineParser {
@@ -190,17 +202,18 @@ class LineParser {
     while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r')) ++i_;
   }
   void Expect(char c) {
-    if (Peek() != c) Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
+    if (Peek() != c) [[unlikely]]
+      Expected(c);
     ++i_;
+  }
+  [[noreturn]] [[gnu::noinline]] void Expected(char c) const {
+    Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
   }
   std::string_view String() {
     Expect('"');
     // Without escapes, the line's own text.
     const std::size_t from = i_;
-    while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
-           static_cast<unsigned char>(s_[i_]) >= 0x20) {
-      ++i_;
-    }
+    while (i_ < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i_])]) ++i_;
     if (i_ < s_.size() && s_[i_] == '"') {
       ++i_;
       return s_.substr(from, i_ - 1 - from);
