@@ -518,7 +518,6 @@ void Explainer::Explain(const TraceRecord& r) {
   e.dur = r.dur;
   e.post = r.channel;
   e.lines.push_back(r.line);
-  if (withDetail_) e.detail = Detail(r);
   switch (r.entry) {
     case Entry::Transact: {
       if (r.address >= 33) {
@@ -537,7 +536,7 @@ void Explainer::Explain(const TraceRecord& r) {
           m.cause = cause;
           m.answerUs = r.t - m.t;
           m.lines.push_back(r.line);
-          if (withDetail_) m.detail += "; answer: " + e.detail;
+          if (!m.detail.empty()) m.detail += "; answer: " + Detail(r);
           h.awaiting = false;
           awaiting_.erase(it);
           return;
@@ -577,6 +576,7 @@ void Explainer::Explain(const TraceRecord& r) {
         break;
       }
       Unanswered(e.post, r.t, "no answer");  // a message overtaken by the next one
+      if (withDetail_) e.detail = Detail(r);
       Hold(std::move(e), true);
       awaiting_[r.channel].code = m.code;
       return;
@@ -625,6 +625,7 @@ void Explainer::Explain(const TraceRecord& r) {
       e.text = e.kind + " → the dispatcher raised " + r.fault;
       break;
   }
+  if (withDetail_ && (!detailOfFailuresOnly_ || e.IsFailure())) e.detail = Detail(r);
   Hold(std::move(e), false);
 }
 

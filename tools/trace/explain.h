@@ -95,6 +95,10 @@ class Explainer {
   explicit Explainer(ItemSource& source, bool withDetail = true, bool allTexts = true)
       : source_(source), withDetail_(withDetail), allTexts_(allTexts) {}
 
+  // From now on the detail is made for failures and messages only (a page
+  // that draws no more than these).
+  void DetailOfFailuresOnly() { detailOfFailuresOnly_ = true; }
+
   // The next exchange; false at the end of the trace.
   bool Next(Exchange& out);
   // Records that came later than kReorderUs after their time: they are
@@ -138,6 +142,7 @@ class Explainer {
   ItemSource& source_;
   const bool withDetail_;
   const bool allTexts_;
+  bool detailOfFailuresOnly_ = false;
   bool ended_ = false;
   // The items read and not yet explained. The file is nearly always in time
   // order: items that come in order wait in file order, and only those that
