@@ -518,6 +518,8 @@ TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
   for (int i = 0; i < 30; ++i) {
     Record r = Transact(100 * i, 3, 3, Coded({8}), 1);
     r.value = i % 10 == 9 ? 0xE1 : 0;
+    r.flags |= Record::kHasStatus;
+    r.status = static_cast<uint8_t>(i);
     records.push_back(r);
   }
   PageLimits limits;
@@ -531,6 +533,8 @@ TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
             std::string::npos);
   const std::size_t from = html.find("\"failures\":[") + 12;
   EXPECT_EQ(html.substr(from, html.find(']', from) - from), "9,10");
+  // A failure drawn beyond the marks has its detail.
+  EXPECT_NE(html.find(", status 19\""), std::string::npos);
 }
 
 // The page: one lane per post, and one mark per exchange that names the
