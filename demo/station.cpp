@@ -197,13 +197,14 @@ class PostRunner {
     WaitFor("for the price answer", 10s,
             [&] { return sim_.Phase(post_) != VU30_SIM_PRICE_REQUESTED; });
 
-    // [snippet:sale]
+    // [snippet:sale-start]
     Retry("StartPump", [&] { t_.StartPump(driver_, post_, 0, 0); });
     const auto completed = [&] { return sim_.SaleCount(post_) > salesBefore; };
     WaitFor("for the dose", 10s, [&] {
       view_.state = State();
       return view_.state == kDoseReleased + static_cast<uint32_t>(nozzle) || completed();
     });
+    // [/snippet]
     view_.note = "dispensing";
     Show();
     if (options_.whileDispensing) options_.whileDispensing(sim_.get(), post_);
@@ -228,6 +229,7 @@ class PostRunner {
                                  std::to_string(options_.stallTimeout.count()) +
                                  " ms while the sale ran (state " + state + ")");
       }
+      // [snippet:sale-poll]
       if (view_.state == kDoseReleased + static_cast<uint32_t>(nozzle)) {
         try {
           double money = 0;
@@ -240,10 +242,10 @@ class PostRunner {
           ++retries_;
         }
       }
+      // [/snippet]
       Show();
       std::this_thread::sleep_for(100ms);
     }
-    // [/snippet]
 
     Retry("ReadFinalDispense",
           [&] { t_.ReadFinalDispense(driver_, post_, 0, &check.hostVolume, &check.hostMoney); });
