@@ -9,6 +9,7 @@
 #include "platform/cp1251.h"
 #include "platform/fp_state.h"
 #include "platform/host_entry.h"
+#include "platform/thread_cancel.h"
 
 namespace vu30::config {
 
@@ -38,12 +39,14 @@ struct ClickOutcome {
 void ClickBody(ClickOutcome& outcome) {
   const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
   platform::LibraryFpScope fpState;
-  auto body = [&]() noexcept {
+  auto body = [&]() noexcept(!platform::kCancellationUnwinds) {
     try {
       COMTypeTRKForm.ShowDialog();
     } catch (const platform::HostFault& fault) {
       outcome.host = fault.Record();
       outcome.hostRaised = true;
+    } catch (const platform::ThreadCancellation&) {
+      throw;  // the host's thread was cancelled while the dialog was up
     } catch (...) {
     }
   };

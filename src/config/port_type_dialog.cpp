@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "platform/thread_cancel.h"
+
 namespace vu30::config {
 
 TCOMTypeTRKForm COMTypeTRKForm(PortTypes());
@@ -215,6 +217,8 @@ bool TCOMTypeTRKForm::BitBtn4Click() {
   bool saved = false;
   try {
     saved = table_.Save(changes);
+  } catch (const platform::ThreadCancellation&) {
+    throw;  // the thread was cancelled while it wrote: it goes on ending
   } catch (...) {
     // Out of memory or the like while saving: told like a file that could
     // not be written; the table changes only after a complete write.

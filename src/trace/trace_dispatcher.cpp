@@ -29,6 +29,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "platform/thread_cancel.h"
 #include "trace/trace_writer.h"
 #include "vu30_trace.h"
 
@@ -703,6 +704,8 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
 #else
     return GatesPool::Get().Start(inner, std::move(writer)).Traced();
 #endif
+  } catch (const vu30::platform::ThreadCancellation&) {
+    throw;  // the host's thread was cancelled while the file was opened
   } catch (...) {
     return nullptr;  // no memory or no thread for the writer
   }

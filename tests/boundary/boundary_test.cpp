@@ -8,12 +8,14 @@
 #include <xmmintrin.h>
 #endif
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "call_into_library.h"
+#include "host_threads.h"
 #include "recording_dispatcher.h"
 #include "temp_windir.h"
 #include "vu30.h"
@@ -266,6 +268,76 @@ TEST_F(BoundaryTest, DestroyFromInsideTheDriversOwnExchangeIsRefused) {
   EXPECT_EQ(t_->GetPumpState(driver_, 2, 0), 0xC0u);
   // TearDown destroys it from outside.
 }
+
+// The host's Transact for post 1 sets prices on posts 2 and 1, the same
+// channel pair: the thread enters its own pair again, as a critical section
+// lets it, and each request is made.
+TEST_F(BoundaryTest, TheTableCalledFromInsideTransactOnTheSamePairIsServed) {
+  std::atomic<int> nested{0};
+  dispatcher_.SetResponder([&](const TransactRequest& r) -> std::optional<ScriptedReply> {
+    if (r.channel == 1 && DecodeByte(r.request.at(0)) == 0) {  // StartPump's request
+      t_->SetPrice(driver_, 2, 0, 1, 0, 0, 41.5);
+      t_->SetPrice(driver_, 1, 0, 3, 0, 0, 42.5);
+      ++nested;
+    }
+    return std::nullopt;  // the default acknowledgement
+  });
+  test::WithoutDeadlock([&] { t_->StartPump(driver_, 1, 0, 0); });
+  EXPECT_EQ(nested.load(), 1);
+  EXPECT_EQ(LastDigits(), (std::vector<uint8_t>{2, 2, 4, 2, 5, 0}));
+  EXPECT_EQ(t_->GetLinkStatus(driver_, 1), 1);
+  EXPECT_EQ(t_->GetPumpState(driver_, 1, 0), 0xC8u);
+}
+
+// The host releases the driver while its poll thread is inside a call: the
+// release waits until that call has returned, and a call that comes
+// meanwhile is refused.
+TEST_F(BoundaryTest, DestroyWaitsForTheCallsInsideAndRefusesNewOnes) {
+  using namespace std::chrono_literals;
+  ScriptedReply slow = ScriptedReply::Ack();
+  slow.delay = 500ms;
+  dispatcher_.QueueReply(5, slow);
+  std::atomic<bool> returned{false};
+  std::thread poll([&] {
+    t_->StartPump(driver_, 5, 0, 0);
+    returned = true;
+  });
+  while (dispatcher_.Transacts().empty()) std::this_thread::sleep_for(1ms);
+  std::string refusal;
+  std::thread late([&] {
+    while (refusal.empty() && !returned) {
+      try {
+        t_->GetLinkStatus(driver_, 5);
+      } catch (const EVu30Refused& e) {
+        refusal = e.what();
+      }
+    }
+  });
+  t_->Destroy(driver_);
+  driver_ = nullptr;
+  const bool returnedFirst = returned;
+  poll.join();
+  late.join();
+  EXPECT_TRUE(returnedFirst);
+  EXPECT_EQ(refusal, "vu30: the driver is being released");
+}
+
+#if !defined(_WIN32)
+// A host thread cancelled inside OpenPost's state request ends cancelled;
+// the driver goes on serving the post, and its release waits for no call.
+TEST_F(BoundaryTest, AHostThreadCancelledInsideACallEndsCancelled) {
+  ScriptedReply slow = ScriptedReply::Ack();
+  slow.delay = std::chrono::seconds(10);
+  dispatcher_.QueueReply(4, slow);
+  EXPECT_EQ(test::CancelInside([this] { t_->OpenPost(driver_, 4); },
+                               [this] { return !dispatcher_.Transacts().empty(); }),
+            PTHREAD_CANCELED);
+  t_->StartPump(driver_, 4, 0, 0);
+  EXPECT_EQ(t_->GetPumpState(driver_, 4, 0), 0xC8u);
+  test::WithoutDeadlock([this] { t_->Destroy(driver_); });
+  driver_ = nullptr;
+}
+#endif
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 // A host with a floating-point control of its own: rounding toward zero, and
