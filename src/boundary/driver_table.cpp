@@ -12,7 +12,6 @@
 #include "config/menu_entry.h"
 #include "driver/messages.h"
 #include "driver/zud30.h"
-#include "link/own_exchange.h"
 #include "platform/hot_path.h"
 #include "platform/sleep.h"
 #include "platform/thread_cancel.h"
@@ -164,10 +163,10 @@ uint8_t VU30_CALL StopPumpAlt(Vu30Driver* self, int32_t post, int32_t a, int32_t
 
 void VU30_CALL AddMenuEntry(Vu30Driver* self, Vu30MenuItem* parentItem,
                             Vu30CreateItemFn createItem) {
-  const HostCall call(self);
-  // The host's menu functions run inside this call: the driver cannot be
-  // released from there.
-  const link::OwnExchange inside(self);
+  // Checked, and refused while the driver is being released, but not
+  // counted while the entry is added: the entry is the library's, not the
+  // driver's, and the host's menu functions it calls may release the driver.
+  (void)HostCall(self);
   config::AddMenuEntry(parentItem, createItem, self);
 }
 
@@ -189,13 +188,10 @@ void VU30_CALL Destroy(Vu30Driver* self) {
   DriverObject& object = ObjectOf(self);
   // From inside one of the driver's own calls into the host's dispatcher
   // (its Transact, or a dispatcher function that the reply check or a
-  // worker calls), or into the host's menu, the destruction would wait for
-  // the very call it is made from.
+  // worker calls) the destruction would wait for the very call it is made
+  // from.
   if (object.driver->InsideOwnExchange()) {
     throw EVu30Refused("vu30: the driver cannot be destroyed from inside its own exchange");
-  }
-  if (link::OwnExchange::Inside(self)) {
-    throw EVu30Refused("vu30: the driver cannot be destroyed from inside one of its own calls");
   }
   // Calls that come from now on are refused; those inside are waited for.
   if ((object.calls.fetch_or(DriverObject::kReleasing, std::memory_order_acq_rel) &
