@@ -45,9 +45,9 @@ void ClickBody(ClickOutcome& outcome) {
     } catch (const platform::HostFault& fault) {
       outcome.host = fault.Record();
       outcome.hostRaised = true;
-    } catch (const platform::ThreadCancellation&) {
-      throw;  // the host's thread was cancelled while the dialog was up
     } catch (...) {
+      // The host's thread cancelled while the dialog was up goes on ending.
+      if (platform::HandlingThreadCancellation()) throw;
     }
   };
   platform::HostExceptionRecord fault;

@@ -217,11 +217,11 @@ bool TCOMTypeTRKForm::BitBtn4Click() {
   bool saved = false;
   try {
     saved = table_.Save(changes);
-  } catch (const platform::ThreadCancellation&) {
-    throw;  // the thread was cancelled while it wrote: it goes on ending
   } catch (...) {
     // Out of memory or the like while saving: told like a file that could
-    // not be written; the table changes only after a complete write.
+    // not be written; the table changes only after a complete write. A
+    // thread cancelled while it wrote goes on ending.
+    if (platform::HandlingThreadCancellation()) throw;
   }
   if (!saved) {
     if (view != nullptr) {

@@ -36,9 +36,8 @@ void ZUD30::OpenPost(int32_t post) {
       link_.SendRequest(record.channel, link::Origin::Host, &frame, kState.length,
                         kState.replyLength, kState.replyType);
     }
-  } catch (const platform::ThreadCancellation&) {
-    throw;
   } catch (...) {
+    if (platform::HandlingThreadCancellation()) throw;  // the thread goes on ending
   }
 }
 

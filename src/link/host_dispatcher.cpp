@@ -36,9 +36,8 @@ bool AsEntry(Fn fn) {
     try {
       fn();
       completed = true;
-    } catch (const platform::ThreadCancellation&) {
-      throw;
     } catch (...) {
+      if (platform::HandlingThreadCancellation()) throw;
       // Called on the dispatcher's own thread: nothing else may escape.
     }
   };

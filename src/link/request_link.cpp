@@ -32,19 +32,37 @@ bool Fail(PortDispatcher* report, uint8_t channel, int32_t code) {
   return false;
 }
 
-// The pause after a host's exchange, until deadline. A thread cancelled
-// during it sleeps out the rest with the cancellation held off before it
-// goes on ending, so that the pair's next frame still keeps its distance
-// from this one. (Not in a destructor: the cancellation unwinds from the
-// sleep.)
-void PauseUntil(std::chrono::steady_clock::time_point deadline) {
+// The pause after a host's exchange, from now. A thread cancelled during it
+// sleeps out the rest with the cancellation held off before it goes on
+// ending, so that the pair's next frame still keeps its distance from this
+// one. Not taken in a destructor, which the cancellation's unwind could not
+// leave, nor inside a handler of another exception (thread_cancel.h).
+void Pause() {
+  const auto deadline = std::chrono::steady_clock::now() + kPauseAfterRequest;
   try {
-    platform::SleepFor(deadline - std::chrono::steady_clock::now());
-  } catch (const platform::ThreadCancellation&) {
+    platform::SleepFor(kPauseAfterRequest);
+  } catch (...) {  // only a cancellation: the sleep raises nothing else
     const platform::CancellationHeldOff heldOff;
     platform::SleepFor(deadline - std::chrono::steady_clock::now());
     throw;
   }
+}
+
+// Runs a host's exchange: false when it raised. A thread cancelled in it
+// takes the pause, with the cancellation held off, before it goes on ending.
+template <typename Transact>
+bool HostTransact(Transact&& transact, int32_t& result) {
+  try {
+    result = transact();
+    return true;
+  } catch (...) {
+    if (platform::HandlingThreadCancellation()) {
+      const platform::CancellationHeldOff heldOff;
+      platform::SleepFor(kPauseAfterRequest);
+      throw;
+    }
+  }
+  return false;
 }
 
 // Marks a transaction's frame as awaiting its reply check on the channel for
@@ -216,25 +234,24 @@ VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin,
     if (host) {
       const PairEntry entry(*pair);
       const bool nested = channel.hostInProgress_ > 0;
-      ++channel.hostInProgress_;
+      struct InProgress {
+        Channel& channel;
+        explicit InProgress(Channel& c) : channel(c) { ++channel.hostInProgress_; }
+        ~InProgress() { --channel.hostInProgress_; }
+        InProgress(const InProgress&) = delete;
+        InProgress& operator=(const InProgress&) = delete;
+      } const inProgress(channel);
       const uint32_t begun = ++channel.hostBegun_;
       const AwaitReply await(
           awaitsReply ? &channel.awaited_[1 + static_cast<std::size_t>(entry.Depth())] : nullptr,
           reply);
-      // The pause follows the exchange inside the lock, whether Transact
-      // returns or raises.
-      try {
-        exchange.result = transact();
-      } catch (...) {
-        --channel.hostInProgress_;
-        PauseUntil(std::chrono::steady_clock::now() + kPauseAfterRequest);
-        throw;
-      }
-      --channel.hostInProgress_;
+      raised = !HostTransact(transact, exchange.result);
       shared = nested || channel.hostBegun_ != begun;
       rejected = await.Rejected();
       accepted = await.Accepted();
-      PauseUntil(std::chrono::steady_clock::now() + kPauseAfterRequest);
+      // The pause follows the exchange inside the lock, whether it returned
+      // or raised.
+      Pause();
     } else {
       const AwaitReply await(awaitsReply ? &channel.awaited_[0] : nullptr, reply);
       exchange.result = transact();
@@ -243,18 +260,20 @@ VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin,
     // The channel's status becomes the post's link status, unless this
     // transaction's own reply check rejected the reply, or the channel was
     // shared with a nested exchange that may have reported last.
-    const uint8_t channelStatus = dispatcher_.GetChannelStatus(number);
-    if (shared && awaitsReply) {
-      exchange.status = accepted ? kLinkGood : kLinkFailed;
-    } else {
-      exchange.status = rejected ? kLinkFailed : channelStatus;
+    if (!raised) {
+      const uint8_t channelStatus = dispatcher_.GetChannelStatus(number);
+      if (shared && awaitsReply) {
+        exchange.status = accepted ? kLinkGood : kLinkFailed;
+      } else {
+        exchange.status = rejected ? kLinkFailed : channelStatus;
+      }
+      channel.SetLinkStatus(exchange.status);
     }
-    channel.SetLinkStatus(exchange.status);
-  } catch (const platform::ThreadCancellation&) {
-    throw;  // a cancelled thread goes on ending; the lock is free
   } catch (...) {
-    // The exception goes no further (a host's own exception arrives here as
-    // a HostFault) and the post's link status keeps its value.
+    // A cancelled thread goes on ending (the lock is free). Any other
+    // exception goes no further (a host's own exception arrives here as a
+    // HostFault) and the post's link status keeps its value.
+    if (platform::HandlingThreadCancellation()) throw;
     raised = true;
   }
   if (raised) {
@@ -265,9 +284,8 @@ VU30_HOT_PATH Exchange RequestLink::SendRequest(Channel& channel, Origin origin,
     exchange.status = kLinkFailed;
     try {
       exchange.result = dispatcher_.GetChannelError(number);
-    } catch (const platform::ThreadCancellation&) {
-      throw;
     } catch (...) {
+      if (platform::HandlingThreadCancellation()) throw;
       exchange.result = kExchangeRaised;
     }
     if (exchange.result == 0) exchange.result = kExchangeRaised;
