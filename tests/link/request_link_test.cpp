@@ -516,6 +516,7 @@ TEST_F(NestedRequestTest, NestingDeeperThanTheLimitIsRefused) {
 // the pause after it, ends cancelled. The pair's lock is left after the
 // pause: the pair's next request goes through, 30 ms after the first.
 TEST_F(RequestLinkTest, ACancelledHostThreadEndsCancelledAndLeavesTheLockAfterThePause) {
+  if (!test::kSanitizerFollowsCancellation) GTEST_SKIP() << "ThreadSanitizer: see host_threads.h";
   for (const bool inPause : {false, true}) {
     recorder_.ClearCalls();
     recorder_.SetResponder([inPause](const TransactRequest& r) -> std::optional<ScriptedReply> {
