@@ -47,7 +47,9 @@ void ClickBody(ClickOutcome& outcome) {
       outcome.hostRaised = true;
     } catch (...) {
       // The host's thread cancelled while the dialog was up goes on ending.
-      if (platform::HandlingThreadCancellation()) throw;
+      if constexpr (platform::kCancellationUnwinds) {
+        if (platform::HandlingThreadCancellation()) throw;
+      }
     }
   };
   platform::HostExceptionRecord fault;

@@ -37,7 +37,9 @@ bool AsEntry(Fn fn) {
       fn();
       completed = true;
     } catch (...) {
-      if (platform::HandlingThreadCancellation()) throw;
+      if constexpr (platform::kCancellationUnwinds) {
+        if (platform::HandlingThreadCancellation()) throw;
+      }
       // Called on the dispatcher's own thread: nothing else may escape.
     }
   };

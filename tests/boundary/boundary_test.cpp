@@ -269,26 +269,6 @@ TEST_F(BoundaryTest, DestroyFromInsideTheDriversOwnExchangeIsRefused) {
   // TearDown destroys it from outside.
 }
 
-// The host's Transact for post 1 sets prices on posts 2 and 1, the same
-// channel pair: the thread enters its own pair again, as a critical section
-// lets it, and each request is made.
-TEST_F(BoundaryTest, TheTableCalledFromInsideTransactOnTheSamePairIsServed) {
-  std::atomic<int> nested{0};
-  dispatcher_.SetResponder([&](const TransactRequest& r) -> std::optional<ScriptedReply> {
-    if (r.channel == 1 && DecodeByte(r.request.at(0)) == 0) {  // StartPump's request
-      t_->SetPrice(driver_, 2, 0, 1, 0, 0, 41.5);
-      t_->SetPrice(driver_, 1, 0, 3, 0, 0, 42.5);
-      ++nested;
-    }
-    return std::nullopt;  // the default acknowledgement
-  });
-  test::WithoutDeadlock([&] { t_->StartPump(driver_, 1, 0, 0); });
-  EXPECT_EQ(nested.load(), 1);
-  EXPECT_EQ(LastDigits(), (std::vector<uint8_t>{2, 2, 4, 2, 5, 0}));
-  EXPECT_EQ(t_->GetLinkStatus(driver_, 1), 1);
-  EXPECT_EQ(t_->GetPumpState(driver_, 1, 0), 0xC8u);
-}
-
 // The host releases the driver while its poll thread is inside a call: the
 // release waits until that call has returned, and a call that comes
 // meanwhile is refused.
@@ -324,8 +304,9 @@ TEST_F(BoundaryTest, DestroyWaitsForTheCallsInsideAndRefusesNewOnes) {
 }
 
 #if !defined(_WIN32)
-// A host thread cancelled inside OpenPost's state request ends cancelled;
-// the driver goes on serving the post, and its release waits for no call.
+// A host thread cancelled inside a call ends cancelled: in OpenPost's state
+// request while Transact waits, in StartPump's pause. The post goes on, its
+// pair's next frame 30 ms after the pause, and the release waits for no call.
 TEST_F(BoundaryTest, AHostThreadCancelledInsideACallEndsCancelled) {
   if (!test::kSanitizerFollowsCancellation) GTEST_SKIP() << "ThreadSanitizer: see host_threads.h";
   ScriptedReply slow = ScriptedReply::Ack();
@@ -334,8 +315,14 @@ TEST_F(BoundaryTest, AHostThreadCancelledInsideACallEndsCancelled) {
   EXPECT_EQ(test::CancelInside([this] { t_->OpenPost(driver_, 4); },
                                [this] { return !dispatcher_.Transacts().empty(); }),
             PTHREAD_CANCELED);
+  EXPECT_EQ(test::CancelInside([this] { t_->StartPump(driver_, 4, 0, 0); },
+                               [this] { return dispatcher_.Transacts().back().finished; }),
+            PTHREAD_CANCELED);
   t_->StartPump(driver_, 4, 0, 0);
   EXPECT_EQ(t_->GetPumpState(driver_, 4, 0), 0xC8u);
+  const auto transacts = dispatcher_.Transacts();
+  ASSERT_EQ(transacts.size(), 3u);
+  EXPECT_GE(transacts[2].start - transacts[1].end, std::chrono::milliseconds(30));
   test::WithoutDeadlock([this] { t_->Destroy(driver_); });
   driver_ = nullptr;
 }

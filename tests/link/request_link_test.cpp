@@ -413,133 +413,55 @@ TEST_F(RequestLinkTest, ExchangesRunOnTheCallersThread) {
 
 // ---- Requests from inside the dispatcher's exchange -----------------------------
 
-// A dispatcher whose Transact is the test's function: it may check a reply
-// in the request's buffer with the channel's checker and make requests of
-// its own. The channels' status is what the checks set.
-class ScriptedPort final : public PortDispatcher {
- public:
-  int32_t GetChannelError(uint8_t) override { return 0; }
-  void SetChannelError(uint8_t, int32_t) override {}
-  void SetChannelStatus(uint8_t channel, uint8_t status) override { status_[channel] = status; }
-  uint8_t GetChannelStatus(uint8_t channel) override { return status_[channel]; }
-  int32_t ConfigureChannel(uint8_t, int32_t, uint32_t) override { return 0; }
-  int32_t Transact(uint8_t channel, uint8_t, const uint8_t*, uint8_t, uint8_t* reply,
-                   uint8_t replyLength, uint8_t) override {
-    return transact(channel, reply, replyLength);
-  }
-  void SetReplyChecker(uint8_t channel, ReplyChecker& checker) override {
-    checkers_[channel] = &checker;
-  }
-  void SetMessageHook(uint8_t, MessageHook&) override {}
-  void SetPostInit(uint8_t, PostInitHandler&) override {}
-
-  // A reply of count bytes (zeros) in buffer, checked as awaited.
-  void Reply(uint8_t channel, uint8_t* buffer, uint8_t count, uint8_t expected) {
-    std::fill_n(buffer, count, uint8_t{0});
-    checkers_[channel]->CheckReply(channel, buffer, 0, count, expected);
-  }
-
-  std::function<int32_t(uint8_t channel, uint8_t* reply, uint8_t replyLength)> transact;
-
- private:
-  std::array<uint8_t, kPostCount + 1> status_{};
-  std::array<ReplyChecker*, kPostCount + 1> checkers_{};
-};
-
-class NestedRequestTest : public ::testing::Test {
- protected:
-  NestedRequestTest() {
-    for (uint8_t post = 1; post <= 2; ++post) channels_[post].Attach(port_, post, channels_[post]);
-  }
-  Exchange Ack(uint8_t post) {
-    Frame frame{};
-    return link_.SendRequest(channels_[post], Origin::Host, &frame, 1, 1, 0);
-  }
-
-  ScriptedPort port_;
-  RequestLink link_{port_};
-  std::array<Channel, 3> channels_;
-};
-
-// The host's Transact for post 1 checks its reply, then asks post 2 (the
-// pair's other channel) and post 1 itself: the thread enters its pair's lock
+// From inside the host's Transact for post 1, requests on post 2 (the pair's
+// other channel) and on post 1 itself: the thread enters its pair's lock
 // again, each request makes its own exchange with its pause, and each goes
-// by its own reply, whichever check reported to the channel last.
-TEST_F(NestedRequestTest, ARequestFromInsideTransactOnItsOwnPairMakesItsOwnExchange) {
+// by its own reply, whichever check reports to the channel last.
+TEST_F(RequestLinkTest, ARequestFromInsideTransactOnItsOwnPairMakesItsOwnExchange) {
   std::vector<Exchange> inner;
-  port_.transact = [&](uint8_t channel, uint8_t* reply, uint8_t replyLength) {
-    if (channel == 1 && inner.empty()) {
-      port_.Reply(1, reply, 1, replyLength);  // accepted
-      inner.push_back(Ack(2));
-      inner.push_back(Ack(1));
-    } else {
-      port_.Reply(channel, reply, channel == 2 ? 1 : 2, replyLength);  // post 1: too long
+  recorder_.SetResponder([&](const TransactRequest& r) -> std::optional<ScriptedReply> {
+    if (r.channel == 2) return ScriptedReply::Ack();
+    if (!inner.empty()) return ScriptedReply::Raw({0, 0});  // post 1's nested reply: too long
+    for (const uint8_t post : {uint8_t{2}, uint8_t{1}}) {
+      uint8_t buffer[1] = {0};
+      inner.push_back(SendEx(post, buffer, 1, 1, 0));
     }
-    return 0;
-  };
+    ScriptedReply own = ScriptedReply::Ack();
+    own.statusAfter = kLinkFailed;  // as the nested check leaves it when it reports last
+    return own;
+  });
   Exchange outer;
   const auto begin = Clock::now();
-  test::WithoutDeadlock([&] { outer = Ack(1); });
+  test::WithoutDeadlock([&] {
+    uint8_t buffer[1] = {0};
+    outer = SendEx(1, buffer, 1, 1, 0);
+  });
   EXPECT_GE(Clock::now() - begin, 3 * kPause);
   ASSERT_EQ(inner.size(), 2u);
   EXPECT_TRUE(inner[0].Good());
   EXPECT_FALSE(inner[1].Good());
-  EXPECT_EQ(port_.GetChannelStatus(1), kLinkFailed);  // the nested check reported last
   EXPECT_TRUE(outer.Good());
-  EXPECT_EQ(channels_[1].LinkStatus(), kLinkGood);
+  EXPECT_EQ(LinkStatus(1), kLinkGood);
 }
 
 // A Transact that asks again from inside every time: the request
 // kPairDepth deep is refused before it is sent, and every one returns.
-TEST_F(NestedRequestTest, NestingDeeperThanTheLimitIsRefused) {
-  int transacts = 0;
+TEST_F(RequestLinkTest, RequestsNestedDeeperThanTheLimitAreRefused) {
   int refused = 0;
-  port_.transact = [&](uint8_t channel, uint8_t* reply, uint8_t replyLength) {
-    ++transacts;
+  recorder_.SetResponder([&](const TransactRequest&) -> std::optional<ScriptedReply> {
     try {
-      Ack(1);
+      uint8_t buffer[1] = {0};
+      Send(1, buffer, 1, 1, 0);
     } catch (const EVu30Refused&) {
       ++refused;
     }
-    port_.Reply(channel, reply, 1, replyLength);
-    return 0;
-  };
-  Exchange outer;
-  test::WithoutDeadlock([&] { outer = Ack(1); });
-  EXPECT_EQ(transacts, kPairDepth);
+    return ScriptedReply::Ack();
+  });
+  uint8_t buffer[1] = {0};
+  test::WithoutDeadlock([&] { EXPECT_EQ(Send(1, buffer, 1, 1, 0), 0); });
+  EXPECT_EQ(recorder_.Transacts().size(), static_cast<std::size_t>(kPairDepth));
   EXPECT_EQ(refused, 1);
-  EXPECT_TRUE(outer.Good());
 }
-
-#if !defined(_WIN32)
-// A host thread cancelled inside a request, while Transact sleeps or during
-// the pause after it, ends cancelled. The pair's lock is left after the
-// pause: the pair's next request goes through, 30 ms after the first.
-TEST_F(RequestLinkTest, ACancelledHostThreadEndsCancelledAndLeavesTheLockAfterThePause) {
-  if (!test::kSanitizerFollowsCancellation) GTEST_SKIP() << "ThreadSanitizer: see host_threads.h";
-  for (const bool inPause : {false, true}) {
-    recorder_.ClearCalls();
-    recorder_.SetResponder([inPause](const TransactRequest& r) -> std::optional<ScriptedReply> {
-      ScriptedReply reply = ScriptedReply::Ack();
-      if (r.channel == 1 && !inPause) reply.delay = 10s;
-      return reply;
-    });
-    void* const ended = test::CancelInside(
-        [this] {
-          uint8_t buffer[1] = {0};
-          Send(1, buffer, 1, 1, 0);
-        },
-        [&] {
-          const auto transacts = recorder_.Transacts();
-          return !transacts.empty() && (transacts[0].finished || !inPause);
-        });
-    EXPECT_EQ(ended, PTHREAD_CANCELED) << inPause;
-    uint8_t buffer[1] = {0};
-    EXPECT_EQ(Send(2, buffer, 1, 1, 0), 0);
-    ExpectSerialisedWithPause(recorder_.Transacts());
-  }
-}
-#endif
 
 }  // namespace
 }  // namespace vu30::link
