@@ -90,6 +90,8 @@ typedef void(VU30_CALL* Vu30SetCallbackFn)(Vu30Dispatcher* self, uint8_t channel
 /*
  * The dispatcher's table of operations. The driver calls only the named
  * entries; the others belong to the host and are never touched.
+ * Which thread calls which entry, and calls of the driver's table from
+ * inside them: docs/threads.md.
  */
 typedef struct Vu30DispatcherTable {
   void* reserved0;
@@ -216,7 +218,8 @@ typedef struct Vu30DriverTable {
   void(VU30_CALL* AddMenuEntry)(Vu30Driver* self, Vu30MenuItem* parentItem,
                                 Vu30CreateItemFn createItem);
   /* 25: the destructor of C and C++ hosts: stops every worker and releases the
-   * object (an Object Pascal host calls entry -1, see below). */
+   * object (an Object Pascal host calls entry -1, see below).
+   * Waiting for the calls of other threads: docs/threads.md, section 7. */
   void(VU30_CALL* Destroy)(Vu30Driver* self);
 } Vu30DriverTable;
 
