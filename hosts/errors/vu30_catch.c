@@ -26,6 +26,7 @@
 /* The bits of ExceptionFlags that mark the unwinding passes. */
 #define UNWIND_FLAGS 0x66u
 
+/* [snippet:recognize] */
 static int IsLibraryError(const EXCEPTION_RECORD* record) {
   return (record->ExceptionFlags & UNWIND_FLAGS) == 0 && record->ExceptionCode == VU30_ERROR_CODE;
 }
@@ -49,6 +50,7 @@ static void Keep(const EXCEPTION_RECORD* record, Vu30CaughtError* error) {
     }
   }
 }
+/* [/snippet] */
 
 #if defined(__i386__)
 
