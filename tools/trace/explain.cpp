@@ -408,18 +408,22 @@ bool Explainer::Next(Exchange& out) {
       continue;
     }
     if (!ended_) {
-      if (!source_.Next(reading_)) {
+      // Read in place at the back of the queue: nearly every item stays there.
+      Queued& slot = inOrder_.push_back_slot();
+      if (!source_.Next(slot.item)) {
+        inOrder_.pop_back();
         ended_ = true;
         continue;
       }
+      const TraceItem& item = slot.item;
       double t = 0;
-      if (reading_.kind == TraceItem::Kind::Record) {
-        t = reading_.record.t;
+      if (item.kind == TraceItem::Kind::Record) {
+        t = item.record.t;
       } else {
         // Known at once, so that a message is not called unanswered when
         // its answer may be among them.
-        t = reading_.dropped.fromUs;
-        spans_.push_back(reading_.dropped);
+        t = item.dropped.fromUs;
+        spans_.push_back(item.dropped);
         while (
             spans_.size() > kKeptSpans ||
             (!spans_.empty() && spans_.front().toUs < doneUs_ - kAnswerWaitUs - 2 * kReorderUs)) {
@@ -427,11 +431,12 @@ bool Explainer::Next(Exchange& out) {
         }
       }
       latestReadUs_ = std::max(latestReadUs_, t);
-      queuedBytes_ += ItemBytes(reading_);
-      if (inOrder_.empty() || inOrder_.back().t <= t) {
-        inOrder_.push_back({t, read_++, std::move(reading_)});
-      } else {
-        outOfOrder_.push({t, read_++, std::move(reading_)});
+      queuedBytes_ += ItemBytes(item);
+      slot.t = t;
+      slot.order = read_++;
+      if (inOrder_.size() >= 2 && inOrder_[inOrder_.size() - 2].t > t) {
+        outOfOrder_.push({t, slot.order, std::move(slot.item)});
+        inOrder_.pop_back();
       }
       continue;
     }

@@ -6,6 +6,7 @@
 // bounded by a window of time and a number of bytes, not by the trace's size.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <queue>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "trace_reader.h"
@@ -73,6 +75,51 @@ struct Exchange {
 
   // A failure is what the summary counts by cause.
   bool IsFailure() const { return !cause.empty(); }
+};
+
+// A first-in-first-out queue in one block that grows to the most it held
+// and is then reused: items go in and out without an allocation each, as a
+// deque of items this large would make.
+template <typename T>
+class RingQueue {
+ public:
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  T& front() { return slots_[head_]; }
+  const T& front() const { return slots_[head_]; }
+  T& back() { return (*this)[size_ - 1]; }
+  const T& back() const { return (*this)[size_ - 1]; }
+  T& operator[](std::size_t i) { return slots_[Slot(i)]; }
+  const T& operator[](std::size_t i) const { return slots_[Slot(i)]; }
+  // A slot at the back, holding whatever its last item left there: the
+  // caller assigns it whole.
+  T& push_back_slot() {
+    if (size_ == slots_.size()) Grow();
+    ++size_;
+    return back();
+  }
+  void push_back(T&& v) { push_back_slot() = std::move(v); }
+  void pop_back() { --size_; }
+  void pop_front() {
+    head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+    --size_;
+  }
+
+ private:
+  std::size_t Slot(std::size_t i) const {
+    const std::size_t s = head_ + i;
+    return s < slots_.size() ? s : s - slots_.size();
+  }
+  void Grow() {
+    std::vector<T> grown(std::max<std::size_t>(16, slots_.size() * 2));
+    for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move((*this)[i]);
+    slots_ = std::move(grown);
+    head_ = 0;
+  }
+
+  std::vector<T> slots_;
+  std::size_t head_ = 0;
+  std::size_t size_ = 0;
 };
 
 // Turns a trace's items into exchanges in time order. The file is in time
@@ -147,16 +194,15 @@ class Explainer {
   // The items read and not yet explained. The file is nearly always in time
   // order: items that come in order wait in file order, and only those that
   // come earlier than the last of them are sorted.
-  std::deque<Queued> inOrder_;
+  RingQueue<Queued> inOrder_;
   std::priority_queue<Queued, std::vector<Queued>, Later> outOfOrder_;
-  TraceItem reading_;  // the item being read
   std::size_t queuedBytes_ = 0;
   std::size_t heldBytes_ = 0;
   uint64_t read_ = 0;
   double latestReadUs_ = 0;
   double doneUs_ = 0;  // the latest time explained
   uint64_t late_ = 0;
-  std::deque<Held> held_;
+  RingQueue<Held> held_;
   uint64_t heldBase_ = 0;  // the place of held_.front()
   std::map<int, Awaited> awaiting_;
   std::map<int, bool> impulsePorts_;
