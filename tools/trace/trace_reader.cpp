@@ -198,8 +198,12 @@ class LineParser {
  private:
   [[noreturn]] static void Fail(const std::string& what) { throw std::invalid_argument(what); }
   char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
+  // The loops over the line's bytes count in a local: a member would be
+  // stored at every byte, as a char may alias it.
   void Skip() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r')) ++i_;
+    std::size_t i = i_;
+    while (i < s_.size() && (s_[i] == ' ' || s_[i] == '\t' || s_[i] == '\r')) ++i;
+    i_ = i;
   }
   void Expect(char c) {
     if (Peek() != c) [[unlikely]]
@@ -213,10 +217,12 @@ class LineParser {
     Expect('"');
     // Without escapes, the line's own text.
     const std::size_t from = i_;
-    while (i_ < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i_])]) ++i_;
-    if (i_ < s_.size() && s_[i_] == '"') {
-      ++i_;
-      return s_.substr(from, i_ - 1 - from);
+    std::size_t i = from;
+    while (i < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+    i_ = i;
+    if (i < s_.size() && s_[i] == '"') {
+      i_ = i + 1;
+      return s_.substr(from, i - from);
     }
     std::string out(s_.substr(from, i_ - from));
     while (i_ < s_.size() && s_[i_] != '"') {
