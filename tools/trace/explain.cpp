@@ -2,6 +2,8 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -25,23 +27,45 @@ std::string ByteHex(uint8_t b) {
   return buf;
 }
 
+// Decoded digits, held in place: no more than the bytes a record keeps, so
+// that explaining a record allocates nothing for them.
+class DigitList {
+ public:
+  void push_back(uint8_t d) {
+    if (size_ < digits_.size()) digits_[size_++] = d;
+  }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint8_t operator[](std::size_t i) const { return digits_[i]; }
+  const uint8_t* begin() const { return digits_.data(); }
+  const uint8_t* end() const { return digits_.data() + size_; }
+  operator std::span<const uint8_t>() const { return {digits_.data(), size_}; }
+
+ private:
+  std::array<uint8_t, kKeptBytes> digits_{};
+  std::size_t size_ = 0;
+};
+
 // digits[from, from + n) as a decimal amount in hundredths: "41.30".
-std::string Amount(const std::vector<uint8_t>& digits, std::size_t from, std::size_t n) {
+std::string Amount(const DigitList& digits, std::size_t from, std::size_t n) {
   if (from + n > digits.size()) return "?";
   uint64_t v = 0;
   for (std::size_t i = from; i < from + n; ++i) {
     if (digits[i] > 9) return "?";
     v = v * 10 + digits[i];
   }
+  // As "%llu.%02llu" prints it, without printf's cost on every sale.
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%llu.%02llu", static_cast<unsigned long long>(v / 100),
-                static_cast<unsigned long long>(v % 100));
-  return buf;
+  char* end = std::to_chars(buf, buf + sizeof buf - 3, v / 100).ptr;
+  *end++ = '.';
+  *end++ = static_cast<char>('0' + v % 100 / 10);
+  *end++ = static_cast<char>('0' + v % 10);
+  return std::string(buf, end);
 }
 
 // The digits of coded request bytes, or nothing when a byte is no line code.
-std::optional<std::vector<uint8_t>> Digits(std::span<const uint8_t> coded) {
-  std::vector<uint8_t> d;
+std::optional<DigitList> Digits(std::span<const uint8_t> coded) {
+  DigitList d;
   for (uint8_t b : coded) {
     if (!IsValidLineByte(b)) return std::nullopt;
     d.push_back(DecodeLineByte(b));
@@ -54,8 +78,8 @@ std::optional<std::vector<uint8_t>> Digits(std::span<const uint8_t> coded) {
 // must be one.
 struct Judged {
   bool accepted = false;
-  std::vector<uint8_t> digits;  // decoded, without the closing zero
-  std::string why;              // why it was refused
+  DigitList digits;  // decoded, without the closing zero
+  std::string why;   // why it was refused
 };
 
 Judged Judge(std::span<const uint8_t> bytes, int count, int awaited) {
@@ -86,7 +110,7 @@ struct Request {
   std::string text;
 };
 
-Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits, bool withText) {
+Request NameHostRequest(const std::optional<DigitList>& digits, bool withText) {
   if (!digits || digits->empty()) return {"request", ""};
   const auto& d = *digits;
   const auto named = [withText](const char* kind, const auto& text) -> Request {
@@ -130,7 +154,7 @@ Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits, bool 
   return {"request", ""};
 }
 
-std::string DigitsText(const std::vector<uint8_t>& digits) {
+std::string DigitsText(std::span<const uint8_t> digits) {
   std::string s;
   for (uint8_t d : digits) {
     if (!s.empty()) s += ' ';
@@ -142,8 +166,8 @@ std::string DigitsText(const std::vector<uint8_t>& digits) {
 // What an accepted reply to a host request says.
 // On an impulse-counting port (line settings' top byte 4: "FAS", "ER112")
 // the running figure counts impulses.
-std::string ReadReply(const std::optional<std::vector<uint8_t>>& request,
-                      const std::vector<uint8_t>& r, int awaited, bool impulses) {
+std::string ReadReply(const std::optional<DigitList>& request, const DigitList& r, int awaited,
+                      bool impulses) {
   if (awaited <= 1) return "acknowledged";
   const uint8_t command = request && !request->empty() ? (*request)[0] : 0xFF;
   if (command == 8 && impulses && r.size() > 5) {
