@@ -213,17 +213,22 @@ class LineParser {
   [[noreturn]] [[gnu::noinline]] void Expected(char c) const {
     Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
   }
-  std::string_view String() {
+  [[gnu::always_inline]] std::string_view String() {
     Expect('"');
     // Without escapes, the line's own text.
     const std::size_t from = i_;
     std::size_t i = from;
     while (i < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
     i_ = i;
-    if (i < s_.size() && s_[i] == '"') {
+    if (i < s_.size() && s_[i] == '"') [[likely]] {
       i_ = i + 1;
-      return s_.substr(from, i - from);
+      return std::string_view(s_.data() + from, i - from);
     }
+    return Escaped(from);
+  }
+  // The rest of a string that has escapes (or is not closed), from its
+  // first byte at from: decoded into a copy the fields keep.
+  [[gnu::noinline]] std::string_view Escaped(std::size_t from) {
     std::string out(s_.substr(from, i_ - from));
     while (i_ < s_.size() && s_[i_] != '"') {
       const char c = s_[i_++];
