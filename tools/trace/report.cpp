@@ -60,16 +60,54 @@ bool ShowFilter::Passes(const Exchange& e) const {
   return true;
 }
 
-std::string SecondsText(double us) {
-  // As "%12.6f" prints it (to_chars rounds the same way), without printf's cost
-  // on every line of a timeline.
+namespace {
+
+// The time as SecondsText makes it, appended. Most times are read at once
+// from the whole microseconds nearest to them: when the product's exact
+// distance from those (fma rounds once) is clearly under a half, they are
+// what to_chars rounds to; near a half, and for any other time, to_chars
+// itself says.
+void AppendSeconds(std::string& to, double us) {
+  const double s = us / 1e6;
   char buf[64];
-  const auto [end, ec] =
-      std::to_chars(buf, buf + sizeof buf, us / 1e6, std::chars_format::fixed, 6);
-  if (ec != std::errc()) return Format("%12.6f", us / 1e6);
-  const auto n = static_cast<std::size_t>(end - buf);
-  std::string text(n < 12 ? 12 - n : 0, ' ');
-  text.append(buf, n);
+  std::size_t n = 0;
+  const double whole = std::nearbyint(s * 1e6);
+  if (s >= 0 && !std::signbit(s) && s < 1e9 && std::fabs(std::fma(s, 1e6, -whole)) < 0.49) {
+    const auto v = static_cast<uint64_t>(whole);
+    char* end = std::to_chars(buf, buf + 24, v / 1000000).ptr;
+    *end++ = '.';
+    uint64_t fraction = v % 1000000;
+    for (int i = 5; i >= 0; --i, fraction /= 10) end[i] = static_cast<char>('0' + fraction % 10);
+    n = static_cast<std::size_t>(end + 6 - buf);
+  } else {
+    // As "%12.6f" prints it (to_chars rounds the same way), without printf's
+    // cost on every line of a timeline.
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, s, std::chars_format::fixed, 6);
+    if (ec != std::errc()) {
+      to += Format("%12.6f", s);
+      return;
+    }
+    n = static_cast<std::size_t>(end - buf);
+  }
+  if (n < 12) to.append(12 - n, ' ');
+  to.append(buf, n);
+}
+
+void AppendPost(std::string& to, int post) {
+  if (post == kAllPosts) {
+    to += "all posts";
+    return;
+  }
+  char buf[16];
+  to += "post ";
+  to.append(buf, std::to_chars(buf, buf + sizeof buf, post).ptr);
+}
+
+}  // namespace
+
+std::string SecondsText(double us) {
+  std::string text;
+  AppendSeconds(text, us);
   return text;
 }
 
@@ -123,9 +161,17 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
   Explainer explainer(reader, false, !filter.failuresOnly);
+  std::string line;  // reused: one write a line
   for (Exchange e; explainer.Next(e) && out;) {
     if (!filter.Passes(e)) continue;
-    out << SecondsText(e.t) << "  " << PostText(e.post) << ' ' << e.text << '\n';
+    line.clear();
+    AppendSeconds(line, e.t);
+    line += "  ";
+    AppendPost(line, e.post);
+    line += ' ';
+    line += e.text;
+    line += '\n';
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
   for (const std::string& note : TraceNotes(reader, explainer)) out << "note: " << note << '\n';
 }
