@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -280,6 +281,25 @@ TEST(TraceFile, TimesAreReadToTheNearestDouble) {
                    "\n");
     ASSERT_EQ(trace.records.size(), 1u) << t;
     EXPECT_EQ(trace.records[0].t, std::strtod(t, nullptr)) << t;
+  }
+}
+
+// The timeline's times are printf's "%12.6f" of the seconds to the byte,
+// near a half microsecond too, whatever way they are made.
+TEST(TraceReport, TimesArePrintedAsPrintfPrintsThem) {
+  std::vector<double> times = {
+      0,     -0.0,           0.5,       1.5,       2.5, 1e-7, 999999.5, 1e15, 1e17,
+      -3.25, 3317468293.929, 0.0000005, 12345678.5};
+  std::mt19937_64 random(35);
+  for (int i = 0; i < 200000; ++i) {
+    const double whole = static_cast<double>(random() % 4000000000000u);
+    const double part = i % 4 == 0 ? 0.5 : static_cast<double>(random() % 1000000) / 1e3;
+    times.push_back(whole / static_cast<double>(1 + i % 1000) + part);
+  }
+  for (const double us : times) {
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%12.6f", us / 1e6);
+    ASSERT_EQ(SecondsText(us), expected) << us;
   }
 }
 

@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vu30::trace {
 namespace {
@@ -25,28 +28,54 @@ std::string Format(const char* format, double v) {
   return buf;
 }
 
+// Counts by a name, few to a post: looked up in place, by the name's length
+// first, and put in the names' order only when written.
+class Counts {
+ public:
+  void Add(const std::string& key) {
+    uint64_t* n = Find(key);
+    if (n == nullptr) {
+      const std::string_view name =
+          items_.size() < kCausesPerPost ? std::string_view(key) : std::string_view("other causes");
+      n = Find(name);
+      if (n == nullptr) {
+        items_.emplace_back(name, 0);
+        n = &items_.back().second;
+      }
+    }
+    ++*n;
+  }
+  bool empty() const { return items_.empty(); }
+  std::vector<std::pair<std::string, uint64_t>> Sorted() const {
+    auto sorted = items_;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+  }
+
+ private:
+  uint64_t* Find(std::string_view key) {
+    for (auto& [name, n] : items_) {
+      if (name.size() == key.size() && name == key) return &n;
+    }
+    return nullptr;
+  }
+  std::vector<std::pair<std::string, uint64_t>> items_;
+};
+
 struct PostSummary {
-  std::map<std::string, uint64_t> exchanges;  // by kind
-  std::map<std::string, uint64_t> setup;      // by kind
-  std::map<std::string, uint64_t> failures;   // by cause
+  Counts exchanges;  // by kind
+  Counts setup;      // by kind
+  Counts failures;   // by cause
   uint64_t unknown = 0;
   uint64_t droppedRecords = 0;
   uint64_t droppedSpans = 0;
   AnswerTimes answers;
 };
 
-void Count(std::map<std::string, uint64_t>& counts, const std::string& key) {
-  auto it = counts.find(key);
-  if (it == counts.end()) {
-    it = counts.emplace(counts.size() < kCausesPerPost ? key : "other causes", 0).first;
-  }
-  ++it->second;
-}
-
-void WriteCounts(std::ostream& out, const char* what, const std::map<std::string, uint64_t>& c) {
+void WriteCounts(std::ostream& out, const char* what, const Counts& counts) {
   out << "  " << what << ':';
-  if (c.empty()) out << "  none";
-  for (const auto& [key, n] : c) out << "  " << key << ' ' << n;
+  if (counts.empty()) out << "  none";
+  for (const auto& [key, n] : counts.Sorted()) out << "  " << key << ' ' << n;
   out << '\n';
 }
 
@@ -189,11 +218,11 @@ void WriteSummary(std::ostream& out, TraceInput& reader) {
       p.droppedRecords += e.droppedCount;
       continue;
     }
-    Count(e.outcome == Outcome::Setup ? p.setup : p.exchanges, e.kind);
+    (e.outcome == Outcome::Setup ? p.setup : p.exchanges).Add(e.kind);
     if (e.outcome == Outcome::Unknown) ++p.unknown;
     if (e.answerUs) p.answers.Add(*e.answerUs);
     if (!e.IsFailure()) continue;
-    Count(p.failures, e.cause);
+    p.failures.Add(e.cause);
     ++failures;
     out << SecondsText(e.t) << "  " << PostText(e.post) << "  line "
         << (e.lines.empty() ? 0 : e.lines.front()) << "  " << e.text << '\n';
