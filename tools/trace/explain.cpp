@@ -486,14 +486,18 @@ void Explainer::Take(const TraceItem& item) {
   Explain(item.record);
 }
 
-void Explainer::Hold(Exchange e, bool awaiting) {
+void Explainer::Hold(Exchange&& e, bool awaiting) {
   if (awaiting) awaiting_[e.post] = {heldBase_ + held_.size(), -1};
   // The answer's words and detail join a message later: counted now.
   const std::size_t bytes = sizeof(Held) + e.kind.capacity() + e.text.capacity() +
                             e.cause.capacity() + e.detail.capacity() +
                             e.lines.capacity() * sizeof(std::size_t) + (awaiting ? 256 : 0);
   heldBytes_ += bytes;
-  held_.push_back({std::move(e), awaiting, bytes});
+  // Moved once, into its slot.
+  Held& h = held_.push_back_slot();
+  h.e = std::move(e);
+  h.awaiting = awaiting;
+  h.bytes = bytes;
 }
 
 void Explainer::Unanswered(int post, double untilUs, const std::string& words) {

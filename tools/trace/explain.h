@@ -181,7 +181,7 @@ class Explainer {
   void Take(const TraceItem& item);
   void Explain(const TraceRecord& r);
   void ExplainDropped(const DroppedSpan& d);
-  void Hold(Exchange e, bool awaiting);
+  void Hold(Exchange&& e, bool awaiting);
   // A message that got no answer up to untilUs: not answered, or unknown
   // when records of its post were dropped in between.
   void Unanswered(int post, double untilUs, const std::string& words);
