@@ -145,6 +145,8 @@ class Explainer {
   // From now on the detail is made for failures and messages only (a page
   // that draws no more than these).
   void DetailOfFailuresOnly() { detailOfFailuresOnly_ = true; }
+  // From now on the texts are made as for allTexts false.
+  void TextsOfFailuresOnly() { allTexts_ = false; }
 
   // The next exchange; false at the end of the trace.
   bool Next(Exchange& out);
@@ -188,7 +190,7 @@ class Explainer {
 
   ItemSource& source_;
   const bool withDetail_;
-  const bool allTexts_;
+  bool allTexts_;
   bool detailOfFailuresOnly_ = false;
   bool ended_ = false;
   // The items read and not yet explained. The file is nearly always in time
