@@ -520,7 +520,8 @@ void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
     m.text += " → the trace ends before an answer";
     m.outcome = Outcome::Unknown;
   } else {
-    m.text += " → " + words;
+    m.text += " → ";
+    m.text += words;
     m.outcome = Outcome::Failed;
     m.cause = "message not answered";
   }
@@ -564,7 +565,8 @@ void Explainer::Explain(const TraceRecord& r) {
         if (it != awaiting_.end()) {
           Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
           Exchange& m = h.e;
-          m.text += " → " + words;
+          m.text += " → ";
+          m.text += words;
           m.outcome = outcome;
           m.cause = cause;
           m.answerUs = r.t - m.t;
@@ -584,7 +586,7 @@ void Explainer::Explain(const TraceRecord& r) {
       std::string words;
       const bool failed = Failure(r, e.outcome, words, e.cause);
       // Only a failure's words when the view shows no others.
-      const Request q = NameHostRequest(digits, allTexts_ || failed);
+      Request q = NameHostRequest(digits, allTexts_ || failed);
       e.kind = q.kind;
       if (!failed && !allTexts_) break;
       if (!failed) {
@@ -595,8 +597,16 @@ void Explainer::Explain(const TraceRecord& r) {
           words = r.awaited > 0 ? "reply not checked" : "sent";
         }
       }
-      e.text = q.kind == "request" ? "request [" + DecodeBytes(r.request) + "]" : q.text;
-      e.text += " → " + words;
+      // Appended in place: no text made only to be copied.
+      if (q.kind == "request") {
+        e.text = "request [";
+        e.text += DecodeBytes(r.request);
+        e.text += ']';
+      } else {
+        e.text = std::move(q.text);
+      }
+      e.text += " → ";
+      e.text += words;
       break;
     }
     case Entry::RouteMessage: {
