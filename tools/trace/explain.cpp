@@ -434,7 +434,15 @@ bool Explainer::Next(Exchange& out) {
     if (!ended_) {
       // Read in place at the back of the queue: nearly every item stays there.
       Queued& slot = inOrder_.push_back_slot();
-      if (!source_.Next(slot.item)) {
+      bool read = false;
+      try {
+        read = source_.Next(slot.item);
+      } catch (...) {
+        // A reading that fails leaves the queue as it was.
+        inOrder_.pop_back();
+        throw;
+      }
+      if (!read) {
         inOrder_.pop_back();
         ended_ = true;
         continue;
