@@ -271,6 +271,23 @@ TEST(TraceExplain, RecordsAreReorderedWithinTheWindowOnly) {
 }
 
 // Times are read as the decimal they are written in, however many digits.
+// The explainer's queues keep their order through wrapping round their
+// block and growing while wrapped.
+TEST(TraceExplain, QueuesKeepTheirOrderAsTheyWrapAndGrow) {
+  RingQueue<int> q;
+  int next = 0;
+  int expected = 0;
+  for (int round = 0; round < 200; ++round) {
+    for (int i = 0; i < round % 7 + 2; ++i) q.push_back(next++);
+    for (int i = 0; i < round % 5 + 1 && !q.empty(); ++i) {
+      ASSERT_EQ(q.front(), expected++);
+      q.pop_front();
+    }
+    for (std::size_t i = 0; i < q.size(); ++i) ASSERT_EQ(q[i], expected + static_cast<int>(i));
+  }
+  EXPECT_EQ(q.back(), next - 1);
+}
+
 TEST(TraceFile, TimesAreReadToTheNearestDouble) {
   const char* times[] = {"0.1", "1234.567", "999999999.999",      "123456789012.345", "0.000001",
                          "7",   "1e3",      "1234567890.1234567", "999999999999.9995"};
