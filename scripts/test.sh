@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs what is needed, builds everything and runs the test suites: once
-# as built (with the HTML reference), once under AddressSanitizer with UndefinedBehaviorSanitizer, once
-# under ThreadSanitizer; the Windows builds (scripts/test-windows.sh);
+# as built (and the HTML reference), once under AddressSanitizer with
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer; the Windows builds (scripts/test-windows.sh);
 # installing and packaging (scripts/test-install.sh); the fuzz targets and
 # the short soak (scripts/test-fuzz.sh).
 #   scripts/test.sh            all runs
