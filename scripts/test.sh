@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: MIT
 # Installs what is needed, builds everything and runs the test suites: once
 # as built (and the HTML reference), once under AddressSanitizer with
-# UndefinedBehaviorSanitizer, once under ThreadSanitizer; the Windows builds (scripts/test-windows.sh);
-# installing and packaging (scripts/test-install.sh); the fuzz targets and
-# the short soak (scripts/test-fuzz.sh).
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer; the Windows builds
+# (scripts/test-windows.sh); installing and packaging
+# (scripts/test-install.sh); the fuzz targets and the short soak
+# (scripts/test-fuzz.sh).
 #   scripts/test.sh            all runs
 #   scripts/test.sh plain      only the plain run (also: address, thread, windows, install, fuzz)
 # A failed run does not stop the others. The end is a summary: each run
