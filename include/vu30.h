@@ -291,21 +291,21 @@ typedef struct Vu30MenuItem Vu30MenuItem;
  */
 typedef struct Vu30MenuItemTable {
   /** @brief 0: the number of the item's children. */
-  int32_t(VU30_CALL* Count)(Vu30MenuItem* self);                            /* 0 */
+  int32_t(VU30_CALL* Count)(Vu30MenuItem* self);
   /** @brief 1: the child at index (0 .. Count - 1). */
-  Vu30MenuItem*(VU30_CALL* Item)(Vu30MenuItem* self, int32_t index);        /* 1 */
+  Vu30MenuItem*(VU30_CALL* Item)(Vu30MenuItem* self, int32_t index);
   /** @brief 2: the item's caption, code page 1251, NUL-terminated. */
-  const char*(VU30_CALL* Caption)(Vu30MenuItem* self);                      /* 2 */
+  const char*(VU30_CALL* Caption)(Vu30MenuItem* self);
   /** @brief 3: sets the caption (code page 1251, NUL-terminated). */
-  void(VU30_CALL* SetCaption)(Vu30MenuItem* self, const char* caption);     /* 3 */
+  void(VU30_CALL* SetCaption)(Vu30MenuItem* self, const char* caption);
   /** @brief 4: sets the hint (code page 1251, NUL-terminated). */
-  void(VU30_CALL* SetHint)(Vu30MenuItem* self, const char* hint);           /* 4 */
+  void(VU30_CALL* SetHint)(Vu30MenuItem* self, const char* hint);
   /** @brief 5: sets the help context (the driver passes 0). */
-  void(VU30_CALL* SetHelpContext)(Vu30MenuItem* self, int32_t context);     /* 5 */
+  void(VU30_CALL* SetHelpContext)(Vu30MenuItem* self, int32_t context);
   /** @brief 6: sets the shortcut (the driver passes 0, none). */
-  void(VU30_CALL* SetShortCut)(Vu30MenuItem* self, int32_t shortCut);       /* 6 */
+  void(VU30_CALL* SetShortCut)(Vu30MenuItem* self, int32_t shortCut);
   /** @brief 7: sets the click handler, a bound Vu30MenuClickFn. */
-  void(VU30_CALL* SetOnClick)(Vu30MenuItem* self, Vu30BoundMethod handler); /* 7 */
+  void(VU30_CALL* SetOnClick)(Vu30MenuItem* self, Vu30BoundMethod handler);
 } Vu30MenuItemTable;
 
 /**
