@@ -19,7 +19,8 @@
  * Windows builds made with VU30_WIN32_CXX_EXCEPTIONS, as C++ exceptions
  * derived from std::exception (@ref vu30_errors). How each language catches
  * them, what the library does with the host's own exceptions and faults, and
- * its floating-point rules: docs/errors.md, "Faults and host exceptions".
+ * its floating-point rules: docs/errors.md,
+ * @ref errors-faults-and-host-exceptions "Faults and host exceptions".
  */
 
 /**
@@ -42,9 +43,10 @@
  * - @ref vu30_trace — the line trace, a dispatcher that records every
  *   exchange (vu30_trace.h).
  *
- * The guides (getting started, the boundary, errors, threads, writing a port
- * dispatcher, the simulator, configuration, the trace, Windows, Pascal,
- * performance) are the related pages made from docs/.
+ * The guides are the related pages, made from docs/: among them
+ * @ref boundary "the binary boundary" (layouts, slots, the arguments the
+ * driver refuses) and @ref errors "the errors" (the error model on every
+ * system and language).
  *
  * Posts count 1..30 and nozzles 1..8; volumes are in litres, prices in money
  * units a litre, money in money units, all 64-bit floats that travel in
@@ -935,8 +937,8 @@ typedef Vu30Driver*(VU30_CALL* Vu30GetVU30Fn)(uint8_t ignored, void* hostWindow,
  * VU30_WIN32_CXX_EXCEPTIONS, they throw the C++ exceptions below; the calls
  * of vu30_calls.h return the kind as a value. What the library does with a
  * host's own exceptions, faults inside it, its floating-point rules, and how
- * a host catches the structured exception: docs/errors.md, "Faults and host
- * exceptions".
+ * a host catches the structured exception: docs/errors.md,
+ * @ref errors-faults-and-host-exceptions "Faults and host exceptions".
  * @{
  */
 
