@@ -6,12 +6,13 @@
  *
  * vu30 — driver library for Trovelheim fuel dispensers ("ТРК").
  *
- * This header is the whole binary boundary between a station host and the
+ * This header is the binary boundary between a station host and the driver
  * library: the one exported entry GetVU30(), the driver object and its table
  * of operations (@ref vu30_driver), the host's port dispatcher table that the
  * driver calls (@ref vu30_dispatcher), the bound-method callbacks that the
  * driver registers with the dispatcher, and the host menu item table used by
- * the driver's menu entry (@ref vu30_menu).
+ * the driver's menu entry (@ref vu30_menu). A host that cannot catch a C++
+ * exception, on every system but Windows, also needs vu30_calls.h.
  *
  * Every function reached through these tables uses #VU30_CALL. Texts crossing
  * the boundary are in code page 1251. On Windows, errors reach the host as the
