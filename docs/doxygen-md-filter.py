@@ -9,7 +9,8 @@ page "errors"); every other heading the anchor a repository viewer gives it
 (lower case, punctuation dropped, spaces as hyphens) after the page's label,
 as labels are one name space across all pages. Links to "#a-heading",
 "page.md#a-heading" and "page.md" between the pages of docs/ are pointed at
-those labels. Headings and links inside fenced code are left alone."""
+those labels, and links to a public header at the header's reference.
+Headings and links inside fenced code are left alone."""
 import re
 import sys
 from pathlib import Path
@@ -17,6 +18,7 @@ from pathlib import Path
 HEADING = re.compile(r"^(#{1,6})\s+(.*?)\s*#*\s*$")
 FENCE = re.compile(r"^\s*(```|~~~)")
 LINK = re.compile(r"\]\((?:\./)?([\w\-]+\.md)?(?:#([\w\-]+))?\)")
+HEADER_LINK = re.compile(r"\]\(\.\./include/([\w\-]+\.h)\)")
 
 
 def slug(text: str) -> str:
@@ -55,6 +57,7 @@ def main() -> None:
         match = None if fenced else HEADING.match(line)
         if not fenced:
             line = LINK.sub(relink, line)
+            line = HEADER_LINK.sub(r"](@ref \1)", line)
         if match is None or "{#" in line:
             print(line)
             continue
