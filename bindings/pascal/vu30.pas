@@ -264,7 +264,12 @@ type
   { The host's item-creation function: a new child of Parent (index -1). }
   TVu30CreateItemFn = function(Parent: PVu30MenuItem; Index: LongInt): PVu30MenuItem; stdcall;
 
-  { The driver's table of operations. }
+  { The driver's table of operations. Each slot's arguments with their
+    units and ranges, what it refuses, what a failure leaves behind and the
+    threads it may be called from are in its reference comment in vu30.h
+    (Vu30DriverTable), in the same order; Var arguments are the pointers
+    there. A Pascal host calls the slots through TVu30Driver, which fills
+    in the reserved arguments and raises EVu30Error on every system. }
   TVu30DriverTable = record
     { 0: not implemented; raises the abstract-operation error. }
     Abstract: procedure(Driver: PVu30Driver); stdcall;
