@@ -55,12 +55,20 @@ for arch in "${archs[@]}"; do
   build=$root/$arch/build
   scripts/build-fpc-windows.sh "$arch"
   fpc=$(cd "$root" && pwd)/fpc/$arch/fpc
-  if [ "$arch" = i686 ] && ! vu30_runs_i386; then
+  no_wine=""
+  if [ "$arch" = i686 ]; then
+    if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+      no_wine="32-bit Wine (wine32:i386) is not installed: scripts/install-deps.sh could not get it from the mirror"
+    elif ! vu30_runs_i386; then
+      no_wine="this kernel runs no 32-bit programs (IA-32 emulation off)"
+    fi
+  fi
+  if [ -n "$no_wine" ]; then
     VU30_WINDOWS_CMAKE_ARGS="${VU30_WINDOWS_CMAKE_ARGS:-} -DVU30_FPC=$fpc -DVU30_WINE_RUN=OFF" \
       scripts/build-windows.sh "$arch"
     echo "== windows $arch: the checks that need no Wine"
     ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 600
-    vu30_skip "i686 under Wine" "this kernel runs no 32-bit programs (IA-32 emulation off)"
+    vu30_skip "i686 under Wine" "$no_wine"
     continue
   fi
   VU30_WINDOWS_CMAKE_ARGS="${VU30_WINDOWS_CMAKE_ARGS:-} -DVU30_FPC=$fpc -DVU30_WINE_RUN=ON" \
