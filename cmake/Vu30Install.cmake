@@ -7,9 +7,12 @@
 #   development  vu30.h, vu30_calls.h, vu30_trace.h and vu30_sim.h, the links
 #                libvu30.so, libvu30-calls.so, libvu30-trace.so and
 #                libvu30-sim.so, the CMake package (find_package(vu30),
-#                vu30::vu30, vu30::calls and vu30::sim), vu30.pc, vu30-calls.pc
-#                and vu30-sim.pc for pkg-config, and the Pascal units vu30.pas
-#                and vu30sim.pas in share/vu30/pascal
+#                vu30::vu30, vu30::calls, vu30::trace and vu30::sim), vu30.pc,
+#                vu30-calls.pc, vu30-trace.pc and vu30-sim.pc for pkg-config,
+#                and the Pascal units vu30.pas and vu30sim.pas in
+#                share/vu30/pascal
+#   manual       vu30-trace's manual page in share/man/man1 (the packages
+#                carry it compressed, Vu30Package.cmake)
 include(CMakePackageConfigHelpers)
 
 set(VU30_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vu30)
@@ -39,7 +42,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/bindings/pascal/vu30.pas
 
 # The line trace, for commissioning and support: a host puts it between the
 # driver and its dispatcher (vu30_trace.h); vu30-trace reads what it wrote.
-install(TARGETS vu30-trace
+set_target_properties(vu30-trace PROPERTIES EXPORT_NAME trace)
+target_include_directories(vu30-trace PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS vu30-trace EXPORT vu30Targets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
                 NAMELINK_COMPONENT development
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
@@ -47,6 +52,10 @@ install(TARGETS vu30-trace
 install(TARGETS vu30-trace-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vu30_trace.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/vu30-trace.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT manual)
+endif()
 
 # The dispenser simulator, for testing a host without a forecourt: its port
 # dispatcher goes to GetVU30 in place of the station's (vu30_sim.h).
@@ -86,7 +95,10 @@ else()
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30.pc.in ${PROJECT_BINARY_DIR}/vu30.pc @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30-sim.pc.in ${PROJECT_BINARY_DIR}/vu30-sim.pc @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30-trace.pc.in ${PROJECT_BINARY_DIR}/vu30-trace.pc
+               @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vu30.pc ${PROJECT_BINARY_DIR}/vu30-sim.pc
+              ${PROJECT_BINARY_DIR}/vu30-trace.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 if(TARGET vu30-calls)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/vu30-calls.pc.in ${PROJECT_BINARY_DIR}/vu30-calls.pc

@@ -4,13 +4,17 @@
   as the C rig (sim_rig.c) is.
 
   The host hands the dispenser simulator's port dispatcher (unit vu30sim) to
-  GetVU30 instead of its own and plays the customer through the simulator:
+  its driver (TVu30Driver, unit vu30) instead of its own, checks that the
+  driver set the post up for the simulated dispenser's type (the driver
+  takes it from cnf.INI; none there means type 0, as simulated here), and
+  plays the customer through the simulator:
   it sells 12.34 L at 41.30 on post 1, nozzle 3, and checks what the driver
   reports against what the simulated dispenser measured: volume, money to
   the cent, the counter before and after. Then it sells again while the line
   loses the dispenser's next message and fails the driver's answer to the
   dose request once: the dispenser repeats both and the sale still agrees.
-  Exits 0 when everything agrees.
+  Exits 0 when everything agrees. Every error of the driver arrives as
+  EVu30Error; an unexpected one ends the rig with its message.
 
   Build with Free Pascal, the units' folder in the unit path, and run it with
   the driver's and the simulator's libraries beside it (Windows) or on the
@@ -22,7 +26,7 @@ program sim_rig;
 {$mode objfpc}{$H+}
 
 uses
-  {$ifdef UNIX}cthreads,{$endif} { the driver calls back on threads of its own }
+  {$ifdef UNIX}cthreads, cwstring,{$endif} { the driver calls back on threads of its own }
   SysUtils, vu30, vu30sim;
 
 const
@@ -51,15 +55,14 @@ end;
 
 { One sale of PresetLitres on Post/Nozzle, checked against the simulator's
   record of the sale at Index. }
-procedure Sell(Sim: PVu30Sim; Driver: PVu30Driver; PresetLitres: Double; Index: LongWord;
+procedure Sell(Sim: PVu30Sim; Driver: TVu30Driver; PresetLitres: Double; Index: LongWord;
   Faulty: Boolean);
 var
-  Before, After, Second, Volume, Money: Double;
+  Before, After, Volume, Money: Double;
   Sale: TVu30SimSale;
 begin
-  Before := 0; After := 0; Second := 0; Volume := 0; Money := 0;
-  Driver^.Table^.ReadCounter(Driver, Post, 0, Nozzle, Before, Second, 0, 0);
-  Driver^.Table^.PresetVolume(Driver, Post, 0, Nozzle, 0, PresetLitres);
+  Before := Driver.ReadCounter(Post, Nozzle);
+  Driver.PresetVolume(Post, Nozzle, PresetLitres);
 
   { The customer lifts the nozzle; the driver answers the price request. }
   Check(Vu30SimLiftNozzle(Sim, Post, Nozzle) = Vu30SimOk, 'nozzle lifted');
@@ -67,15 +70,15 @@ begin
     'the driver answered the price request');
   { The host starts the post; the dispenser asks for the dose, the fuel
     flows, the dispenser reports the end and the driver acknowledges it. }
-  Driver^.Table^.StartPump(Driver, Post, 0, 0);
+  Driver.StartPump(Post);
   if Faulty then
     Vu30SimFailFrames(Sim, Post, Vu30SimFaultFailedResult, 1);
   Check(Vu30SimWaitSales(Sim, Post, Index + 1, TimeoutMs) = Vu30SimOk, 'the sale ended');
   Check(Vu30SimWaitPhase(Sim, Post, Vu30SimIdle, TimeoutMs) = Vu30SimOk,
     'the driver acknowledged the end report');
 
-  Driver^.Table^.ReadFinalDispense(Driver, Post, 0, Volume, Money);
-  Driver^.Table^.ReadCounter(Driver, Post, 0, Nozzle, After, Second, 0, 0);
+  Driver.ReadFinalDispense(Post, Volume, Money);
+  After := Driver.ReadCounter(Post, Nozzle);
   FillChar(Sale, SizeOf(Sale), 0);
   Check(Vu30SimSale(Sim, Post, Index, Sale) = Vu30SimOk, 'the simulator''s record read');
   WriteLn('  driver: ', Volume:0:2, ' L, ', Money:0:2, ', counter ', Before:0:2, ' -> ',
@@ -88,14 +91,14 @@ begin
   Check(Hundredths(Money) = Sale.Money, 'money agrees to the cent');
   Check((Hundredths(Before) = Sale.CounterBefore) and (Hundredths(After) = Sale.CounterAfter),
     'counters agree');
-  Check(Driver^.Table^.GetLinkStatus(Driver, Post) = Vu30LinkGood, 'the link is good');
+  Check(Driver.LinkStatus[Post] = Vu30LinkGood, 'the link is good');
 end;
 
 var
   Options: TVu30SimOptions;
   Config: TVu30SimPostConfig;
   Sim: PVu30Sim;
-  Driver: PVu30Driver;
+  Driver: TVu30Driver;
   Price: LongInt;
   Count: QWord;
 begin
@@ -116,37 +119,48 @@ begin
   Vu30SimSetCounter(Sim, Post, Nozzle, 123456); { 1234.56 L }
 
   WriteLn('vu30 simulator rig (Pascal)');
-  Driver := GetVU30(0, nil, Vu30SimDispatcher(Sim));
-  if Driver = nil then
-  begin
-    WriteLn('GetVU30 returned no driver');
-    Halt(1);
+  Driver := TVu30Driver.Create(Vu30SimDispatcher(Sim));
+  try
+    Driver.OpenPost(Post);
+    if Vu30SimCheckPostType(Sim, Post) <> Vu30SimOk then
+      WriteLn('  ', Vu30SimLastError);
+    Check(Vu30SimCheckPostType(Sim, Post) = Vu30SimOk, 'the driver knows the post''s type');
+    Driver.SetPrice(Post, Nozzle, 41.30);
+    Price := 0;
+    Vu30SimPrice(Sim, Post, Nozzle, Price);
+    Check(Price = 4130, 'the dispenser holds the price');
+
+    WriteLn('a sale:');
+    Sell(Sim, Driver, 12.34, 0, False);
+
+    WriteLn('a sale on a faulty line:');
+    Vu30SimLoseMessages(Sim, Post, 1);
+    Sell(Sim, Driver, 5.0, 1, True);
+    Count := 0;
+    Vu30SimFaultCount(Sim, Vu30SimFaultLostMessage, Count);
+    Check(Count = 1, 'one message was lost and sent again');
+    Count := 0;
+    Vu30SimFaultCount(Sim, Vu30SimFaultFailedResult, Count);
+    Check(Count = 1, 'one frame failed and was sent again');
+
+    { A refused call changes nothing and says why. }
+    Check(Vu30SimLiftNozzle(Sim, Post, 9) = Vu30SimBadArgument, 'nozzle 9 refused');
+    WriteLn('  (', Vu30SimLastError, ')');
+    try
+      Driver.SetPrice(Post, 9, 41.30);
+      Check(False, 'the driver refuses nozzle 9 too');
+    except
+      on E: EVu30Error do
+      begin
+        Check(E.Kind = Vu30ErrorRefused, 'the driver refuses nozzle 9 too');
+        WriteLn('  (', E.Message, ')');
+      end;
+    end;
+
+    Vu30SimForgetCallbacks(Sim);
+  finally
+    Driver.Free;
   end;
-  Driver^.Table^.OpenPost(Driver, Post);
-  Driver^.Table^.SetPrice(Driver, Post, 0, Nozzle, 0, 0, 41.30);
-  Price := 0;
-  Vu30SimPrice(Sim, Post, Nozzle, Price);
-  Check(Price = 4130, 'the dispenser holds the price');
-
-  WriteLn('a sale:');
-  Sell(Sim, Driver, 12.34, 0, False);
-
-  WriteLn('a sale on a faulty line:');
-  Vu30SimLoseMessages(Sim, Post, 1);
-  Sell(Sim, Driver, 5.0, 1, True);
-  Count := 0;
-  Vu30SimFaultCount(Sim, Vu30SimFaultLostMessage, Count);
-  Check(Count = 1, 'one message was lost and sent again');
-  Count := 0;
-  Vu30SimFaultCount(Sim, Vu30SimFaultFailedResult, Count);
-  Check(Count = 1, 'one frame failed and was sent again');
-
-  { A refused call changes nothing and says why. }
-  Check(Vu30SimLiftNozzle(Sim, Post, 9) = Vu30SimBadArgument, 'nozzle 9 refused');
-  WriteLn('  (', Vu30SimLastError, ')');
-
-  Vu30SimForgetCallbacks(Sim);
-  Vu30Release(Driver);
   Vu30SimDestroy(Sim);
   if Failures = 0 then
     WriteLn('all agree')

@@ -91,6 +91,12 @@ extern "C" {
 
 /** @brief A message buffer of this size holds every message the library gives. @since 2.41 */
 #define VU30_CALLS_MESSAGE_CAPACITY 512
+/**
+ * @brief A buffer of this size holds every such message in UTF-8 (a
+ * character of code page 1251 takes at most 3 bytes there).
+ * @since 2.41
+ */
+#define VU30_CALLS_MESSAGE_UTF8_CAPACITY (3 * (VU30_CALLS_MESSAGE_CAPACITY - 1) + 1)
 
 /**
  * @brief GetVU30(): a new driver object.
@@ -99,7 +105,7 @@ extern "C" {
  * @param hostWindow as GetVU30()
  * @param dispatcher as GetVU30()
  * @param driver receives the new driver object, or null when the call
- * failed; null: not wanted
+ * failed; null is refused (#VU30_ERROR_REFUSED) and no driver is made
  * @param message the caller's buffer for the error's message, or null
  * @param messageSize its size in bytes (0 with a null message)
  * @return 0, or the error's kind (#VU30_ERROR_SERIAL_IO .. #VU30_ERROR_FAILURE)
@@ -467,6 +473,41 @@ VU30_CALLS_EXPORT uint32_t vu30_call_AddMenuEntry(Vu30Driver* driver, Vu30MenuIt
  * @since 2.41
  */
 VU30_CALLS_EXPORT uint32_t vu30_call_Destroy(Vu30Driver* driver, char* message, size_t messageSize);
+
+/**
+ * @brief A message of the library in UTF-8, for hosts that print or log
+ *        UTF-8 (a Linux terminal), with no conversion of their own.
+ *
+ * The calls give their messages in code page 1251, as every host on Windows
+ * expects them; this converts one such message into the caller's buffer:
+ *
+ * @code
+ *   char text[VU30_CALLS_MESSAGE_CAPACITY];
+ *   char utf8[VU30_CALLS_MESSAGE_UTF8_CAPACITY];
+ *   if (vu30_call_PollDispense(driver, 2, 0, &money, &volume, text, sizeof text) != 0 &&
+ *       vu30_call_message_utf8(text, utf8, sizeof utf8) == 0)
+ *     printf("%s\n", utf8);   (prints "Ошибка при опросе данных отлива")
+ * @endcode
+ *
+ * Every byte of the code page has its character; 0x98, which has none,
+ * becomes U+FFFD.
+ *
+ * @param message   the message: NUL-terminated text in code page 1251, as a
+ *                  call wrote it into its message buffer.
+ * @param utf8      the caller's buffer for the UTF-8 text; it may not
+ *                  overlap the message.
+ * @param utf8Size  its size in bytes, 1 or more; a text that does not fit is
+ *                  cut before the first character that would not, and the
+ *                  buffer always ends with NUL.
+ *                  VU30_CALLS_MESSAGE_UTF8_CAPACITY holds every message whole.
+ * @return 0; or VU30_ERROR_REFUSED, the buffer left as it was, when message
+ *         or utf8 is NULL, utf8Size is 0, or the two overlap.
+ *
+ * Any thread, at any time: it reads and writes nothing but the two buffers
+ * and needs no driver.
+ * @since 2.41
+ */
+VU30_CALLS_EXPORT uint32_t vu30_call_message_utf8(const char* message, char* utf8, size_t utf8Size);
 
 /** @} */
 

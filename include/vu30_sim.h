@@ -216,7 +216,8 @@ VU30_SIM_EXPORT Vu30Dispatcher* VU30_CALL vu30_sim_dispatcher(Vu30Sim* sim);
 VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_forget_callbacks(Vu30Sim* sim);
 
 /**
- * @brief The message of the calling thread's last refused call.
+ * @brief The message of the calling thread's last refused call; a wait that
+ * timed out leaves one too.
  * @return the message ("" if none), valid until that thread's next call
  * @since 2.41
  */
@@ -396,7 +397,9 @@ VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_fault_count(Vu30Sim* sim, uint32_t fa
 VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_phase(Vu30Sim* sim, int32_t post, int32_t* phase);
 
 /**
- * @brief Waits until a post is in a phase.
+ * @brief Waits until a post is in a phase. A wait that times out says in
+ * vu30_sim_last_error() what it waited for, how long, and where the post
+ * stands.
  * @param sim the forecourt; null is refused (#VU30_SIM_BAD_ARGUMENT)
  * @param post 1..30
  * @param phase #VU30_SIM_IDLE .. #VU30_SIM_REPORTING
@@ -419,7 +422,8 @@ VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_sale_count(Vu30Sim* sim, int32_t post
 
 /**
  * @brief Waits until a post has count completed sales (count + 1 waits for
- * the next).
+ * the next). A wait that times out says in vu30_sim_last_error() what it
+ * waited for and where the post stands.
  * @param sim the forecourt; null is refused (#VU30_SIM_BAD_ARGUMENT)
  * @param post 1..30
  * @param count the number of sales awaited
@@ -442,6 +446,61 @@ VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_wait_sales(Vu30Sim* sim, int32_t post
  */
 VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_sale(Vu30Sim* sim, int32_t post, uint32_t index,
                                                 Vu30SimSale* sale);
+
+/**
+ * @brief Checks that the driver set up a post's line for the simulated
+ * dispenser's type.
+ *
+ * The driver takes each post's dispenser type from cnf.INI (COM_n for post
+ * n), not from the simulator, and configures the post's channel for that
+ * type when it opens the post (vu30_sim_line_settings). A post simulated as
+ * an impulse-counting dispenser (type 1 or 3) that the driver takes for
+ * type 0 reports running volumes the driver does not convert. Call this
+ * after the driver opened the post.
+ *
+ * Types 1 and 3 share their line settings: a mix-up between them, or an
+ * impulses factor that differs from cnf.INI's, is not seen here.
+ * vu30_sim_write_port_types writes a cnf.INI that matches the simulated
+ * posts. A wait that times out names a mismatch too.
+ *
+ * @param sim  the forecourt.
+ * @param post the post, 1..30.
+ * @return VU30_SIM_OK when the line settings the driver last configured
+ *         name the simulated type; VU30_SIM_WRONG_STATE when they name
+ *         another type, or the driver has not configured the line yet
+ *         (vu30_sim_last_error() says which, with the cnf.INI key to set);
+ *         VU30_SIM_BAD_ARGUMENT for a null sim or a post outside 1..30.
+ *         Changes nothing. Any thread.
+ * @since 2.41
+ */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_check_post_type(Vu30Sim* sim, int32_t post);
+
+/**
+ * @brief Writes a cnf.INI that gives the driver the simulated posts' types.
+ *
+ * Sets COM_n_TYPE and COM_n_IMPL of the section COMTypeTRK to post n's
+ * simulated type and impulses factor, for posts 1..29 (the driver reads
+ * no type for post 30, which is always type 0), in folder's cnf.INI. A
+ * missing file is created; every other section and key of an existing one
+ * is kept, since a station's other drivers keep their settings there.
+ * The driver reads the file when a driver object is made (GetVU30): write
+ * it first. On Linux the driver reads cnf.INI from the folder named by the
+ * environment variable WINDIR: point WINDIR at folder before GetVU30. On
+ * Windows it reads the Windows directory (GetWindowsDirectoryA), which is
+ * then the folder to give.
+ *
+ * @param sim    the forecourt.
+ * @param folder an existing folder (file system's encoding; the ANSI code
+ *               page on Windows), not null or empty.
+ * @return VU30_SIM_OK when written; VU30_SIM_BAD_ARGUMENT for a null sim
+ *         or folder; VU30_SIM_WRONG_STATE when post 30 is simulated with a
+ *         type other than 0, which cnf.INI cannot give it;
+ *         VU30_SIM_FAILED when the file cannot be written (a missing
+ *         folder, no permission). A refused or failed call leaves the file
+ *         as it was. Any thread.
+ * @since 2.41
+ */
+VU30_SIM_EXPORT int32_t VU30_CALL vu30_sim_write_port_types(Vu30Sim* sim, const char* folder);
 
 /** @} */
 

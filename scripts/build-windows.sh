@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Cross-builds the driver for Windows with mingw-w64 and makes the release
-# bundles: per architecture a folder holding vu30.dll (stripped), vu30.h and
-# the Pascal unit vu30.pas, the line trace (vu30-trace.dll, vu30_trace.h,
+# bundles: per architecture a folder holding vu30.dll (stripped) with its
+# import library libvu30.dll.a, vu30.h and the Pascal unit vu30.pas, the line
+# trace (vu30-trace.dll with libvu30-trace.dll.a, vu30_trace.h,
 # vu30-trace.exe), the dispenser simulator (vu30-sim.dll with its import
 # library libvu30-sim.dll.a, vu30_sim.h and the Pascal unit vu30sim.pas) and
-# the runtime DLLs they import, zipped. By default vu30.dll links the
+# the runtime DLLs they import, zipped. Warnings are errors in these builds,
+# as in every build of the test command. By default vu30.dll links the
 # compiler's runtime statically, so a host needs nothing beside it but the
 # system's own DLLs; a build with -DVU30_WIN32_CXX_EXCEPTIONS=ON imports the
 # runtime DLLs, which then go into the bundle.
@@ -52,7 +54,7 @@ for arch in "${archs[@]}"; do
 
   echo "== $arch: configure and build in $dir/build"
   cmake -S . -B "$dir/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF -DVU30_WERROR=ON \
     -DGTest_DIR="$gtest/lib/cmake/GTest" "${launcher[@]}" ${VU30_WINDOWS_CMAKE_ARGS:-} >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir/build" -j"$jobs" ${VU30_WINDOWS_TARGETS:+--target $VU30_WINDOWS_TARGETS}
@@ -67,6 +69,8 @@ for arch in "${archs[@]}"; do
   "$triple-strip" -o "$bundle/vu30-trace.dll" "$dir/build/vu30-trace.dll"
   "$triple-strip" -o "$bundle/vu30-trace.exe" "$dir/build/vu30-trace.exe"
   cp include/vu30.h include/vu30_trace.h bindings/pascal/vu30.pas "$bundle/"
+  # The import libraries a C or C++ host links (-lvu30, -lvu30-trace).
+  cp "$dir/build/libvu30.dll.a" "$dir/build/libvu30-trace.dll.a" "$bundle/"
   # The dispenser simulator, for testing a host without a forecourt: its
   # library, the import library a C or C++ host links, its header and unit.
   "$triple-strip" -o "$bundle/vu30-sim.dll" "$dir/build/vu30-sim.dll"

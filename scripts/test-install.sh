@@ -5,10 +5,12 @@
 #     and the default options configure where GoogleTest, Google Benchmark and
 #     Qt are missing (hidden from CMake here);
 #  2. `cmake --install` into a temporary prefix installs exactly the expected files;
-#  3. the C example host and the C simulator rig build against that tree
-#     through find_package(vu30) and through pkg-config, and run;
-#  4. scripts/package.sh builds the .deb packages; their contents are listed and
-#     the example builds and runs against them, unpacked;
+#  3. the C example host, the C simulator rig and the trace rig build against
+#     that tree through find_package(vu30) and through pkg-config, and run;
+#     the installed vu30-trace reads the rig's trace;
+#  4. scripts/package.sh builds the .deb packages (warnings are errors); their
+#     contents are listed, lintian finds no error in them, and the examples
+#     build and run against them, unpacked;
 #  5. the Pascal units: installed and in libvu30-dev, the same as the source,
 #     in the Windows bundles (where scripts/build-windows.sh has made them),
 #     and they compile with Free Pascal in objfpc and delphi modes; the Pascal
@@ -59,7 +61,9 @@ expected=$(sort <<'LIST'
 ./lib/cmake/vu30/vu30Targets-relwithdebinfo.cmake
 ./lib/pkgconfig/vu30-calls.pc
 ./lib/pkgconfig/vu30-sim.pc
+./lib/pkgconfig/vu30-trace.pc
 ./lib/pkgconfig/vu30.pc
+./share/man/man1/vu30-trace.1
 ./share/vu30/pascal/vu30.pas
 ./share/vu30/pascal/vu30sim.pas
 LIST
@@ -82,9 +86,11 @@ headers=$(objdump -p "$prefix/lib/libvu30-calls.so.2.41")
 grep -q 'SONAME *libvu30-calls.so.2$' <<<"$headers"
 headers=$(objdump -p "$prefix/lib/libvu30-sim.so.2.41")
 grep -q 'SONAME *libvu30-sim.so.2$' <<<"$headers"
+cmp docs/vu30-trace.1 "$prefix/share/man/man1/vu30-trace.1"
 
-# example <prefix> <label>: builds the C example and the simulator rig both
-# ways against <prefix> and runs them.
+# example <prefix> <label>: builds the C example, the simulator rig and the
+# trace rig both ways against <prefix> and runs them; the prefix's
+# vu30-trace reads the trace rig's trace.
 example() {
   local p=$1 label=$2
   echo "== install: example host via find_package ($label)"
@@ -93,6 +99,10 @@ example() {
   cmake --build "$work/example-$label"
   WINDIR=$work "$work/example-$label/vu30-example-host"
   WINDIR=$work "$work/example-$label/vu30-sim-rig"
+  WINDIR=$work "$work/example-$label/vu30-trace-rig" "$work/rig-$label.trace"
+  summary=$("$p/bin/vu30-trace" summary "$work/rig-$label.trace")
+  echo "$summary"
+  grep -q 'SetPrice 1' <<<"$summary"
 
   echo "== install: example host via pkg-config ($label)"
   local pc
@@ -104,14 +114,28 @@ example() {
     "$work/example-$label-pc"
   # shellcheck disable=SC2046
   cc -std=c11 $cflags examples/sim_rig.c \
-    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-sim) -o "$work/sim-rig-$label-pc"
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-sim vu30-calls) -o "$work/sim-rig-$label-pc"
   WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30-sim) \
     "$work/sim-rig-$label-pc"
+  # shellcheck disable=SC2046
+  cc -std=c11 $cflags examples/trace_rig.c \
+    $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs vu30-sim vu30-trace) \
+    -o "$work/trace-rig-$label-pc"
+  WINDIR=$work LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir vu30-trace) \
+    "$work/trace-rig-$label-pc" "$work/rig-$label-pc.trace"
 }
 example "$prefix" installed
 
 echo "== install: Debian packages"
-scripts/package.sh "$dir-package"
+VU30_PACKAGE_CMAKE_ARGS=-DVU30_WERROR=ON scripts/package.sh "$dir-package"
+echo "== install: lintian"
+# An error fails the run (lintian's exit status); its warnings are shown.
+if ! lintian_out=$(lintian --tag-display-limit 0 "$dir-package"/packages/*.deb 2>&1); then
+  echo "$lintian_out"
+  echo "lintian finds errors in the packages" >&2
+  exit 1
+fi
+echo "$lintian_out"
 mkdir "$work/deb"
 for deb in "$dir-package"/packages/*.deb; do
   echo "-- dpkg-deb -c $deb"
@@ -129,6 +153,7 @@ for unit in vu30 vu30sim; do
 done
 runtime=$(dpkg-deb -c "$dir-package"/packages/libvu30-2_*.deb)
 grep -q ' ./usr/lib/.*libvu30-sim.so.2.41$' <<<"$runtime"
+zcmp docs/vu30-trace.1 "$work/deb/usr/share/man/man1/vu30-trace.1.gz"
 version=$(sed -n 's/^project(vu30 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 for arch in i686 x86_64; do
   zip=${VU30_WINDOWS_BUILD:-build-windows}/vu30-$version-windows-$arch.zip
@@ -138,10 +163,11 @@ for arch in i686 x86_64; do
   fi
   zip=$(realpath "$zip")
   listing=$(cd "$work" && cmake -E tar tf "$zip")
-  for file in vu30.pas vu30sim.pas vu30-sim.dll libvu30-sim.dll.a vu30_sim.h; do
+  for file in vu30.dll libvu30.dll.a vu30.pas vu30sim.pas vu30-trace.dll libvu30-trace.dll.a \
+    vu30-sim.dll libvu30-sim.dll.a vu30_sim.h; do
     grep -qx "vu30-$version-windows-$arch/$file" <<<"$listing"
   done
-  echo "-- $zip: vu30.pas, vu30sim.pas and the simulator's DLL, import library and header"
+  echo "-- $zip: the DLLs with their import libraries, vu30.pas, vu30sim.pas, vu30_sim.h"
 done
 for mode in objfpc delphi; do
   mkdir "$work/pascal-$mode"

@@ -8,7 +8,9 @@
 #    export table of vu30.dll (the one undecorated stdcall GetVU30);
 #  - x86_64: the whole suite under 64-bit Wine and the station demo;
 #  - both: the Pascal hosts (tests/pascal), built with Free Pascal for Windows
-#    (scripts/build-fpc-windows.sh).
+#    (scripts/build-fpc-windows.sh); a C host (examples/trace_rig.c) linked
+#    from the release bundle alone, through its import libraries, and run
+#    where Wine runs it.
 # Where this machine's kernel runs no 32-bit programs (IA-32 emulation off),
 # the i686 build, its bundle and its test programs are still made and the
 # checks that need no Wine run (export table, import library); running under
@@ -43,6 +45,20 @@ xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT
 export DISPLAY=$display
 
+# bundle_host ARCH [LOADER]: builds the trace rig, a C host of the driver, the
+# simulator and the line trace, from the bundle's headers and import
+# libraries alone, as a Windows host builder links them; runs it with LOADER.
+bundle_host() {
+  local arch=$1 loader=${2:-} bundle=$root/vu30-$version-windows-$1
+  echo "== windows $arch: a C host linked from the bundle"
+  "$arch-w64-mingw32-gcc" -std=c11 -Wall -Wextra -Wpedantic -Werror -I"$bundle" \
+    examples/trace_rig.c -L"$bundle" -lvu30 -lvu30-sim -lvu30-trace -o "$bundle/trace-rig.exe"
+  if [ -n "$loader" ]; then
+    (cd "$bundle" && "$loader" trace-rig.exe rig.trace && rm -f rig.trace)
+  fi
+  rm -f "$bundle/trace-rig.exe"
+}
+
 # The Pascal hosts (tests/pascal): Free Pascal for each architecture is built
 # once per build folder (scripts/build-fpc-windows.sh) and the programs with
 # it; they run with the rest of the suite.
@@ -68,6 +84,7 @@ for arch in "${archs[@]}"; do
       scripts/build-windows.sh "$arch"
     echo "== windows $arch: the checks that need no Wine"
     ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 600
+    bundle_host "$arch"
     vu30_skip "i686 under Wine" "$no_wine"
     continue
   fi
@@ -90,5 +107,6 @@ for arch in "${archs[@]}"; do
   (cd "$bundle" && "$loader" vu30-demo.exe --posts 30 --sales 3 --baud 0 --fault-rate 0.1 |
     tail -n 3)
   rm -f "$bundle/vu30-demo.exe"
+  bundle_host "$arch" "$loader"
   /usr/lib/wine/wineserver -w
 done

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -12,6 +13,8 @@
 #include "host_failure.h"
 #include "line.h"
 #include "line_code.h"
+#include "platform/ini_file.h"
+#include "platform/windows_directory.h"
 
 namespace vu30::sim {
 
@@ -183,6 +186,108 @@ uint32_t Simulator::LineSettings(int post) const {
   return posts_[post].lineSettings;
 }
 
+namespace {
+
+const char* PhaseText(Phase phase) {
+  switch (phase) {
+    case Phase::Idle:
+      return "idle";
+    case Phase::PriceRequested:
+      return "price request outstanding";
+    case Phase::AwaitingStart:
+      return "price known, waiting for the start";
+    case Phase::DoseRequested:
+      return "dose request outstanding";
+    case Phase::Flowing:
+      return "fuel flowing";
+    case Phase::Reporting:
+      return "end report outstanding";
+  }
+  return "unknown";
+}
+
+// The types a line settings word stands for, as the driver chooses it.
+std::string TypesOfSettings(uint32_t settings) {
+  if (settings == LineSettingsOfType(1)) return "type 1 or 3 (impulses)";
+  if (settings == LineSettingsOfType(2)) return "type 2";
+  if (settings == LineSettingsOfType(0)) return "type 0";
+  return "no known type";
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
+
+std::string Simulator::MismatchLocked(int post) const {
+  const PostMachine& p = posts_[post];
+  const std::string where = "post " + std::to_string(post);
+  if (p.lineSettings == 0) return where + ": the driver has not configured its line (not opened)";
+  const uint8_t type = p.config.portType;
+  if (p.lineSettings == LineSettingsOfType(type)) return {};
+  std::string text = where + " is simulated as type " + std::to_string(type) +
+                     ", but the driver configured its line for " + TypesOfSettings(p.lineSettings) +
+                     " (" + Hex(p.lineSettings) + ")";
+  if (post < kPostCount) {
+    text += ": set COM_" + std::to_string(post) + "_TYPE=" + std::to_string(type) +
+            " in cnf.INI (vu30_sim_write_port_types)";
+  } else {
+    text += ": the driver gives post 30 type 0 whatever cnf.INI says";
+  }
+  return text;
+}
+
+std::string Simulator::DescribeLocked(int post) const {
+  const PostMachine& p = posts_[post];
+  std::string text = "post " + std::to_string(post) + " is " + PhaseText(p.phase());
+  if (p.phase() != Phase::Idle) text += " (nozzle " + std::to_string(p.nozzle()) + ")";
+  if (p.sends() > 0) text += ", its message sent " + std::to_string(p.sends()) + " times";
+  const auto sales =
+      std::count_if(sales_.begin(), sales_.end(), [post](const Sale& s) { return s.post == post; });
+  text += ", " + std::to_string(sales) + " sales completed";
+  if (hooks_[post].code == nullptr) text += "; the driver has not registered for the post";
+  const std::string mismatch = MismatchLocked(post);
+  if (!mismatch.empty() && p.lineSettings != 0) text += "; " + mismatch;
+  return text;
+}
+
+std::string Simulator::LineTypeMismatch(int post) const {
+  CheckPost(post);
+  std::lock_guard lock(mu_);
+  return MismatchLocked(post);
+}
+
+std::string Simulator::Describe(int post) const {
+  CheckPost(post);
+  std::lock_guard lock(mu_);
+  return DescribeLocked(post);
+}
+
+void Simulator::WritePortTypes(const std::string& folder) const {
+  if (folder.empty()) throw std::invalid_argument("no folder for cnf.INI");
+  platform::IniFile::Entries entries;
+  {
+    std::lock_guard lock(mu_);
+    if (posts_[kPostCount].config.portType != 0) {
+      throw std::logic_error(
+          "post 30 is simulated with a type other than 0, which cnf.INI cannot give it");
+    }
+    for (int post = 1; post < kPostCount; ++post) {
+      const PostConfig& c = posts_[post].config;
+      const std::string key = "COM_" + std::to_string(post);
+      entries.emplace_back(key + "_TYPE", std::to_string(c.portType));
+      entries.emplace_back(key + "_IMPL", std::to_string(c.impulsesPerLitre));
+    }
+  }
+  platform::IniFile file(platform::JoinPath(folder, "cnf.INI"));
+  if (!file.Write("COMTypeTRK", entries)) {
+    throw std::runtime_error("cannot write " + file.Path());
+  }
+}
+
 void Simulator::LiftNozzle(int post, int nozzle) {
   CheckPost(post);
   CheckNozzle(nozzle);
@@ -224,10 +329,16 @@ Phase Simulator::PhaseOf(int post) const {
   return posts_[post].phase();
 }
 
-bool Simulator::WaitForPhase(int post, Phase phase, std::chrono::milliseconds timeout) const {
+bool Simulator::WaitForPhase(int post, Phase phase, std::chrono::milliseconds timeout,
+                             std::string* standing) const {
   CheckPost(post);
   std::unique_lock lock(mu_);
-  return cv_.wait_for(lock, timeout, [&] { return posts_[post].phase() == phase; });
+  if (cv_.wait_for(lock, timeout, [&] { return posts_[post].phase() == phase; })) return true;
+  if (standing != nullptr) {
+    *standing = "waited " + std::to_string(timeout.count()) + " ms for post " +
+                std::to_string(post) + " to be " + PhaseText(phase) + "; " + DescribeLocked(post);
+  }
+  return false;
 }
 
 std::vector<Sale> Simulator::Sales() const {
@@ -244,14 +355,22 @@ std::vector<Sale> Simulator::SalesOf(int post) const {
   return result;
 }
 
-bool Simulator::WaitForSales(int post, size_t count, std::chrono::milliseconds timeout) const {
+bool Simulator::WaitForSales(int post, size_t count, std::chrono::milliseconds timeout,
+                             std::string* standing) const {
   CheckPost(post);
   std::unique_lock lock(mu_);
-  return cv_.wait_for(lock, timeout, [&] {
-    return static_cast<size_t>(std::count_if(sales_.begin(), sales_.end(), [post](const Sale& s) {
-             return s.post == post;
-           })) >= count;
-  });
+  if (cv_.wait_for(lock, timeout, [&] {
+        return static_cast<size_t>(
+                   std::count_if(sales_.begin(), sales_.end(),
+                                 [post](const Sale& s) { return s.post == post; })) >= count;
+      })) {
+    return true;
+  }
+  if (standing != nullptr) {
+    *standing = "waited " + std::to_string(timeout.count()) + " ms for " + std::to_string(count) +
+                " completed sales of post " + std::to_string(post) + "; " + DescribeLocked(post);
+  }
+  return false;
 }
 
 void Simulator::SendMessage(int post, const std::vector<uint8_t>& digits) {

@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -54,6 +55,21 @@ class Simulator {
   int Price(int post, int nozzle) const;
   // The line settings the post was last configured with (0 if never).
   uint32_t LineSettings(int post) const;
+  // Empty when the driver configured the post's line for the simulated
+  // dispenser's type; otherwise what differs (or that the driver has not
+  // configured the line yet), and the cnf.INI key that decides it.
+  std::string LineTypeMismatch(int post) const;
+  // Where the post stands, in words: its phase and nozzle, the outstanding
+  // message and how often it was sent, its completed sales, whether the
+  // driver has registered for it, and a line type mismatch.
+  std::string Describe(int post) const;
+  // Writes the simulated posts' types and impulse factors into the section
+  // COMTypeTRK of folder's cnf.INI (created when missing; every other
+  // section and key kept), as the driver reads them: COM_n for post n,
+  // 1..29. Throws std::logic_error when post 30 is simulated with a type
+  // other than 0 (the driver takes no type for post 30 from the file), and
+  // std::runtime_error when the file cannot be written.
+  void WritePortTypes(const std::string& folder) const;
 
   // The customer lifts a nozzle; the post must be idle (else std::logic_error).
   void LiftNozzle(int post, int nozzle);
@@ -65,11 +81,15 @@ class Simulator {
   // The customer stops the flow early; std::logic_error when nothing flows.
   void StopFlow(int post);
   Phase PhaseOf(int post) const;
-  bool WaitForPhase(int post, Phase phase, std::chrono::milliseconds timeout) const;
+  // The waits: true when reached in time; on a time-out, *standing (when
+  // given) says where the post stands then (Describe).
+  bool WaitForPhase(int post, Phase phase, std::chrono::milliseconds timeout,
+                    std::string* standing = nullptr) const;
 
   std::vector<Sale> Sales() const;
   std::vector<Sale> SalesOf(int post) const;
-  bool WaitForSales(int post, size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForSales(int post, size_t count, std::chrono::milliseconds timeout,
+                    std::string* standing = nullptr) const;
 
   // Sends one raw message (uncoded digits) to the post's hook, once.
   void SendMessage(int post, const std::vector<uint8_t>& digits);
@@ -133,6 +153,9 @@ class Simulator {
 
   static void CheckPost(int post);
   static void CheckNozzle(int nozzle);
+  // LineTypeMismatch and Describe under mu_.
+  std::string MismatchLocked(int post) const;
+  std::string DescribeLocked(int post) const;
 
   Handle handle_;
   const SimOptions options_;

@@ -44,6 +44,10 @@ class PostMachine {
   uint32_t lineSettings = 0;
 
   Phase phase() const { return phase_; }
+  // The nozzle of the current or last sale (1..8; 0 before the first).
+  int nozzle() const { return nozzle_; }
+  // How often the outstanding message has been sent (0 when none is).
+  int sends() const { return await_ == Await::None ? 0 : sends_; }
 
   // The customer lifts nozzle (1..config.nozzles) of an idle post.
   void Lift(int nozzle);

@@ -43,6 +43,15 @@ struct SimOptions {
   unsigned faultKinds = kAllFaults;
 };
 
+// The line settings a dispenser of a port type needs (1200 baud in the low
+// 16 bits, the top byte by type): the word the driver hands ConfigureChannel
+// when it opens a post. Types 1 and 3 share theirs.
+inline constexpr uint32_t LineSettingsOfType(uint8_t portType) {
+  if (portType == 1 || portType == 3) return 0x040004B0;
+  if (portType == 2) return 0x050004B0;
+  return 0x030004B0;
+}
+
 struct PostConfig {
   uint8_t portType = 0;            // 0 "ЕС-2000", 1 "FAS", 2 "ER3/2", 3 "ER112"
   uint8_t impulsesPerLitre = 100;  // running volume unit of types 1 and 3

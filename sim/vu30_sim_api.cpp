@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "dispenser_simulator.h"
 #include "vu30_sim.h"
@@ -31,7 +32,7 @@ thread_local std::string tLastError;
 // Refusal of a call: a result with its message.
 struct Refused {
   int32_t result;
-  const char* message;
+  std::string message;
 };
 
 // Runs body(simulator), a call's work, and makes its result: VU30_SIM_OK, the
@@ -47,9 +48,9 @@ int32_t Guarded(Body&& body) noexcept {
   std::string detail;
   try {
     return body();
-  } catch (const Refused& r) {
+  } catch (Refused& r) {
     result = r.result;
-    message = r.message;
+    detail = std::move(r.message);
   } catch (const std::invalid_argument& e) {
     result = VU30_SIM_BAD_ARGUMENT;
     try {
@@ -66,6 +67,11 @@ int32_t Guarded(Body&& body) noexcept {
     message = "out of memory";
   } catch (const std::system_error&) {
     message = "the simulator could not start its thread";
+  } catch (const std::runtime_error& e) {
+    try {
+      detail = e.what();
+    } catch (...) {
+    }
   } catch (...) {
   }
   try {
@@ -320,9 +326,12 @@ int32_t VU30_CALL vu30_sim_wait_phase(Vu30Sim* sim, int32_t post, int32_t phase,
     Simulator& s = Of(sim);
     RequirePost(post);
     Require(phase >= VU30_SIM_IDLE && phase <= VU30_SIM_REPORTING, "phase is outside 0..5");
-    const bool reached = s.WaitForPhase(post, static_cast<vu30::sim::Phase>(phase),
-                                        std::chrono::milliseconds(timeoutMs));
-    return reached ? VU30_SIM_OK : VU30_SIM_TIMED_OUT;
+    std::string standing;
+    if (!s.WaitForPhase(post, static_cast<vu30::sim::Phase>(phase),
+                        std::chrono::milliseconds(timeoutMs), &standing)) {
+      throw Refused{VU30_SIM_TIMED_OUT, std::move(standing)};
+    }
+    return VU30_SIM_OK;
   });
 }
 
@@ -341,8 +350,11 @@ int32_t VU30_CALL vu30_sim_wait_sales(Vu30Sim* sim, int32_t post, uint32_t count
   return Guarded([&] {
     Simulator& s = Of(sim);
     RequirePost(post);
-    const bool reached = s.WaitForSales(post, count, std::chrono::milliseconds(timeoutMs));
-    return reached ? VU30_SIM_OK : VU30_SIM_TIMED_OUT;
+    std::string standing;
+    if (!s.WaitForSales(post, count, std::chrono::milliseconds(timeoutMs), &standing)) {
+      throw Refused{VU30_SIM_TIMED_OUT, std::move(standing)};
+    }
+    return VU30_SIM_OK;
   });
 }
 
@@ -363,6 +375,25 @@ int32_t VU30_CALL vu30_sim_sale(Vu30Sim* sim, int32_t post, uint32_t index, Vu30
     sale->nozzle = d.nozzle;
     sale->price = d.price;
     sale->refused = d.refused ? 1 : 0;
+    return VU30_SIM_OK;
+  });
+}
+
+int32_t VU30_CALL vu30_sim_check_post_type(Vu30Sim* sim, int32_t post) {
+  return Guarded([&] {
+    Simulator& s = Of(sim);
+    RequirePost(post);
+    std::string mismatch = s.LineTypeMismatch(post);
+    if (!mismatch.empty()) throw Refused{VU30_SIM_WRONG_STATE, std::move(mismatch)};
+    return VU30_SIM_OK;
+  });
+}
+
+int32_t VU30_CALL vu30_sim_write_port_types(Vu30Sim* sim, const char* folder) {
+  return Guarded([&] {
+    Simulator& s = Of(sim);
+    Require(folder != nullptr && *folder != '\0', "no folder (null pointer or empty)");
+    s.WritePortTypes(folder);
     return VU30_SIM_OK;
   });
 }

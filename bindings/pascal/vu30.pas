@@ -51,6 +51,14 @@
   EVu30Error from them. On Linux a host that calls the table itself gets
   no error it can catch: a refused call ends the process.
 
+  Texts. The library's texts (EVu30Error's Message, the identity block)
+  are strings tagged with code page 1251. On Linux, with cwstring among the
+  program's first units, Free Pascal converts them to the locale's code
+  page where they are written: WriteLn(E.Message) prints a failed price's
+  Cyrillic message right on a UTF-8 terminal (checked with Free Pascal
+  3.2.2). Without cwstring the cp1251 bytes are written unchanged (mojibake
+  on a UTF-8 terminal); in the C locale each Cyrillic letter becomes '?'.
+
   The host's own exceptions. A raise that leaves a function the driver
   calls (Transact, say) must never reach the library: on Linux Free Pascal
   leaves by a jump that passes over the library's frames with the channel
@@ -485,9 +493,15 @@ type
       Window: TVu30Window = Vu30NoWindow); overload;
     constructor Create(Dispatcher: TVu30DispatcherBase;
       Window: TVu30Window = Vu30NoWindow); overload;
-    { Stops every post worker and releases the driver. Not from inside the
-      driver's own exchange (a dispatcher method the driver is calling):
-      the library refuses the release there. }
+    { Stops every post worker and releases the driver. From inside the
+      driver's own exchange (the host's Transact, or a dispatcher function
+      the driver calls) the release is refused: EVu30Error with Kind
+      Vu30ErrorRefused, and nothing changed. Free Pascal then frees
+      neither the object nor the driver, and both stay usable: the host
+      keeps its reference and calls Free again once that exchange has
+      returned, from outside the driver. FreeAndNil clears the reference
+      before it frees, so a host that may release from inside an exchange
+      calls Free and clears the reference itself after Free returned. }
     destructor Destroy; override;
 
     { The identity block: "v2.41#" and the driver's name, code page 1251
@@ -559,7 +573,9 @@ function Vu30RuntimeEntries(Driver: PVu30Driver): PVu30RuntimeEntries;
 
 { Releases the driver as an Object Pascal runtime does (its Free): through
   the entry just before slot 0, with the outer-call flag set. Sets Driver to
-  nil first; does nothing when it is nil. }
+  nil once the release has returned; a refused release (raised from inside
+  the driver's own exchange) leaves Driver as it was, for a later release
+  from outside. Does nothing when Driver is nil. }
 procedure Vu30Release(var Driver: PVu30Driver);
 
 {$ifdef MSWINDOWS}
@@ -617,13 +633,11 @@ begin
 end;
 
 procedure Vu30Release(var Driver: PVu30Driver);
-var
-  D: PVu30Driver;
 begin
-  D := Driver;
+  if Driver = nil then
+    Exit;
+  Vu30RuntimeEntries(Driver)^.Destroy(Driver, 1);
   Driver := nil;
-  if D <> nil then
-    Vu30RuntimeEntries(D)^.Destroy(D, 1);
 end;
 
 { A post number as the byte the table takes, refused when it is none. }
@@ -946,12 +960,14 @@ end;
 destructor TVu30Driver.Destroy;
 var
   Text: TVu30Message;
-  D: PVu30Driver;
 begin
-  D := FHandle;
-  FHandle := nil;
-  if D <> nil then
-    Check(Vu30CallDestroy(D, @Text[0], SizeOf(Text)), Text);
+  if FHandle <> nil then
+  begin
+    { The handle is kept until the release succeeds: a refused one leaves
+      the driver running, to be released by a later Free. }
+    Check(Vu30CallDestroy(FHandle, @Text[0], SizeOf(Text)), Text);
+    FHandle := nil;
+  end;
   inherited Destroy;
 end;
 

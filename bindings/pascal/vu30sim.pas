@@ -10,12 +10,14 @@
     Vu30SimDefaultOptions(Options);
     Options.Baud := 0;
     Vu30SimCreate(Options, Sim);
-    Driver := GetVU30(0, nil, Vu30SimDispatcher(Sim));
-    Driver^.Table^.OpenPost(Driver, 1);
+    Vu30SimWritePortTypes(Sim, Folder);   the folder the driver reads cnf.INI from
+    Driver := TVu30Driver.Create(Vu30SimDispatcher(Sim));
+    Driver.OpenPost(1);
+    Vu30SimCheckPostType(Sim, 1);         the driver knows the simulated type
     Vu30SimLiftNozzle(Sim, 1, 2);
     ...
     Vu30SimForgetCallbacks(Sim);
-    Vu30Release(Driver);
+    Driver.Free;
     Vu30SimDestroy(Sim);
 
   Each function is the one of vu30_sim.h with the same name
@@ -174,6 +176,21 @@ function Vu30SimWaitSales(Sim: PVu30Sim; Post: LongInt; Count, TimeoutMs: LongWo
 function Vu30SimSale(Sim: PVu30Sim; Post: LongInt; Index: LongWord;
   out Sale: TVu30SimSale): LongInt;
   stdcall; external Vu30SimLibrary name 'vu30_sim_sale';
+
+{ Vu30SimOk when the driver set the post's line up for the simulated
+  dispenser's type (it takes the type from cnf.INI, COM_n for post n);
+  Vu30SimWrongState, with Vu30SimLastError saying what differs and the
+  cnf.INI key to set, when it did so for another type or not yet. Types 1
+  and 3 share their line set-up and are not told apart. }
+function Vu30SimCheckPostType(Sim: PVu30Sim; Post: LongInt): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_check_post_type';
+{ Writes the simulated posts' types and impulse factors (posts 1..29) into
+  Folder's cnf.INI, keeping its other sections and keys, before the driver
+  is made. Linux: the driver reads the folder named by WINDIR; Windows: the
+  Windows directory. Vu30SimWrongState when post 30 is simulated with a
+  type other than 0; Vu30SimFailed when the file cannot be written. }
+function Vu30SimWritePortTypes(Sim: PVu30Sim; Folder: PAnsiChar): LongInt;
+  stdcall; external Vu30SimLibrary name 'vu30_sim_write_port_types';
 
 { The record layouts of vu30_sim.h, the same on 32 and 64 bits. }
 {$if (SizeOf(TVu30SimOptions) <> 32) or (SizeOf(TVu30SimPostConfig) <> 16) or (SizeOf(TVu30SimSale) <> 48)}

@@ -6,10 +6,12 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string_view>
 
+#include "platform/cp1251.h"
 #include "vu30_calls.h"
 
 namespace {
@@ -74,7 +76,13 @@ extern "C" {
 
 uint32_t vu30_call_GetVU30(uint8_t ignored, void* hostWindow, Vu30Dispatcher* dispatcher,
                            Vu30Driver** driver, char* message, size_t messageSize) {
-  Store<Vu30Driver*>(driver, nullptr);
+  // Without a place for it the new driver could never be released: the
+  // library's own reference would keep it alive to the end of the process.
+  if (driver == nullptr) {
+    CopyMessage("vu30: no place for the driver", message, messageSize);
+    return VU30_ERROR_REFUSED;
+  }
+  *driver = nullptr;
   try {
     Store(driver, GetVU30(ignored, hostWindow, dispatcher));
     return 0;
@@ -235,6 +243,40 @@ uint32_t vu30_call_Destroy(Vu30Driver* driver, char* message, size_t messageSize
   if (driver == nullptr) return 0;
   return CallTable(driver, message, messageSize,
                    [&](const Vu30DriverTable& t) { t.Destroy(driver); });
+}
+
+uint32_t vu30_call_message_utf8(const char* message, char* utf8, size_t utf8Size) {
+  if (message == nullptr || utf8 == nullptr || utf8Size == 0) return VU30_ERROR_REFUSED;
+  const std::string_view text(message);
+  // Written forward while read forward, the output could overrun the text
+  // it has not read yet: overlapping buffers are refused.
+  const auto textBegin = reinterpret_cast<std::uintptr_t>(message);
+  const auto outBegin = reinterpret_cast<std::uintptr_t>(utf8);
+  if (textBegin < outBegin + utf8Size && outBegin < textBegin + text.size() + 1) {
+    return VU30_ERROR_REFUSED;
+  }
+  size_t length = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char32_t cp = byte < 0x80 ? byte : vu30::platform::kCp1251High[byte - 0x80];
+    char encoded[3];
+    size_t size = 0;
+    if (cp < 0x80) {
+      encoded[size++] = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      encoded[size++] = static_cast<char>(0xC0 | (cp >> 6));
+      encoded[size++] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      encoded[size++] = static_cast<char>(0xE0 | (cp >> 12));
+      encoded[size++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      encoded[size++] = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    if (utf8Size - 1 - length < size) break;  // a whole character or none
+    std::memcpy(utf8 + length, encoded, size);
+    length += size;
+  }
+  utf8[length] = '\0';
+  return 0;
 }
 
 }  // extern "C"

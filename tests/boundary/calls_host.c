@@ -5,6 +5,7 @@
  * values with the library's kind and message, nothing is sent for the
  * refused call, and the host goes on using the same post afterwards.
  */
+#include <stdio.h>
 #include <string.h>
 
 #include "../support/c_host.h"
@@ -35,6 +36,13 @@ int main(void) {
   char text[VU30_CALLS_MESSAGE_CAPACITY];
   CHostDispatcher(&table, Transact);
 
+  /* No place for the driver: refused, since a driver made then could never
+   * be released. */
+  strcpy(text, "unchanged");
+  Check(vu30_call_GetVU30(0, NULL, &dispatcher, NULL, text, sizeof text) == VU30_ERROR_REFUSED &&
+            strstr(text, "driver") != NULL,
+        "GetVU30 without a place for the driver comes back refused");
+
   Vu30Driver* driver = NULL;
   Check(vu30_call_GetVU30(0, NULL, &dispatcher, &driver, text, sizeof text) == 0 && driver,
         "GetVU30 through the calls gives a driver");
@@ -62,6 +70,27 @@ int main(void) {
         "a short buffer holds the message's start, terminated");
   Check(vu30_call_StartPump(driver, POST, 0, 0, NULL, 0) == VU30_ERROR_SERIAL_IO,
         "no buffer: the kind alone");
+
+  /* A Linux host prints the price's cp1251 message in UTF-8. */
+  char utf8[VU30_CALLS_MESSAGE_UTF8_CAPACITY];
+  kind = vu30_call_SetPrice(driver, POST, 0, 2, 0, 0, 52.30, text, sizeof text);
+  Check(kind == VU30_ERROR_SERIAL_IO && vu30_call_message_utf8(text, utf8, sizeof utf8) == 0,
+        "the price's message converts");
+  printf("  the price's message in UTF-8: %s\n", utf8);
+  Check(strcmp(utf8, "Невозможно выполнить установку цены") == 0, "into its UTF-8 text");
+  /* Cut before a character that does not fit: "Не" needs 4 bytes and NUL. */
+  memset(utf8, 'x', sizeof utf8);
+  Check(vu30_call_message_utf8(text, utf8, 4) == 0 && strcmp(utf8, "Н") == 0,
+        "a short buffer holds whole characters, terminated");
+  Check(vu30_call_message_utf8("\x88\x98", utf8, sizeof utf8) == 0 &&
+            strcmp(utf8, "\u20AC\uFFFD") == 0,
+        "the euro sign, and U+FFFD for 0x98");
+  strcpy(utf8, "unchanged");
+  Check(vu30_call_message_utf8(NULL, utf8, sizeof utf8) == VU30_ERROR_REFUSED &&
+            vu30_call_message_utf8(text, utf8, 0) == VU30_ERROR_REFUSED &&
+            vu30_call_message_utf8(utf8, utf8 + 2, 8) == VU30_ERROR_REFUSED &&
+            strcmp(utf8, "unchanged") == 0,
+        "no message, no room or overlapping buffers are refused");
 
   /* The host goes on: the same post works once the line is back. */
   lineDown = 0;

@@ -7,7 +7,9 @@
      goes on;
    - a raise inside the host's Transact, through TVu30DispatcherBase, fails
      that exchange only: the host's Raised sees the object, and the next
-     call on the same post is served.
+     call on the same post is served;
+   - a Free from inside the host's Transact is refused and keeps the
+     driver, which a later Free from outside releases.
   Prints each failed check and a summary; exits 0 when all passed.
 }
 program class_host;
@@ -35,6 +37,10 @@ type
     Line: TLine;
     Exchanges: Integer;
     RaisedText: string;
+    { Freed from inside the next answered exchange, when set; the kind the
+      Free raised (0: none). }
+    FreeInside: TVu30Driver;
+    FreeKind: LongWord;
   end;
 
 {$I checks.inc}
@@ -53,6 +59,17 @@ begin
   else
     begin
       { The dispenser's acknowledgement: the reply byte 0. }
+      if FreeInside <> nil then
+      begin
+        FreeKind := 0;
+        try
+          FreeInside.Free;
+        except
+          on E: EVu30Error do
+            FreeKind := E.Kind;
+        end;
+        FreeInside := nil;
+      end;
       if ReplyLength > 0 then
       begin
         Reply[0] := 0;
@@ -152,8 +169,25 @@ begin
     Check(KindOf(Calls.PriceOnNozzle2, Text) = 0, 'the next price on the post is set');
     Check(Host.Exchanges > Before, 'and went on the line');
     Check(Calls.Driver.LinkStatus[Post] = Vu30LinkGood, 'the link is good again');
+
+    { A Free from inside the driver's own exchange is refused; the object
+      keeps its driver, which still answers. }
+    Host.FreeInside := Calls.Driver;
+    Host.FreeKind := High(LongWord);
+    Check(KindOf(Calls.PriceOnNozzle2, Text) = 0, 'the exchange that frees inside completes');
+    Check(Host.FreeKind = Vu30ErrorRefused, 'a Free inside the exchange is refused');
+    Check(Calls.Driver.Handle <> nil, 'the refused Free keeps the driver');
+    Check(KindOf(Calls.PriceOnNozzle2, Text) = 0, 'and the driver is still served');
   finally
-    Calls.Driver.Free;
+    { From outside: released, without a raise. }
+    Text := '';
+    try
+      Calls.Driver.Free;
+    except
+      on E: Exception do
+        Text := RawByteString(E.Message);
+    end;
+    Check(Text = '', 'the Free from outside releases the driver');
   end;
   Calls.Free;
   Host.Free;

@@ -4,8 +4,12 @@
 // the line's calls move a post as documented.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -141,6 +145,80 @@ TEST(SimInterface, OrderedFaultsHitTheNextFramesOfOnePost) {
   EXPECT_THROW(AskCounter(sim), std::runtime_error);
   EXPECT_EQ(AskCounter(sim), 0);
 #endif
+}
+
+// What the last call left in vu30_sim_last_error() holds every one of says.
+void ExpectSays(std::initializer_list<const char*> says) {
+  const std::string message = vu30_sim_last_error();
+  for (const char* part : says) EXPECT_NE(message.find(part), std::string::npos) << message;
+}
+
+TEST(SimInterface, TimedOutWaitsSayWhereThePostStands) {
+  SimPtr owned = Instant();
+  Vu30Sim* sim = owned.get();
+  ASSERT_EQ(vu30_sim_lift_nozzle(sim, 5, 2), VU30_SIM_OK);
+  EXPECT_EQ(vu30_sim_wait_phase(sim, 5, VU30_SIM_FLOWING, 3), VU30_SIM_TIMED_OUT);
+  ExpectSays({"3 ms", "post 5", "fuel flowing", "price request outstanding", "nozzle 2", "0 sales",
+              "has not registered"});
+  EXPECT_EQ(vu30_sim_wait_sales(sim, 5, 1, 2), VU30_SIM_TIMED_OUT);
+  ExpectSays({"2 ms", "1 completed sales of post 5", "price request outstanding"});
+  EXPECT_EQ(vu30_sim_wait_phase(sim, 5, VU30_SIM_PRICE_REQUESTED, 0), VU30_SIM_OK);
+  EXPECT_STREQ(vu30_sim_last_error(), "");
+}
+
+TEST(SimInterface, TheDriversLineSetUpIsCheckedAgainstThePostsType) {
+  SimPtr owned = Instant();
+  Vu30Sim* sim = owned.get();
+  const Vu30SimPostConfig fas = {1, 50, 4, 2000};
+  ASSERT_EQ(vu30_sim_configure_post(sim, 2, &fas), VU30_SIM_OK);
+  EXPECT_EQ(vu30_sim_check_post_type(sim, 2), VU30_SIM_WRONG_STATE);
+  ExpectSays({"post 2", "not configured"});
+
+  // The driver took post 2 for type 0 (no cnf.INI entry).
+  Vu30Dispatcher* d = vu30_sim_dispatcher(sim);
+  ASSERT_EQ(d->table->ConfigureChannel(d, 2, VU30_CONFIGURE_MODE, 0x030004B0), 0);
+  EXPECT_EQ(vu30_sim_check_post_type(sim, 2), VU30_SIM_WRONG_STATE);
+  ExpectSays({"type 1", "type 0", "0x030004B0", "COM_2_TYPE=1"});
+  // A timed-out wait names it too.
+  EXPECT_EQ(vu30_sim_wait_sales(sim, 2, 1, 0), VU30_SIM_TIMED_OUT);
+  ExpectSays({"COM_2_TYPE=1"});
+
+  ASSERT_EQ(d->table->ConfigureChannel(d, 2, VU30_CONFIGURE_MODE, 0x040004B0), 0);
+  EXPECT_EQ(vu30_sim_check_post_type(sim, 2), VU30_SIM_OK);
+  ASSERT_EQ(d->table->ConfigureChannel(d, 3, VU30_CONFIGURE_MODE, 0x050004B0), 0);
+  EXPECT_EQ(vu30_sim_check_post_type(sim, 3), VU30_SIM_WRONG_STATE) << "type 2's line, type 0";
+}
+
+TEST(SimInterface, WritesACnfIniOfTheSimulatedPosts) {
+  SimPtr owned = Instant();
+  Vu30Sim* sim = owned.get();
+  const auto folder =
+      std::filesystem::temp_directory_path() /
+      ("vu30-sim-ini-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  std::filesystem::create_directories(folder);
+  const auto ini = folder / "cnf.INI";
+  std::ofstream(ini, std::ios::binary)
+      << "[Other]\r\nKey=kept\r\n[COMTypeTRK]\r\nCOM_0_TYPE=2\r\nCOM_3_TYPE=0\r\n";
+
+  const Vu30SimPostConfig er112 = {3, 20, 4, 2000};
+  ASSERT_EQ(vu30_sim_configure_post(sim, 3, &er112), VU30_SIM_OK);
+  ASSERT_EQ(vu30_sim_write_port_types(sim, folder.string().c_str()), VU30_SIM_OK)
+      << vu30_sim_last_error();
+  std::stringstream text;
+  text << std::ifstream(ini, std::ios::binary).rdbuf();
+  for (const char* line : {"Key=kept", "COM_0_TYPE=2", "COM_3_TYPE=3\r\n", "COM_3_IMPL=20\r\n",
+                           "COM_1_TYPE=0\r\nCOM_1_IMPL=100", "COM_29_IMPL=100"}) {
+    EXPECT_NE(text.str().find(line), std::string::npos) << line << " in\n" << text.str();
+  }
+  EXPECT_EQ(text.str().find("COM_30_"), std::string::npos) << "post 30 takes no type from it";
+
+  EXPECT_EQ(vu30_sim_write_port_types(sim, (folder / "missing").string().c_str()), VU30_SIM_FAILED);
+  ExpectSays({"missing"});
+  EXPECT_EQ(vu30_sim_write_port_types(sim, nullptr), VU30_SIM_BAD_ARGUMENT);
+  ASSERT_EQ(vu30_sim_configure_post(sim, 30, &er112), VU30_SIM_OK);
+  EXPECT_EQ(vu30_sim_write_port_types(sim, folder.string().c_str()), VU30_SIM_WRONG_STATE);
+  ExpectSays({"post 30"});
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
