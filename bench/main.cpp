@@ -2,7 +2,9 @@
 // The benchmarks' own main: runs them, then prints one table of every figure
 // beside its baseline and goal.
 //   vu30_bench [--table=PATH] [--idle-seconds=N] [--sales=N] [--baseline-against-itself]
-//              [benchmark flags]
+//              [--trace-mb=N] [--trace-set-dir=DIR] [benchmark flags]
+// --trace-mb: the size of the trace set vu30-trace is measured on; with
+// --trace-set-dir the set is recorded there and kept.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -26,6 +28,8 @@ int& SalesToMeasure() {
   static int sales = 3;
   return sales;
 }
+int& TraceSetMegabytes();
+std::string& TraceSetDir();
 bool& BaselineAgainstItself() {
   static bool itself = false;
   return itself;
@@ -59,6 +63,10 @@ int main(int argc, char** argv) {
       tablePath = arg.substr(8);
     } else if (arg.rfind("--idle-seconds=", 0) == 0) {
       vu30::bench::IdleSeconds() = std::max(1, std::atoi(arg.c_str() + 15));
+    } else if (arg.rfind("--trace-mb=", 0) == 0) {
+      vu30::bench::TraceSetMegabytes() = std::max(1, std::atoi(arg.c_str() + 11));
+    } else if (arg.rfind("--trace-set-dir=", 0) == 0) {
+      vu30::bench::TraceSetDir() = arg.substr(16);
     } else if (arg == "--baseline-against-itself") {
       vu30::bench::BaselineAgainstItself() = true;
     } else if (arg.rfind("--sales=", 0) == 0) {

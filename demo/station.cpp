@@ -12,6 +12,7 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "call_into_library.h"
@@ -204,12 +205,28 @@ class PostRunner {
     });
     view_.note = "dispensing";
     Show();
+    if (options_.whileDispensing) options_.whileDispensing(sim_.get(), post_);
 
-    // Poll the running figures until the dispenser has reported the end.
+    // Poll the running figures until the dispenser has reported the end, as
+    // long as the post shows something new now and then.
+    auto seen = std::make_tuple(view_.state, view_.volume, sim_.Phase(post_), completed());
+    auto stallAt = Clock::now() + options_.stallTimeout;
     for (;;) {
       view_.state = State();
-      const bool over = completed() && view_.state == kIdle && sim_.Phase(post_) == VU30_SIM_IDLE;
+      const int32_t phase = sim_.Phase(post_);
+      const bool over = completed() && view_.state == kIdle && phase == VU30_SIM_IDLE;
       if (over) break;
+      const auto now = std::make_tuple(view_.state, view_.volume, phase, completed());
+      if (now != seen) {
+        seen = now;
+        stallAt = Clock::now() + options_.stallTimeout;
+      } else if (Clock::now() > stallAt) {
+        char state[16];
+        std::snprintf(state, sizeof state, "0x%02X", static_cast<unsigned>(view_.state));
+        throw std::runtime_error("the post stopped answering: nothing new for " +
+                                 std::to_string(options_.stallTimeout.count()) +
+                                 " ms while the sale ran (state " + state + ")");
+      }
       if (view_.state == kDoseReleased + static_cast<uint32_t>(nozzle)) {
         try {
           double money = 0;

@@ -5,6 +5,7 @@
 // simulated dispenser really dispensed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -25,6 +26,13 @@ struct StationOptions {
   int baud = 1200;  // 0: instant line
   double faultRate = 0.0;
   uint64_t seed = 1;
+  // A post whose sale shows nothing new (state, running volume, the
+  // dispenser's phase) for this long has stopped answering: its sale is
+  // given up and the post reported in StationResult::errors.
+  std::chrono::milliseconds stallTimeout{15000};
+  // Called from the post's thread as each sale starts to dispense: what the
+  // line does to the post from then on (for trying out failures).
+  std::function<void(Vu30Sim* sim, int post)> whileDispensing;
 };
 
 // What the view shows of one post.

@@ -235,7 +235,9 @@ typedef void(VU30_CALL* Vu30SetCallbackFn)(Vu30Dispatcher* self, uint8_t channel
 /**
  * @brief The dispatcher's table of operations. The driver calls only the
  * named entries; the others belong to the host and are never touched.
- * GetVU30() refuses a table that lacks a named entry.
+ * GetVU30() refuses a table that lacks a named entry. Which thread calls
+ * which entry, and calls of the driver's table from inside them:
+ * docs/threads.md, @ref threads "Threads at the boundary".
  * @since 2.41
  */
 typedef struct Vu30DispatcherTable {
@@ -772,7 +774,9 @@ typedef struct Vu30DriverTable {
    *
    * Every worker is told to end, woken and waited for; the dispatcher's
    * later calls of the driver's callbacks find them shut. The object is
-   * invalid afterwards.
+   * invalid afterwards. Waiting for the calls of other threads:
+   * docs/threads.md, @ref threads-7-releasing-the-driver-while-calls-run
+   * "section 7".
    * @param self the driver object; null does nothing. Called from inside
    * one of the driver's own exchanges (in Transact, or a dispatcher function
    * that the reply check, a worker or the post initialisation calls) it is

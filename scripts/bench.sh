@@ -8,6 +8,8 @@
 #   scripts/bench.sh --benchmark_filter=Latency     some benchmarks only
 #   scripts/bench.sh --baseline-against-itself --benchmark_filter=Latency
 #                          the noise floor: a second baseline set in the driver's place
+#   scripts/bench.sh --benchmark_filter=TraceToolSpeed --trace-mb=1024
+#                          vu30-trace on a day-sized trace set (default 256 MB)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,7 +24,7 @@ cmake --build "$dir" -j"$(nproc)" --target vu30_bench >"$dir/build.log" 2>&1 || 
   exit 1
 }
 
-echo "== running the benchmarks (about a minute and a half; report in $dir/bench.log)"
+echo "== running the benchmarks (about three minutes; report in $dir/bench.log)"
 "$dir/bench/vu30_bench" --table="$dir/bench-table.md" "$@" >"$dir/bench.log" 2>&1 || {
   tail -n 30 "$dir/bench.log"
   exit 1

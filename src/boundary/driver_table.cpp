@@ -13,6 +13,8 @@
 #include "driver/messages.h"
 #include "driver/zud30.h"
 #include "platform/hot_path.h"
+#include "platform/sleep.h"
+#include "platform/thread_cancel.h"
 #include "vu30.h"
 
 namespace vu30::boundary {
@@ -25,29 +27,44 @@ DriverObject& ObjectOf(Vu30Driver* self) {
   return *static_cast<DriverObject*>(self);
 }
 
-VU30_HOT_PATH driver::ZUD30& DriverOf(Vu30Driver* self) { return *ObjectOf(self).driver; }
+VU30_HOT_PATH HostCall::HostCall(Vu30Driver* self) : object_(ObjectOf(self)) {
+  // One read-modify-write: either the release's mark comes first and this
+  // call sees it, or this call comes first and the release sees it inside.
+  if ((object_.calls.fetch_add(1, std::memory_order_acquire) & DriverObject::kReleasing) != 0) {
+    object_.calls.fetch_sub(1, std::memory_order_release);
+    throw EVu30Refused("vu30: the driver is being released");
+  }
+}
+
+VU30_HOT_PATH HostCall::~HostCall() {
+  if (!releaseOnFault_.Released()) Leave(this);
+}
+
+void HostCall::Leave(void* call) noexcept {
+  static_cast<HostCall*>(call)->object_.calls.fetch_sub(1, std::memory_order_release);
+}
 
 namespace {
 
 void VU30_CALL Abstract(Vu30Driver* /*self*/) { throw EAbstractError(driver::messages::kAbstract); }
 
 uint8_t* VU30_CALL GetDriverInfo(uint8_t* result, Vu30Driver* self) {
-  (void)DriverOf(self);
+  const HostCall call(self);
   driver::ZUD30::GetDriverInfo(result);
   return result;
 }
 
 void VU30_CALL SetLinkStatus(Vu30Driver* self, uint8_t post, uint8_t value) {
-  DriverOf(self).SetLinkStatus(post, value);
+  HostCall(self)->SetLinkStatus(post, value);
 }
 
 uint8_t VU30_CALL GetLinkStatus(Vu30Driver* self, uint8_t post) {
-  return DriverOf(self).GetLinkStatus(post);
+  return HostCall(self)->GetLinkStatus(post);
 }
 
 VU30_HOT_PATH uint8_t VU30_CALL StopPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                          int32_t exchange) {
-  return DriverOf(self).StopPump(post, exchange);
+  return HostCall(self)->StopPump(post, exchange);
 }
 
 int32_t VU30_CALL StopPumpNow(Vu30Driver* self, int32_t post) {
@@ -57,57 +74,59 @@ int32_t VU30_CALL StopPumpNow(Vu30Driver* self, int32_t post) {
 
 VU30_HOT_PATH void VU30_CALL ReadFinalDispense(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                                double* volume, double* money) {
-  DriverOf(self).ReadFinalDispense(post, volume, money);
+  HostCall(self)->ReadFinalDispense(post, volume, money);
 }
 
 VU30_HOT_PATH void VU30_CALL ReadCounter(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                          int32_t nozzle, double* counter, double* second,
                                          int32_t /*reserved2*/, int32_t /*reserved3*/) {
-  DriverOf(self).ReadCounter(post, nozzle, counter, second);
+  HostCall(self)->ReadCounter(post, nozzle, counter, second);
 }
 
 void VU30_CALL Nop8(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
                     int32_t) {
-  (void)DriverOf(self);
+  const HostCall call(self);
 }
 
 VU30_HOT_PATH double VU30_CALL PollDispense(Vu30Driver* self, int32_t post, int32_t mode,
                                             double* money) {
-  return DriverOf(self).PollDispense(post, mode, money);
+  return HostCall(self)->PollDispense(post, mode, money);
 }
 
 uint32_t VU30_CALL GetPumpState(Vu30Driver* self, uint8_t post, int32_t /*reserved*/) {
-  return DriverOf(self).GetPumpState(post);
+  return HostCall(self)->GetPumpState(post);
 }
 
 VU30_HOT_PATH void VU30_CALL SetPrice(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                       int32_t nozzle, int32_t /*reserved2*/, int32_t /*reserved3*/,
                                       double price) {
-  DriverOf(self).SetPrice(post, nozzle, price);
+  HostCall(self)->SetPrice(post, nozzle, price);
 }
 
-void VU30_CALL Nop12(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
+void VU30_CALL Nop12(Vu30Driver* self, int32_t, int32_t, int32_t) { const HostCall call(self); }
 
 VU30_HOT_PATH void VU30_CALL PresetVolume(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                           int32_t nozzle, int32_t /*reserved2*/, double volume) {
-  DriverOf(self).PresetVolume(post, nozzle, volume);
+  HostCall(self)->PresetVolume(post, nozzle, volume);
 }
 
 VU30_HOT_PATH void VU30_CALL PresetMoney(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                          int32_t nozzle, int32_t /*reserved2*/, double money) {
-  DriverOf(self).PresetMoney(post, nozzle, money);
+  HostCall(self)->PresetMoney(post, nozzle, money);
 }
 
 VU30_HOT_PATH void VU30_CALL StartPump(Vu30Driver* self, int32_t post, int32_t /*reserved*/,
                                        int32_t /*reserved2*/) {
-  DriverOf(self).StartPump(post);
+  HostCall(self)->StartPump(post);
 }
 
-void VU30_CALL OpenPost(Vu30Driver* self, int32_t post) { DriverOf(self).OpenPost(post); }
+void VU30_CALL OpenPost(Vu30Driver* self, int32_t post) { HostCall(self)->OpenPost(post); }
 
-void VU30_CALL Nop17(Vu30Driver* self, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
+void VU30_CALL Nop17(Vu30Driver* self, int32_t, int32_t, int32_t) { const HostCall call(self); }
 
-void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) { (void)DriverOf(self); }
+void VU30_CALL Nop18(Vu30Driver* self, int32_t, int32_t, int32_t, int32_t) {
+  const HostCall call(self);
+}
 
 void VU30_CALL StartPumpAlias(Vu30Driver* self, int32_t post, int32_t a, int32_t b,
                               int32_t /*reserved*/) {
@@ -115,13 +134,13 @@ void VU30_CALL StartPumpAlias(Vu30Driver* self, int32_t post, int32_t a, int32_t
 }
 
 bool VU30_CALL GetCapability(Vu30Driver* self, int32_t number, int32_t* value) {
-  (void)DriverOf(self);
+  const HostCall call(self);
   return driver::ZUD30::GetCapability(number, value);
 }
 
 uint8_t* VU30_CALL GetStatusRecord(uint8_t* record, Vu30Driver* self, uint8_t post,
                                    uint8_t passedOn, int32_t /*reserved*/) {
-  (void)DriverOf(self);
+  const HostCall call(self);
   if (record == nullptr) throw EVu30Refused("vu30: no status record to fill");
   // The state code first: a refused post leaves the host's record untouched.
   const auto code = static_cast<uint8_t>(GetPumpState(self, post, passedOn));
@@ -144,8 +163,24 @@ uint8_t VU30_CALL StopPumpAlt(Vu30Driver* self, int32_t post, int32_t a, int32_t
 
 void VU30_CALL AddMenuEntry(Vu30Driver* self, Vu30MenuItem* parentItem,
                             Vu30CreateItemFn createItem) {
-  (void)DriverOf(self);
+  // Checked, and refused while the driver is being released, but not
+  // counted while the entry is added: the entry is the library's, not the
+  // driver's, and the host's menu functions it calls may release the driver.
+  (void)HostCall(self);
   config::AddMenuEntry(parentItem, createItem, self);
+}
+
+// Waits until no call of the host is inside the driver but the release. A
+// cancelled wait takes the release's mark back: the driver lives on.
+void WaitForCalls(DriverObject& object) {
+  try {
+    while ((object.calls.load(std::memory_order_acquire) & ~DriverObject::kReleasing) != 0) {
+      platform::SleepMs(1);
+    }
+  } catch (...) {  // only a cancellation: the sleep raises nothing else
+    object.calls.fetch_and(~DriverObject::kReleasing, std::memory_order_release);
+    throw;
+  }
 }
 
 void VU30_CALL Destroy(Vu30Driver* self) {
@@ -158,6 +193,15 @@ void VU30_CALL Destroy(Vu30Driver* self) {
   if (object.driver->InsideOwnExchange()) {
     throw EVu30Refused("vu30: the driver cannot be destroyed from inside its own exchange");
   }
+  // Calls that come from now on are refused; those inside are waited for.
+  if ((object.calls.fetch_or(DriverObject::kReleasing, std::memory_order_acq_rel) &
+       DriverObject::kReleasing) != 0) {
+    throw EVu30Refused("vu30: the driver is being released");
+  }
+  WaitForCalls(object);
+  // The workers are stopped and waited for: a cancellation of this thread
+  // acts once the driver is released.
+  const platform::CancellationHeldOff heldOff;
   const std::unique_ptr<DriverObject> owned(&object);
   ForgetDriver(self);
 }

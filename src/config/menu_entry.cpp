@@ -9,6 +9,7 @@
 #include "platform/cp1251.h"
 #include "platform/fp_state.h"
 #include "platform/host_entry.h"
+#include "platform/thread_cancel.h"
 
 namespace vu30::config {
 
@@ -38,13 +39,17 @@ struct ClickOutcome {
 void ClickBody(ClickOutcome& outcome) {
   const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
   platform::LibraryFpScope fpState;
-  auto body = [&]() noexcept {
+  auto body = [&]() noexcept(!platform::kCancellationUnwinds) {
     try {
       COMTypeTRKForm.ShowDialog();
     } catch (const platform::HostFault& fault) {
       outcome.host = fault.Record();
       outcome.hostRaised = true;
     } catch (...) {
+      // The host's thread cancelled while the dialog was up goes on ending.
+      if constexpr (platform::kCancellationUnwinds) {
+        if (platform::HandlingThreadCancellation()) throw;
+      }
     }
   };
   platform::HostExceptionRecord fault;

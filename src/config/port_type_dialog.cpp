@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "platform/thread_cancel.h"
+
 namespace vu30::config {
 
 TCOMTypeTRKForm COMTypeTRKForm(PortTypes());
@@ -217,7 +219,9 @@ bool TCOMTypeTRKForm::BitBtn4Click() {
     saved = table_.Save(changes);
   } catch (...) {
     // Out of memory or the like while saving: told like a file that could
-    // not be written; the table changes only after a complete write.
+    // not be written; the table changes only after a complete write. A
+    // thread cancelled while it wrote goes on ending.
+    if (platform::HandlingThreadCancellation()) throw;
   }
   if (!saved) {
     if (view != nullptr) {

@@ -6,6 +6,7 @@
 #include "driver/trk_request.h"
 #include "driver/zud30.h"
 #include "platform/host_entry.h"
+#include "platform/thread_cancel.h"
 #include "vu30.h"
 
 namespace vu30::driver {
@@ -27,6 +28,7 @@ void ZUD30::OpenPost(int32_t post) {
   // The state request only wakes up an ЕС-2000 dispenser; its outcome,
   // whatever it is, is no concern of the host: a host exception raised in it
   // (the reply check's registration included) is contained and dropped here.
+  // A cancellation of the host's thread goes on.
   try {
     const platform::ContainedHostCalls contained;
     if (config::PortTypes().GetPortType(p) == config::kTypeEC2000) {
@@ -35,6 +37,7 @@ void ZUD30::OpenPost(int32_t post) {
                         kState.replyLength, kState.replyType);
     }
   } catch (...) {
+    if (platform::HandlingThreadCancellation()) throw;  // the thread goes on ending
   }
 }
 

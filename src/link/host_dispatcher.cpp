@@ -9,6 +9,7 @@
 #include "platform/call_into_host.h"
 #include "platform/fp_state.h"
 #include "platform/hot_path.h"
+#include "platform/thread_cancel.h"
 
 namespace vu30::link {
 namespace {
@@ -30,12 +31,16 @@ bool AsEntry(Fn fn) {
   const platform::HostEntry entry(platform::HostEntry::HostExceptions::kContain);
   const platform::LibraryFpScope fpState;
   bool completed = false;
-  auto body = [&]() noexcept {
+  // Only a cancelled thread's unwind leaves it, on to the thread's start.
+  auto body = [&]() noexcept(!platform::kCancellationUnwinds) {
     try {
       fn();
       completed = true;
     } catch (...) {
-      // Called on the dispatcher's own thread: nothing may escape.
+      if constexpr (platform::kCancellationUnwinds) {
+        if (platform::HandlingThreadCancellation()) throw;
+      }
+      // Called on the dispatcher's own thread: nothing else may escape.
     }
   };
   platform::HostExceptionRecord fault;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 #include "link/frame.h"
 #include "link/port_dispatcher.h"
@@ -25,13 +26,19 @@ bool CheckReplyFrame(PortDispatcher* report, uint8_t channel, uint8_t* buffer, u
 // worker address, without lock or pause).
 enum class Origin : uint8_t { Host, Worker };
 
+// How many host exchanges one thread may have in progress on one channel
+// pair at once: its outermost one and those it makes from inside it (a
+// dispatcher function that calls the driver's table in Transact). A deeper
+// one is refused.
+inline constexpr int kPairDepth = 4;
+
 // The link state of one post's channel: its link status and the verdicts of
-// the reply checks of the transactions in progress on it. At most one host
-// request (they hold the channel-pair lock) and one worker request (a post
-// has one worker) are in progress on a channel at a time; each has its own
-// slot, so a transaction learns the verdict of its own reply, whatever
-// another exchange on the channel reports meanwhile, and nothing in it is
-// shared with another post.
+// the reply checks of the transactions in progress on it. One worker request
+// (a post has one worker) and the host requests of the one thread that holds
+// the channel-pair lock (one, or several nested in each other) are in
+// progress on a channel at a time; each has its own slot, so a transaction
+// learns the verdict of its own reply, whatever another exchange on the
+// channel reports meanwhile, and nothing in it is shared with another post.
 class alignas(64) Channel final : public ReplyChecker {
  public:
   // Binds the channel to its number (1..kPostCount) and to the object
@@ -64,7 +71,12 @@ class alignas(64) Channel final : public ReplyChecker {
   ReplyChecker* registration_ = nullptr;
   uint8_t number_ = 0;
   std::atomic<uint8_t> linkStatus_{0};
-  std::array<Awaited, 2> awaited_{};  // by Origin
+  // The host's exchanges on the channel, counted by the thread that holds
+  // the channel-pair lock: how many have begun, and how many are in progress.
+  uint32_t hostBegun_ = 0;
+  int hostInProgress_ = 0;
+  // [0] the worker's request; [1 + d] the host's at depth d on the pair.
+  std::array<Awaited, 1 + kPairDepth> awaited_{};
 };
 
 // What a transaction ends with: the dispatcher's result (0 when the exchange
@@ -86,6 +98,11 @@ class RequestLink final {
   // 0; without it no reply is received. Records the post's link status
   // unless the dispatcher's exchange raised (the result is then the
   // channel's error and the status handed back is failed).
+  // A host request made by the thread that already holds the channel pair's
+  // lock (from inside its own Transact) enters the lock again and makes its
+  // own exchange; deeper than kPairDepth it is refused with EVu30Refused
+  // before anything is sent. The cancellation of the calling thread passes
+  // through, with the lock left after the pause.
   Exchange SendRequest(Channel& channel, Origin origin, Frame* request, uint8_t requestLength,
                        uint8_t replyLength, uint8_t replyType);
   // A request with no digits that awaits no reply.
@@ -94,9 +111,14 @@ class RequestLink final {
   }
 
  private:
+  // A channel pair's lock, which the thread that holds it may enter again,
+  // as a critical section lets it.
   struct alignas(64) PairLock {
     std::mutex mutex;
+    std::atomic<std::thread::id> owner{};
+    int depth = 0;  // the owner's entries; read and written by the owner only
   };
+  class PairEntry;
   PortDispatcher& dispatcher_;
   std::array<PairLock, kPostCount / 2 + 1> pairLocks_{};  // [0] unused
 };

@@ -29,6 +29,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "platform/thread_cancel.h"
 #include "trace/trace_writer.h"
 #include "vu30_trace.h"
 
@@ -704,6 +705,8 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
     return GatesPool::Get().Start(inner, std::move(writer)).Traced();
 #endif
   } catch (...) {
+    // The host's thread cancelled while the file was opened goes on ending.
+    if (vu30::platform::HandlingThreadCancellation()) throw;
     return nullptr;  // no memory or no thread for the writer
   }
 }
@@ -711,6 +714,10 @@ VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inne
 VU30_TRACE_EXPORT void VU30_CALL vu30_trace_close(Vu30Dispatcher* traced) {
   using vu30::trace::TraceGates;
   if (traced == nullptr || traced->table != &TraceGates::kTable) return;
+  // The writer is waited for and the file finished in destructors, which a
+  // cancellation's unwind cannot leave: a cancellation of the host's thread
+  // acts once the trace is closed.
+  const vu30::platform::CancellationHeldOff heldOff;
 #if defined(_WIN32)
   if (vu30::trace::GatesPool::Get().Close(TraceGates::From(traced))) {
     HMODULE self = nullptr;

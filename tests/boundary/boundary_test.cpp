@@ -8,12 +8,14 @@
 #include <xmmintrin.h>
 #endif
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "call_into_library.h"
+#include "host_threads.h"
 #include "recording_dispatcher.h"
 #include "temp_windir.h"
 #include "vu30.h"
@@ -266,6 +268,65 @@ TEST_F(BoundaryTest, DestroyFromInsideTheDriversOwnExchangeIsRefused) {
   EXPECT_EQ(t_->GetPumpState(driver_, 2, 0), 0xC0u);
   // TearDown destroys it from outside.
 }
+
+// The host releases the driver while its poll thread is inside a call: the
+// release waits until that call has returned, and a call that comes
+// meanwhile is refused.
+TEST_F(BoundaryTest, DestroyWaitsForTheCallsInsideAndRefusesNewOnes) {
+  using namespace std::chrono_literals;
+  ScriptedReply slow = ScriptedReply::Ack();
+  slow.delay = 500ms;
+  dispatcher_.QueueReply(5, slow);
+  std::atomic<bool> returned{false};
+  std::thread poll([&] {
+    t_->StartPump(driver_, 5, 0, 0);
+    returned = true;
+  });
+  while (dispatcher_.Transacts().empty()) std::this_thread::sleep_for(1ms);
+  std::string refusal;
+  std::thread late([&] {
+    while (refusal.empty() && !returned) {
+      try {
+        t_->GetLinkStatus(driver_, 5);
+      } catch (const EVu30Refused& e) {
+        refusal = e.what();
+      }
+    }
+  });
+  t_->Destroy(driver_);
+  driver_ = nullptr;
+  const RecordedCall exchange = dispatcher_.Transacts().at(0);
+  poll.join();
+  late.join();
+  EXPECT_TRUE(exchange.finished);
+  EXPECT_GE(Clock::now() - exchange.end, 30ms);  // and its pause
+  EXPECT_EQ(refusal, "vu30: the driver is being released");
+}
+
+#if !defined(_WIN32)
+// A host thread cancelled inside a call ends cancelled: in OpenPost's state
+// request while Transact waits, in StartPump's pause. The post goes on, its
+// pair's next frame 30 ms after the pause, and the release waits for no call.
+TEST_F(BoundaryTest, AHostThreadCancelledInsideACallEndsCancelled) {
+  if (!test::kSanitizerFollowsCancellation) GTEST_SKIP() << "ThreadSanitizer: see host_threads.h";
+  ScriptedReply slow = ScriptedReply::Ack();
+  slow.delay = std::chrono::seconds(10);
+  dispatcher_.QueueReply(4, slow);
+  EXPECT_EQ(test::CancelInside([this] { t_->OpenPost(driver_, 4); },
+                               [this] { return !dispatcher_.Transacts().empty(); }),
+            PTHREAD_CANCELED);
+  EXPECT_EQ(test::CancelInside([this] { t_->StartPump(driver_, 4, 0, 0); },
+                               [this] { return dispatcher_.Transacts().back().finished; }),
+            PTHREAD_CANCELED);
+  t_->StartPump(driver_, 4, 0, 0);
+  EXPECT_EQ(t_->GetPumpState(driver_, 4, 0), 0xC8u);
+  const auto transacts = dispatcher_.Transacts();
+  ASSERT_EQ(transacts.size(), 3u);
+  EXPECT_GE(transacts[2].start - transacts[1].end, std::chrono::milliseconds(30));
+  test::WithoutDeadlock([this] { t_->Destroy(driver_); });
+  driver_ = nullptr;
+}
+#endif
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 // A host with a floating-point control of its own: rounding toward zero, and

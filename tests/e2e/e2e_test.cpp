@@ -16,6 +16,7 @@
 
 #include "call_into_library.h"
 #include "forecourt.h"
+#include "station.h"
 #include "vu30.h"
 #include "vu30_trace.h"
 
@@ -375,6 +376,28 @@ TEST(EndToEnd, RealLineTimingOnTwoPosts) {
   o.baud = 9600;
   Station st(o, 2);
   RunParallelSales(st, 2, 1);
+}
+
+// The demo's station gives up on a post that stops answering while a sale
+// runs, and reports it, instead of polling it for ever; the other post
+// still sells.
+TEST(EndToEnd, DemoReportsAPostThatStopsAnswering) {
+  demo::StationOptions options;
+  options.library = VU30_E2E_LIBRARY;
+  options.posts = 2;
+  options.sales = 1;
+  options.baud = 0;
+  options.stallTimeout = std::chrono::milliseconds(500);
+  options.whileDispensing = [](Vu30Sim* sim, int post) {
+    if (post == 1) vu30_sim_fail_frames(sim, post, VU30_SIM_FAULT_FAILED_RESULT, 1u << 30);
+  };
+  const demo::StationResult result = demo::Station(options).Run([](const demo::PostView&) {});
+  ASSERT_EQ(result.errors.size(), 1u);
+  EXPECT_TRUE(result.errors[0].starts_with("post 1: the post stopped answering"))
+      << result.errors[0];
+  ASSERT_EQ(result.sales.size(), 1u);
+  EXPECT_EQ(result.sales[0].post, 2);
+  EXPECT_TRUE(result.sales[0].problem.empty()) << result.sales[0].problem;
 }
 
 }  // namespace

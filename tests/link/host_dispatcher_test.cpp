@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "host_failure.h"
 #include "platform/call_into_host.h"
+#include "support/host_threads.h"
 #include "support/recording_dispatcher.h"
 
 namespace vu30::link {
@@ -25,6 +29,10 @@ class AllCallbacks final : public ReplyChecker, public MessageHook, public PostI
   bool CheckReply(uint8_t channel, uint8_t* buffer, int32_t reserved, uint8_t& count,
                   uint8_t& expected) override {
     checks.push_back({channel, buffer[0], reserved, count, expected});
+    if (blocking) {
+      entered = true;  // waits, as for a dispatcher function of the host
+      std::this_thread::sleep_for(std::chrono::seconds(10));
+    }
     count = static_cast<uint8_t>(count - 1);
     if (throwing) throw std::runtime_error("check failed");
     return accept;
@@ -48,6 +56,8 @@ class AllCallbacks final : public ReplyChecker, public MessageHook, public PostI
   std::vector<uint8_t> posts;
   bool accept = true;
   bool throwing = false;
+  bool blocking = false;
+  std::atomic<bool> entered{false};
 };
 
 class HostDispatcherTest : public ::testing::Test {
@@ -156,6 +166,25 @@ TEST_F(HostDispatcherTest, PostInitIsCalledWithThePostAndCatchesEverything) {
   EXPECT_NO_THROW(recorder_.CallPostInit(6));
   EXPECT_EQ(callbacks_.posts, (std::vector<uint8_t>{6, 6}));
 }
+
+#if !defined(_WIN32)
+// A thread cancelled inside the reply check (here in a wait of its own, as
+// in a dispatcher function of the host it calls) ends cancelled: the thunk
+// keeps every exception of the driver from the dispatcher but that one.
+TEST_F(HostDispatcherTest, AThreadCancelledInsideTheReplyCheckEndsCancelled) {
+  dispatcher_.SetReplyChecker(4, callbacks_);
+  callbacks_.blocking = true;
+  EXPECT_EQ(test::CancelInside(
+                [this] {
+                  uint8_t buffer[3] = {0x59, 0x66, 0x00};
+                  uint8_t count = 3;
+                  uint8_t expected = 3;
+                  recorder_.CallReplyChecker(4, buffer, count, expected);
+                },
+                [this] { return callbacks_.entered.load(); }),
+            PTHREAD_CANCELED);
+}
+#endif
 
 TEST(HostDispatcherMissingEntries, AMissingTableEntryIsAnError) {
   const Vu30DispatcherTable empty{};

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/host_dispatcher.h"
+#include "support/host_threads.h"
 #include "support/recording_dispatcher.h"
 
 namespace vu30::link {
@@ -408,6 +409,58 @@ TEST_F(RequestLinkTest, ExchangesRunOnTheCallersThread) {
   const auto calls = recorder_.Calls();
   ASSERT_FALSE(calls.empty());
   for (const auto& call : calls) EXPECT_EQ(call.thread, callerThread);
+}
+
+// ---- Requests from inside the dispatcher's exchange -----------------------------
+
+// From inside the host's Transact for post 1, requests on post 2 (the pair's
+// other channel) and on post 1 itself: the thread enters its pair's lock
+// again, each request makes its own exchange with its pause, and each goes
+// by its own reply, whichever check reports to the channel last.
+TEST_F(RequestLinkTest, ARequestFromInsideTransactOnItsOwnPairMakesItsOwnExchange) {
+  std::vector<Exchange> inner;
+  recorder_.SetResponder([&](const TransactRequest& r) -> std::optional<ScriptedReply> {
+    if (r.channel == 2) return ScriptedReply::Ack();
+    if (!inner.empty()) return ScriptedReply::Raw({0, 0});  // post 1's nested reply: too long
+    for (const uint8_t post : {uint8_t{2}, uint8_t{1}}) {
+      uint8_t buffer[1] = {0};
+      inner.push_back(SendEx(post, buffer, 1, 1, 0));
+    }
+    ScriptedReply own = ScriptedReply::Ack();
+    own.statusAfter = kLinkFailed;  // as the nested check leaves it when it reports last
+    return own;
+  });
+  Exchange outer;
+  const auto begin = Clock::now();
+  test::WithoutDeadlock([&] {
+    uint8_t buffer[1] = {0};
+    outer = SendEx(1, buffer, 1, 1, 0);
+  });
+  EXPECT_GE(Clock::now() - begin, 3 * kPause);
+  ASSERT_EQ(inner.size(), 2u);
+  EXPECT_TRUE(inner[0].Good());
+  EXPECT_FALSE(inner[1].Good());
+  EXPECT_TRUE(outer.Good());
+  EXPECT_EQ(LinkStatus(1), kLinkGood);
+}
+
+// A Transact that asks again from inside every time: the request
+// kPairDepth deep is refused before it is sent, and every one returns.
+TEST_F(RequestLinkTest, RequestsNestedDeeperThanTheLimitAreRefused) {
+  int refused = 0;
+  recorder_.SetResponder([&](const TransactRequest&) -> std::optional<ScriptedReply> {
+    try {
+      uint8_t buffer[1] = {0};
+      Send(1, buffer, 1, 1, 0);
+    } catch (const EVu30Refused&) {
+      ++refused;
+    }
+    return ScriptedReply::Ack();
+  });
+  uint8_t buffer[1] = {0};
+  test::WithoutDeadlock([&] { EXPECT_EQ(Send(1, buffer, 1, 1, 0), 0); });
+  EXPECT_EQ(recorder_.Transacts().size(), static_cast<std::size_t>(kPairDepth));
+  EXPECT_EQ(refused, 1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -250,6 +251,38 @@ TEST(TraceExplain, TheAnswerIsAwaitedTenSecondsInABusyTrace) {
   EXPECT_EQ(cut.records[0].fault, fault.substr(0, kKeptTextBytes) + "…");
 }
 
+// Records out of order within the window are explained in time order, those
+// of one time in the file's order; a record later than the window is
+// explained where it came, and counted.
+TEST(TraceExplain, RecordsAreReorderedWithinTheWindowOnly) {
+  const std::string text =
+      Lines({Transact(100, 1, 1, Coded({0}), 0), Transact(300, 2, 2, Coded({0}), 0),
+             Transact(200, 3, 3, Coded({0}), 0), Transact(200, 4, 4, Coded({0}), 0),
+             Transact(2'000'000, 5, 5, Coded({0}), 0), Transact(4'000'000, 6, 6, Coded({0}), 0),
+             Transact(1'500'000, 7, 7, Coded({0}), 0), Transact(3'900'000, 8, 8, Coded({0}), 0)});
+  MemorySource source(text);
+  TraceReader reader(source);
+  Explainer explainer(reader, false);
+  std::vector<int> posts;
+  for (Exchange e; explainer.Next(e);) posts.push_back(e.post);
+  EXPECT_EQ(posts, (std::vector<int>{1, 3, 4, 2, 5, 7, 8, 6}));
+  EXPECT_EQ(explainer.LateRecords(), 1u);
+}
+
+// Times are read as the decimal they are written in, however many digits.
+TEST(TraceFile, TimesAreReadToTheNearestDouble) {
+  const char* times[] = {"0.1", "1234.567", "999999999.999",      "123456789012.345", "0.000001",
+                         "7",   "1e3",      "1234567890.1234567", "999999999999.9995"};
+  for (const char* t : times) {
+    const Trace trace =
+        ParseTrace(kHeader + R"({"t":)" + t +
+                   R"(,"thread":1,"entry":"GetChannelStatus","channel":1,"value":0})"
+                   "\n");
+    ASSERT_EQ(trace.records.size(), 1u) << t;
+    EXPECT_EQ(trace.records[0].t, std::strtod(t, nullptr)) << t;
+  }
+}
+
 // Where records were dropped, a message's missing answer may be among them:
 // such a message is unknown, not unanswered, whatever form the dropped line
 // has; records dropped on another post leave it unanswered.
@@ -485,6 +518,8 @@ TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
   for (int i = 0; i < 30; ++i) {
     Record r = Transact(100 * i, 3, 3, Coded({8}), 1);
     r.value = i % 10 == 9 ? 0xE1 : 0;
+    r.flags |= Record::kHasStatus;
+    r.status = static_cast<uint8_t>(i);
     records.push_back(r);
   }
   PageLimits limits;
@@ -498,6 +533,8 @@ TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
             std::string::npos);
   const std::size_t from = html.find("\"failures\":[") + 12;
   EXPECT_EQ(html.substr(from, html.find(']', from) - from), "9,10");
+  // A failure drawn beyond the marks has its detail.
+  EXPECT_NE(html.find(", status 19\""), std::string::npos);
 }
 
 // The page: one lane per post, and one mark per exchange that names the

@@ -86,29 +86,43 @@ struct Request {
   std::string text;
 };
 
-Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits) {
+Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits, bool withText) {
   if (!digits || digits->empty()) return {"request", ""};
   const auto& d = *digits;
+  const auto named = [withText](const char* kind, const auto& text) -> Request {
+    if (!withText) return {kind, ""};
+    return {kind, text()};
+  };
   switch (d[0]) {
     case 2:
       if (d.size() == 6) {
-        return {"SetPrice", "SetPrice nozzle " + std::to_string(d[1] + 1) + " " + Amount(d, 2, 4)};
+        return named("SetPrice", [&] {
+          return "SetPrice nozzle " + std::to_string(d[1] + 1) + " " + Amount(d, 2, 4);
+        });
       }
       break;
     case 0:
-      return {"StartPump", "StartPump"};
+      return named("StartPump", [] { return std::string("StartPump"); });
     case 5:
-      return {"StopPump", "StopPump"};
+      return named("StopPump", [] { return std::string("StopPump"); });
     case 8:
-      return {"PollDispense", "PollDispense"};
+      return named("PollDispense", [] { return std::string("PollDispense"); });
     case 4:
-      return {"final figures", "final figures (ReadFinalDispense or PollDispense)"};
+      return named("final figures",
+                   [] { return std::string("final figures (ReadFinalDispense or PollDispense)"); });
     case 3:
-      if (d.size() == 2) return {"ReadCounter", "ReadCounter nozzle " + std::to_string(d[1] + 1)};
+      if (d.size() == 2) {
+        return named("ReadCounter",
+                     [&] { return "ReadCounter nozzle " + std::to_string(d[1] + 1); });
+      }
       break;
     case 11:
-      if (d.size() == 2 && d[1] == 2) return {"GetPumpState", "GetPumpState asks the dispenser"};
-      if (d.size() == 2 && d[1] == 1) return {"state request", "state request at OpenPost"};
+      if (d.size() == 2 && d[1] == 2) {
+        return named("GetPumpState", [] { return std::string("GetPumpState asks the dispenser"); });
+      }
+      if (d.size() == 2 && d[1] == 1) {
+        return named("state request", [] { return std::string("state request at OpenPost"); });
+      }
       break;
     default:
       break;
@@ -118,7 +132,10 @@ Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits) {
 
 std::string DigitsText(const std::vector<uint8_t>& digits) {
   std::string s;
-  for (uint8_t d : digits) s += (s.empty() ? "" : " ") + std::to_string(d);
+  for (uint8_t d : digits) {
+    if (!s.empty()) s += ' ';
+    s += std::to_string(d);
+  }
   return s;
 }
 
@@ -292,10 +309,13 @@ std::string Detail(const TraceRecord& r) {
 }
 
 // What an item takes while queued: the texts a line may carry are cut where
-// they are read, so this is bounded too.
+// they are read, so this is bounded too. The part of the item its kind does
+// not use counts as an empty text.
 std::size_t ItemBytes(const TraceItem& item) {
-  return sizeof(TraceItem) + 2 * sizeof(double) + item.record.fault.capacity() +
-         item.dropped.reason.capacity();
+  const std::size_t kEmptyText = std::string().capacity();
+  return sizeof(TraceItem) + 2 * sizeof(double) +
+         (item.kind == TraceItem::Kind::Record ? item.record.fault.capacity() + kEmptyText
+                                               : kEmptyText + item.dropped.reason.capacity());
 }
 
 }  // namespace
@@ -326,7 +346,13 @@ std::string DecodeBytes(std::span<const uint8_t> bytes) {
   std::string s;
   for (uint8_t b : bytes) {
     if (!s.empty()) s += ' ';
-    s += IsValidLineByte(b) ? std::to_string(DecodeLineByte(b)) : "[" + ByteHex(b) + "]";
+    if (IsValidLineByte(b)) {
+      s += std::to_string(DecodeLineByte(b));
+    } else {
+      s += '[';
+      s += ByteHex(b);
+      s += ']';
+    }
   }
   return s;
 }
@@ -350,7 +376,7 @@ bool Explainer::Next(Exchange& out) {
       Held& front = held_.front();
       if (front.awaiting) {
         const double waited = doneUs_ - front.e.t;
-        if (ended_ && queue_.empty()) {
+        if (ended_ && !AnyQueued()) {
           Unanswered(front.e.post, INFINITY, "");
         } else if (waited > kAnswerWaitUs || heldBytes_ > kHeldBytes) {
           char words[96];
@@ -367,43 +393,61 @@ bool Explainer::Next(Exchange& out) {
         return true;
       }
     }
-    if (!queue_.empty() &&
-        (ended_ || queue_.top().t <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
-      TraceItem item = std::move(const_cast<Queued&>(queue_.top()).item);
-      queue_.pop();
-      queuedBytes_ -= ItemBytes(item);
-      Take(std::move(item));
+    if (AnyQueued() &&
+        (ended_ || FirstQueuedUs() <= latestReadUs_ - kReorderUs || queuedBytes_ > kReorderBytes)) {
+      // Explained where it waits, then let go.
+      const bool early = OutOfOrderFirst();
+      const TraceItem& first = early ? outOfOrder_.top().item : inOrder_.front().item;
+      queuedBytes_ -= ItemBytes(first);
+      Take(first);
+      if (early) {
+        outOfOrder_.pop();
+      } else {
+        inOrder_.pop_front();
+      }
       continue;
     }
     if (!ended_) {
-      Queued q{0, read_++, {}};
-      if (!source_.Next(q.item)) {
+      if (!source_.Next(reading_)) {
         ended_ = true;
         continue;
       }
-      if (q.item.kind == TraceItem::Kind::Record) {
-        q.t = q.item.record.t;
+      double t = 0;
+      if (reading_.kind == TraceItem::Kind::Record) {
+        t = reading_.record.t;
       } else {
         // Known at once, so that a message is not called unanswered when
         // its answer may be among them.
-        q.t = q.item.dropped.fromUs;
-        spans_.push_back(q.item.dropped);
+        t = reading_.dropped.fromUs;
+        spans_.push_back(reading_.dropped);
         while (
             spans_.size() > kKeptSpans ||
             (!spans_.empty() && spans_.front().toUs < doneUs_ - kAnswerWaitUs - 2 * kReorderUs)) {
           spans_.pop_front();
         }
       }
-      latestReadUs_ = std::max(latestReadUs_, q.t);
-      queuedBytes_ += ItemBytes(q.item);
-      queue_.push(std::move(q));
+      latestReadUs_ = std::max(latestReadUs_, t);
+      queuedBytes_ += ItemBytes(reading_);
+      if (inOrder_.empty() || inOrder_.back().t <= t) {
+        inOrder_.push_back({t, read_++, std::move(reading_)});
+      } else {
+        outOfOrder_.push({t, read_++, std::move(reading_)});
+      }
       continue;
     }
-    if (queue_.empty() && held_.empty()) return false;
+    if (!AnyQueued() && held_.empty()) return false;
   }
 }
 
-void Explainer::Take(TraceItem item) {
+bool Explainer::OutOfOrderFirst() const {
+  return !outOfOrder_.empty() && (inOrder_.empty() || Later()(inOrder_.front(), outOfOrder_.top()));
+}
+
+double Explainer::FirstQueuedUs() const {
+  return OutOfOrderFirst() ? outOfOrder_.top().t : inOrder_.front().t;
+}
+
+void Explainer::Take(const TraceItem& item) {
   if (item.kind == TraceItem::Kind::Dropped) {
     ExplainDropped(item.dropped);
     return;
@@ -426,7 +470,7 @@ void Explainer::Hold(Exchange e, bool awaiting) {
 void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
   const auto it = awaiting_.find(post);
   if (it == awaiting_.end()) return;
-  Held& h = held_[it->second.held - heldBase_];
+  Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
   awaiting_.erase(it);
   h.awaiting = false;
   Exchange& m = h.e;
@@ -459,9 +503,11 @@ void Explainer::ExplainDropped(const DroppedSpan& d) {
   e.dropped = true;
   e.droppedCount = d.count;
   e.text = "records dropped: " + std::to_string(d.count) + " (" + d.reason + ")";
-  e.detail = d.spanGiven ? "from " + Seconds(d.fromUs) + " to " + Seconds(d.toUs)
-                         : "the file does not say when; about " + Seconds(d.fromUs) + " to " +
-                               Seconds(d.toUs);
+  if (withDetail_) {
+    e.detail = d.spanGiven ? "from " + Seconds(d.fromUs) + " to " + Seconds(d.toUs)
+                           : "the file does not say when; about " + Seconds(d.fromUs) + " to " +
+                                 Seconds(d.toUs);
+  }
   e.lines.push_back(d.line);
   Hold(std::move(e), false);
 }
@@ -472,7 +518,6 @@ void Explainer::Explain(const TraceRecord& r) {
   e.dur = r.dur;
   e.post = r.channel;
   e.lines.push_back(r.line);
-  e.detail = Detail(r);
   switch (r.entry) {
     case Entry::Transact: {
       if (r.address >= 33) {
@@ -484,14 +529,14 @@ void Explainer::Explain(const TraceRecord& r) {
         std::string cause;
         Failure(r, outcome, words, cause);
         if (it != awaiting_.end()) {
-          Held& h = held_[it->second.held - heldBase_];
+          Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
           Exchange& m = h.e;
           m.text += " → " + words;
           m.outcome = outcome;
           m.cause = cause;
           m.answerUs = r.t - m.t;
           m.lines.push_back(r.line);
-          m.detail += "; answer: " + e.detail;
+          if (!m.detail.empty()) m.detail += "; answer: " + Detail(r);
           h.awaiting = false;
           awaiting_.erase(it);
           return;
@@ -503,10 +548,13 @@ void Explainer::Explain(const TraceRecord& r) {
         break;
       }
       const auto digits = Digits(r.request);
-      const Request q = NameHostRequest(digits);
-      e.kind = q.kind;
       std::string words;
-      if (!Failure(r, e.outcome, words, e.cause)) {
+      const bool failed = Failure(r, e.outcome, words, e.cause);
+      // Only a failure's words when the view shows no others.
+      const Request q = NameHostRequest(digits, allTexts_ || failed);
+      e.kind = q.kind;
+      if (!failed && !allTexts_) break;
+      if (!failed) {
         if (r.replyChecked) {
           const Judged j = Judge(r.reply, r.count, r.awaited);
           words = ReadReply(digits, j.digits, r.awaited, impulsePorts_[r.channel]);
@@ -528,6 +576,7 @@ void Explainer::Explain(const TraceRecord& r) {
         break;
       }
       Unanswered(e.post, r.t, "no answer");  // a message overtaken by the next one
+      if (withDetail_) e.detail = Detail(r);
       Hold(std::move(e), true);
       awaiting_[r.channel].code = m.code;
       return;
@@ -561,6 +610,7 @@ void Explainer::Explain(const TraceRecord& r) {
     case Entry::PreparePost:
       e.kind = std::string(EntryName(r.entry));
       e.outcome = Outcome::Setup;
+      if (!allTexts_) break;
       e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
                : r.entry == Entry::SetPostInit     ? "post initialisation registered"
                : r.entry == Entry::SetReplyChecker ? "reply check registered"
@@ -575,6 +625,7 @@ void Explainer::Explain(const TraceRecord& r) {
       e.text = e.kind + " → the dispatcher raised " + r.fault;
       break;
   }
+  if (withDetail_ && (!detailOfFailuresOnly_ || e.IsFailure())) e.detail = Detail(r);
   Hold(std::move(e), false);
 }
 

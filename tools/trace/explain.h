@@ -6,6 +6,7 @@
 // bounded by a window of time and a number of bytes, not by the trace's size.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -36,6 +37,26 @@ const char* OutcomeName(Outcome o);
 // may be below 0 in a damaged file.)
 inline constexpr int kAllPosts = -1000;
 
+// The record lines an exchange was made of: its own, and for a message the
+// worker's answer. Held in place: a trace has millions of exchanges.
+class RecordLines {
+ public:
+  void push_back(std::size_t line) {
+    if (size_ < lines_.size()) lines_[size_++] = line;
+  }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t front() const { return lines_[0]; }
+  std::size_t operator[](std::size_t i) const { return lines_[i]; }
+  const std::size_t* begin() const { return lines_.data(); }
+  const std::size_t* end() const { return lines_.data() + size_; }
+
+ private:
+  std::array<std::size_t, 2> lines_{};
+  std::size_t size_ = 0;
+};
+
 struct Exchange {
   double t = 0;  // microseconds since the trace was opened
   double dur = 0;
@@ -46,7 +67,7 @@ struct Exchange {
   std::string cause;               // why it failed, for failures
   std::optional<double> answerUs;  // a message: the time to the worker's answer
   std::string detail;              // the bytes, decoded
-  std::vector<std::size_t> lines;  // the records it was made of
+  RecordLines lines;               // the records it was made of
   bool dropped = false;            // not an exchange: a span of dropped records
   uint64_t droppedCount = 0;       // of such a span
 
@@ -68,7 +89,15 @@ class Explainer {
   static constexpr std::size_t kHeldBytes = std::size_t{48} << 20;
   static constexpr std::size_t kKeptSpans = 1024;
 
-  explicit Explainer(ItemSource& source) : source_(source) {}
+  // withDetail: each exchange's detail is made (the page shows it).
+  // allTexts: each exchange's text is made; else only those of failures,
+  // messages and dropped spans (what the summary and the failures show).
+  explicit Explainer(ItemSource& source, bool withDetail = true, bool allTexts = true)
+      : source_(source), withDetail_(withDetail), allTexts_(allTexts) {}
+
+  // From now on the detail is made for failures and messages only (a page
+  // that draws no more than these).
+  void DetailOfFailuresOnly() { detailOfFailuresOnly_ = true; }
 
   // The next exchange; false at the end of the trace.
   bool Next(Exchange& out);
@@ -97,7 +126,12 @@ class Explainer {
     int code;       // the message's code
   };
 
-  void Take(TraceItem item);
+  bool AnyQueued() const { return !inOrder_.empty() || !outOfOrder_.empty(); }
+  // Whether the queued item that comes first, by (time, place in the file),
+  // is among those out of order; and its time.
+  bool OutOfOrderFirst() const;
+  double FirstQueuedUs() const;
+  void Take(const TraceItem& item);
   void Explain(const TraceRecord& r);
   void ExplainDropped(const DroppedSpan& d);
   void Hold(Exchange e, bool awaiting);
@@ -106,8 +140,16 @@ class Explainer {
   void Unanswered(int post, double untilUs, const std::string& words);
 
   ItemSource& source_;
+  const bool withDetail_;
+  const bool allTexts_;
+  bool detailOfFailuresOnly_ = false;
   bool ended_ = false;
-  std::priority_queue<Queued, std::vector<Queued>, Later> queue_;
+  // The items read and not yet explained. The file is nearly always in time
+  // order: items that come in order wait in file order, and only those that
+  // come earlier than the last of them are sorted.
+  std::deque<Queued> inOrder_;
+  std::priority_queue<Queued, std::vector<Queued>, Later> outOfOrder_;
+  TraceItem reading_;  // the item being read
   std::size_t queuedBytes_ = 0;
   std::size_t heldBytes_ = 0;
   uint64_t read_ = 0;

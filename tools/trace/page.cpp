@@ -231,6 +231,8 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
     failures += e.IsFailure();
     if (marks.size() >= limits.marks && !drawnToUs) {
       drawnToUs = marks.empty() ? e.t : marks.back().t;
+      // Beyond, only failures are drawn.
+      explainer.DetailOfFailuresOnly();
     }
     if (marks.size() >= limits.marks) {
       if (!e.IsFailure() || failuresAfter >= limits.failures) continue;

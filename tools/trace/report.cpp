@@ -2,6 +2,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -59,7 +60,18 @@ bool ShowFilter::Passes(const Exchange& e) const {
   return true;
 }
 
-std::string SecondsText(double us) { return Format("%12.6f", us / 1e6); }
+std::string SecondsText(double us) {
+  // As "%12.6f" prints it (to_chars rounds the same way), without printf's cost
+  // on every line of a timeline.
+  char buf[64];
+  const auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, us / 1e6, std::chars_format::fixed, 6);
+  if (ec != std::errc()) return Format("%12.6f", us / 1e6);
+  const auto n = static_cast<std::size_t>(end - buf);
+  std::string text(n < 12 ? 12 - n : 0, ' ');
+  text.append(buf, n);
+  return text;
+}
 
 std::string PostText(int post) {
   return post == kAllPosts ? "all posts" : "post " + std::to_string(post);
@@ -110,7 +122,7 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 }
 
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
-  Explainer explainer(reader);
+  Explainer explainer(reader, false, !filter.failuresOnly);
   for (Exchange e; explainer.Next(e) && out;) {
     if (!filter.Passes(e)) continue;
     out << SecondsText(e.t) << "  " << PostText(e.post) << ' ' << e.text << '\n';
@@ -121,7 +133,7 @@ void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filt
 void WriteSummary(std::ostream& out, TraceInput& reader) {
   out << "trace of library " << reader.Library() << ", started " << reader.Start() << '\n';
   out << "failures (time, post, line):\n";
-  Explainer explainer(reader);
+  Explainer explainer(reader, false, false);
   std::map<int, PostSummary> posts;
   uint64_t failures = 0;
   for (Exchange e; explainer.Next(e) && out;) {

@@ -29,18 +29,140 @@ struct Value {
 // The most fields a line may have; the trace's lines have far fewer.
 constexpr std::size_t kMaxFields = 64;
 
-// A line's fields, held in place.
-struct Fields {
-  std::array<std::pair<std::string_view, Value>, kMaxFields> items;
+// The keys the reader looks at. A line's other keys are only checked for
+// being there once.
+constexpr std::array<std::string_view, 40> kKeys = {"address",
+                                                    "awaited",
+                                                    "channel",
+                                                    "count",
+                                                    "count_after",
+                                                    "dropped",
+                                                    "dropped_not_listed",
+                                                    "dur",
+                                                    "entry",
+                                                    "error",
+                                                    "fault",
+                                                    "file",
+                                                    "format",
+                                                    "from",
+                                                    "length",
+                                                    "library",
+                                                    "message",
+                                                    "mode",
+                                                    "post",
+                                                    "reason",
+                                                    "records",
+                                                    "reply",
+                                                    "reply_length",
+                                                    "reply_unchecked",
+                                                    "request",
+                                                    "request_length",
+                                                    "result",
+                                                    "rotated",
+                                                    "settings",
+                                                    "start",
+                                                    "status",
+                                                    "t",
+                                                    "thread",
+                                                    "to",
+                                                    "trace",
+                                                    "type",
+                                                    "value",
+                                                    "verdict",
+                                                    "version",
+                                                    "write_error"};
+
+// A key's slot in a table of 128, one for each known key.
+constexpr std::size_t KeySlot(std::string_view key) {
+  return (key.size() + static_cast<unsigned char>(key.front()) * 11u +
+          static_cast<unsigned char>(key.back()) * 9u) &
+         127u;
+}
+
+constexpr std::array<uint8_t, 128> MakeKeySlots() {
+  std::array<uint8_t, 128> slots{};
+  slots.fill(UINT8_MAX);
+  for (std::size_t k = 0; k < kKeys.size(); ++k) {
+    if (slots[KeySlot(kKeys[k])] != UINT8_MAX) throw "two keys share a slot";
+    slots[KeySlot(kKeys[k])] = static_cast<uint8_t>(k);
+  }
+  return slots;
+}
+constexpr std::array<uint8_t, 128> kKeySlots = MakeKeySlots();
+
+// The index of a known key in kKeys; kKeys.size() for any other.
+inline std::size_t KeyIndex(std::string_view key) {
+  if (key.empty()) return kKeys.size();
+  const uint8_t k = kKeySlots[KeySlot(key)];
+  if (k == UINT8_MAX || kKeys[k].size() != key.size()) return kKeys.size();
+  // Short: compared in place rather than through a call.
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (kKeys[k][i] != key[i]) return kKeys.size();
+  }
+  return k;
+}
+
+// A key the reader asks for by name: found among kKeys when compiled.
+struct Key {
+  consteval Key(const char* name) : index(0) {
+    const std::string_view n(name);
+    while (index < kKeys.size() && kKeys[index] != n) ++index;
+    if (index == kKeys.size()) throw "not a key the reader knows";
+  }
+  std::size_t index;
+};
+
+// A line's fields, held in place and reused line after line: the known
+// keys' values by key, the other keys by name.
+}  // namespace
+
+struct LineFields {
+  std::array<Value, kKeys.size()> known;
+  uint64_t present = 0;  // a bit per known key
+  std::array<std::string_view, kMaxFields> others;
+  std::size_t otherCount = 0;
   std::size_t size = 0;
   std::forward_list<std::string> decoded;  // strings that had escapes
+
+  void Clear() {
+    present = 0;
+    otherCount = 0;
+    size = 0;
+    decoded.clear();
+  }
+  // False when the key is there already.
+  bool Add(std::string_view key, const Value& v) {
+    const std::size_t k = KeyIndex(key);
+    if (k < kKeys.size()) {
+      if ((present >> k) & 1) return false;
+      present |= uint64_t{1} << k;
+      known[k] = v;
+      return true;
+    }
+    for (std::size_t i = 0; i < otherCount; ++i) {
+      if (others[i] == key) return false;
+    }
+    if (otherCount < others.size()) others[otherCount++] = key;
+    return true;
+  }
 };
+namespace {
+
+using Fields = LineFields;
+static_assert(kKeys.size() <= 64, "a bit per known key");
+
+// The bytes a string holds as they are: not its end, an escape or a control.
+constexpr std::array<bool, 256> kPlainInString = [] {
+  std::array<bool, 256> plain{};
+  for (std::size_t c = 0x20; c < plain.size(); ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
 
 // Parses one line: a JSON object whose values are strings, numbers, true,
 // false or null. Throws std::invalid_argument with what is wrong.
 class LineParser {
  public:
-  LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) {}
+  LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) { fields_.Clear(); }
 
   void Object() {
     Fields& fields = fields_;
@@ -57,11 +179,9 @@ class LineParser {
         Expect(':');
         Skip();
         const Value v = Parse();
-        for (std::size_t k = 0; k < fields.size; ++k) {
-          if (fields.items[k].first == key) Fail("a field appears twice");
-        }
+        if (!fields.Add(key, v)) Fail("a field appears twice");
         if (fields.size == kMaxFields) Fail("more fields than a trace line has");
-        fields.items[fields.size++] = {key, v};
+        ++fields.size;
         Skip();
         if (Peek() == ',') {
           ++i_;
@@ -82,17 +202,18 @@ class LineParser {
     while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r')) ++i_;
   }
   void Expect(char c) {
-    if (Peek() != c) Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
+    if (Peek() != c) [[unlikely]]
+      Expected(c);
     ++i_;
+  }
+  [[noreturn]] [[gnu::noinline]] void Expected(char c) const {
+    Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
   }
   std::string_view String() {
     Expect('"');
     // Without escapes, the line's own text.
     const std::size_t from = i_;
-    while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
-           static_cast<unsigned char>(s_[i_]) >= 0x20) {
-      ++i_;
-    }
+    while (i_ < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i_])]) ++i_;
     if (i_ < s_.size() && s_[i_] == '"') {
       ++i_;
       return s_.substr(from, i_ - 1 - from);
@@ -144,10 +265,12 @@ class LineParser {
       v.text = String();
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       v.kind = Value::Kind::Number;
-      const char* begin = s_.data() + i_;
-      const auto [end, ec] = std::from_chars(begin, s_.data() + s_.size(), v.number);
-      if (ec != std::errc() || !std::isfinite(v.number)) Fail("a bad number");
-      i_ += static_cast<std::size_t>(end - begin);
+      if (!PlainNumber(v.number)) {
+        const char* begin = s_.data() + i_;
+        const auto [end, ec] = std::from_chars(begin, s_.data() + s_.size(), v.number);
+        if (ec != std::errc() || !std::isfinite(v.number)) Fail("a bad number");
+        i_ += static_cast<std::size_t>(end - begin);
+      }
     } else if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
       v.kind = Value::Kind::Bool;
       v.boolean = c == 't';
@@ -160,58 +283,98 @@ class LineParser {
     return v;
   }
 
+  // The numbers the writer writes, [-]digits[.digits] of at most 15 digits
+  // in all, read at once: the digits as a whole number, exact in a double,
+  // divided by an exact power of ten, which rounds as reading the decimal
+  // does. Any other number is left to from_chars (false).
+  bool PlainNumber(double& out) {
+    static constexpr std::array<double, 16> kTens = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::size_t i = i_;
+    const bool negative = i < s_.size() && s_[i] == '-';
+    i += negative;
+    uint64_t m = 0;
+    std::size_t digits = 0;
+    std::size_t decimals = 0;
+    bool point = false;
+    for (; i < s_.size(); ++i) {
+      const char c = s_[i];
+      if (c >= '0' && c <= '9') {
+        m = m * 10 + static_cast<uint64_t>(c - '0');
+        ++digits;
+        decimals += point;
+      } else if (c == '.' && !point && digits > 0) {
+        point = true;
+      } else {
+        break;
+      }
+    }
+    if (digits == 0 || digits > 15 || (point && decimals == 0)) return false;
+    if (i < s_.size() && (s_[i] == 'e' || s_[i] == 'E' || s_[i] == '.')) return false;
+    const double v = static_cast<double>(m) / kTens[decimals];
+    out = negative ? -v : v;
+    i_ = i;
+    return true;
+  }
+
   std::string_view s_;
   Fields& fields_;
   std::size_t i_ = 0;
 };
+
+// A hex digit's value (either case), or -1.
+constexpr int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 // Typed access to a line's fields; every miss says which field.
 class Line {
  public:
   Line(const Fields& f) : f_(f) {}
 
-  const Value* Find(std::string_view name) const {
-    for (std::size_t k = 0; k < f_.size; ++k) {
-      if (f_.items[k].first == name) {
-        const Value& v = f_.items[k].second;
-        return v.kind == Value::Kind::Null ? nullptr : &v;
-      }
-    }
-    return nullptr;
+  const Value* Find(Key name) const {
+    if (((f_.present >> name.index) & 1) == 0) return nullptr;
+    const Value& v = f_.known[name.index];
+    return v.kind == Value::Kind::Null ? nullptr : &v;
   }
-  std::string_view Text(std::string_view name) const {
+  std::string_view Text(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr || v->kind != Value::Kind::String) Missing(name, "a string");
     return v->text;
   }
-  std::optional<int64_t> OptInt(std::string_view name, int64_t lo, int64_t hi) const {
+  std::optional<int64_t> OptInt(Key name, int64_t lo, int64_t hi) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
-    if (v->kind != Value::Kind::Number || v->number != std::floor(v->number) ||
-        v->number < static_cast<double>(lo) || v->number > static_cast<double>(hi)) {
+    // In range first, so that the whole-number test's conversion is defined.
+    if (v->kind != Value::Kind::Number || !(v->number >= static_cast<double>(lo)) ||
+        !(v->number <= static_cast<double>(hi)) ||
+        static_cast<double>(static_cast<int64_t>(v->number)) != v->number) {
       Missing(name, "a whole number in " + std::to_string(lo) + ".." + std::to_string(hi));
     }
     return static_cast<int64_t>(v->number);
   }
-  int64_t Int(std::string_view name, int64_t lo, int64_t hi) const {
+  int64_t Int(Key name, int64_t lo, int64_t hi) const {
     const auto v = OptInt(name, lo, hi);
     if (!v) Missing(name, "a whole number");
     return *v;
   }
-  double Time(std::string_view name) const {
+  double Time(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr || v->kind != Value::Kind::Number || v->number < 0 || v->number > 1e15) {
       Missing(name, "a time in microseconds");
     }
     return v->number;
   }
-  std::optional<bool> OptBool(std::string_view name) const {
+  std::optional<bool> OptBool(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::Bool) Missing(name, "true or false");
     return v->boolean;
   }
-  std::optional<KeptBytes> OptBytes(std::string_view name) const {
+  std::optional<KeptBytes> OptBytes(Key name) const {
     const Value* v = Find(name);
     if (v == nullptr) return std::nullopt;
     if (v->kind != Value::Kind::String || v->text.size() % 2 != 0 ||
@@ -220,22 +383,22 @@ class Line {
     }
     std::array<uint8_t, kKeptBytes> out{};
     for (std::size_t i = 0; i < v->text.size(); i += 2) {
-      uint8_t b = 0;
-      const auto [end, ec] = std::from_chars(v->text.data() + i, v->text.data() + i + 2, b, 16);
-      if (ec != std::errc() || end != v->text.data() + i + 2) Missing(name, "bytes in hex");
-      out[i / 2] = b;
+      const int high = HexDigit(v->text[i]);
+      const int low = HexDigit(v->text[i + 1]);
+      if (high < 0 || low < 0) Missing(name, "bytes in hex");
+      out[i / 2] = static_cast<uint8_t>(high * 16 + low);
     }
     return KeptBytes({out.data(), v->text.size() / 2});
   }
-  KeptBytes Bytes(std::string_view name) const {
+  KeptBytes Bytes(Key name) const {
     auto v = OptBytes(name);
     if (!v) Missing(name, "bytes in hex");
     return *v;
   }
 
  private:
-  [[noreturn]] static void Missing(std::string_view name, const std::string& what) {
-    throw std::invalid_argument("field \"" + std::string(name) + "\" must be " + what);
+  [[noreturn]] static void Missing(Key name, const std::string& what) {
+    throw std::invalid_argument("field \"" + std::string(kKeys[name.index]) + "\" must be " + what);
   }
   const Fields& f_;
 };
@@ -421,13 +584,15 @@ std::size_t FileSource::Read(char* to, std::size_t size) {
   return n;
 }
 
-TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkBytes) {
+TraceReader::TraceReader(ByteSource& source)
+    : source_(source), chunk_(kChunkBytes), fields_(std::make_unique<LineFields>()) {
   bool torn = false;
-  if (!NextLine(torn)) throw TraceError(1, "the file is empty: not a trace");
+  std::string_view line;
+  if (!NextLine(line, torn)) throw TraceError(1, "the file is empty: not a trace");
   try {
-    if (line_.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
-    Fields fields;
-    LineParser(line_, fields).Object();
+    if (line.size() > kMaxLineBytes) throw std::invalid_argument("the line is too long");
+    Fields& fields = *fields_;
+    LineParser(line, fields).Object();
     const Header h = ReadHeader(fields);
     version_ = h.version;
     library_ = h.library;
@@ -439,7 +604,9 @@ TraceReader::TraceReader(ByteSource& source) : source_(source), chunk_(kChunkByt
   }
 }
 
-bool TraceReader::NextLine(bool& torn) {
+TraceReader::~TraceReader() = default;
+
+bool TraceReader::NextLine(std::string_view& line, bool& torn) {
   line_.clear();
   bool any = false;
   for (;;) {
@@ -471,25 +638,36 @@ bool TraceReader::NextLine(bool& torn) {
                                             std::to_string(kMaxLineBytes) +
                                             " bytes): not a trace line");
     }
+    if (newline != nullptr && line_.empty()) {
+      // Whole in the chunk: read where it lies.
+      line = std::string_view(from, n);
+      chunkPos_ += n + 1;
+      ++lineNumber_;
+      torn = false;
+      return true;
+    }
     line_.append(from, n);
     chunkPos_ += n;
     if (newline != nullptr) {
       ++chunkPos_;
       ++lineNumber_;
+      line = line_;
       torn = false;
       return true;
     }
   }
   if (!any) return false;
   ++lineNumber_;
+  line = line_;
   torn = true;
   return true;
 }
 
 bool TraceReader::Next(TraceItem& item) {
   bool torn = false;
-  while (NextLine(torn)) {
-    if (ReadItem(line_, torn, item)) return true;
+  std::string_view line;
+  while (NextLine(line, torn)) {
+    if (ReadItem(line, torn, item)) return true;
   }
   return false;
 }
@@ -499,7 +677,7 @@ bool TraceReader::Next(TraceItem& item) {
 bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
   try {
     if (closed_) throw std::invalid_argument("a line after the closing line");
-    Fields fields;
+    Fields& fields = *fields_;
     LineParser(line, fields).Object();
     const Line l(fields);
     const std::string_view entry = l.Text("entry");

@@ -164,10 +164,16 @@ class TraceInput : public ItemSource {
   virtual std::vector<std::string> Notes() const = 0;
 };
 
+// A line's fields as the reader parses them.
+struct LineFields;
+
 // Reads a trace item by item. The constructor reads the header.
 class TraceReader : public TraceInput {
  public:
   explicit TraceReader(ByteSource& source);
+  ~TraceReader() override;
+  TraceReader(const TraceReader&) = delete;
+  TraceReader& operator=(const TraceReader&) = delete;
 
   bool Next(TraceItem& item) override;
 
@@ -190,8 +196,9 @@ class TraceReader : public TraceInput {
   const std::vector<std::string>& FileNotes() const { return notes_; }
 
  private:
-  // The next line into line_; false at the end. torn: it has no newline.
-  bool NextLine(bool& torn);
+  // The next line: in the chunk read when it is whole there, else gathered
+  // in line_; false at the end. torn: it has no newline.
+  bool NextLine(std::string_view& line, bool& torn);
   bool ReadItem(std::string_view line, bool torn, TraceItem& item);
 
   ByteSource& source_;
@@ -201,6 +208,7 @@ class TraceReader : public TraceInput {
   bool sourceEnded_ = false;
   std::string line_;
   std::size_t lineNumber_ = 0;
+  std::unique_ptr<LineFields> fields_;  // reused line after line
 
   int version_ = 0;
   std::string traceId_;
