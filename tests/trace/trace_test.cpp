@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -270,6 +271,23 @@ TEST(TraceExplain, RecordsAreReorderedWithinTheWindowOnly) {
 }
 
 // Times are read as the decimal they are written in, however many digits.
+// The explainer's queues keep their order through wrapping round their
+// block and growing while wrapped.
+TEST(TraceExplain, QueuesKeepTheirOrderAsTheyWrapAndGrow) {
+  RingQueue<int> q;
+  int next = 0;
+  int expected = 0;
+  for (int round = 0; round < 200; ++round) {
+    for (int i = 0; i < round % 7 + 2; ++i) q.push_back(next++);
+    for (int i = 0; i < round % 5 + 1 && !q.empty(); ++i) {
+      ASSERT_EQ(q.front(), expected++);
+      q.pop_front();
+    }
+    for (std::size_t i = 0; i < q.size(); ++i) ASSERT_EQ(q[i], expected + static_cast<int>(i));
+  }
+  EXPECT_EQ(q.back(), next - 1);
+}
+
 TEST(TraceFile, TimesAreReadToTheNearestDouble) {
   const char* times[] = {"0.1", "1234.567", "999999999.999",      "123456789012.345", "0.000001",
                          "7",   "1e3",      "1234567890.1234567", "999999999999.9995"};
@@ -280,6 +298,25 @@ TEST(TraceFile, TimesAreReadToTheNearestDouble) {
                    "\n");
     ASSERT_EQ(trace.records.size(), 1u) << t;
     EXPECT_EQ(trace.records[0].t, std::strtod(t, nullptr)) << t;
+  }
+}
+
+// The timeline's times are printf's "%12.6f" of the seconds to the byte,
+// near a half microsecond too, whatever way they are made.
+TEST(TraceReport, TimesArePrintedAsPrintfPrintsThem) {
+  std::vector<double> times = {
+      0,     -0.0,           0.5,       1.5,       2.5, 1e-7, 999999.5, 1e15, 1e17,
+      -3.25, 3317468293.929, 0.0000005, 12345678.5};
+  std::mt19937_64 random(35);
+  for (int i = 0; i < 200000; ++i) {
+    const double whole = static_cast<double>(random() % 4000000000000u);
+    const double part = i % 4 == 0 ? 0.5 : static_cast<double>(random() % 1000000) / 1e3;
+    times.push_back(whole / static_cast<double>(1 + i % 1000) + part);
+  }
+  for (const double us : times) {
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%12.6f", us / 1e6);
+    ASSERT_EQ(SecondsText(us), expected) << us;
   }
 }
 

@@ -2,6 +2,8 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -25,23 +27,45 @@ std::string ByteHex(uint8_t b) {
   return buf;
 }
 
+// Decoded digits, held in place: no more than the bytes a record keeps, so
+// that explaining a record allocates nothing for them.
+class DigitList {
+ public:
+  void push_back(uint8_t d) {
+    if (size_ < digits_.size()) digits_[size_++] = d;
+  }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  uint8_t operator[](std::size_t i) const { return digits_[i]; }
+  const uint8_t* begin() const { return digits_.data(); }
+  const uint8_t* end() const { return digits_.data() + size_; }
+  operator std::span<const uint8_t>() const { return {digits_.data(), size_}; }
+
+ private:
+  std::array<uint8_t, kKeptBytes> digits_{};
+  std::size_t size_ = 0;
+};
+
 // digits[from, from + n) as a decimal amount in hundredths: "41.30".
-std::string Amount(const std::vector<uint8_t>& digits, std::size_t from, std::size_t n) {
+std::string Amount(const DigitList& digits, std::size_t from, std::size_t n) {
   if (from + n > digits.size()) return "?";
   uint64_t v = 0;
   for (std::size_t i = from; i < from + n; ++i) {
     if (digits[i] > 9) return "?";
     v = v * 10 + digits[i];
   }
+  // As "%llu.%02llu" prints it, without printf's cost on every sale.
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%llu.%02llu", static_cast<unsigned long long>(v / 100),
-                static_cast<unsigned long long>(v % 100));
-  return buf;
+  char* end = std::to_chars(buf, buf + sizeof buf - 3, v / 100).ptr;
+  *end++ = '.';
+  *end++ = static_cast<char>('0' + v % 100 / 10);
+  *end++ = static_cast<char>('0' + v % 10);
+  return std::string(buf, end);
 }
 
 // The digits of coded request bytes, or nothing when a byte is no line code.
-std::optional<std::vector<uint8_t>> Digits(std::span<const uint8_t> coded) {
-  std::vector<uint8_t> d;
+std::optional<DigitList> Digits(std::span<const uint8_t> coded) {
+  DigitList d;
   for (uint8_t b : coded) {
     if (!IsValidLineByte(b)) return std::nullopt;
     d.push_back(DecodeLineByte(b));
@@ -54,8 +78,8 @@ std::optional<std::vector<uint8_t>> Digits(std::span<const uint8_t> coded) {
 // must be one.
 struct Judged {
   bool accepted = false;
-  std::vector<uint8_t> digits;  // decoded, without the closing zero
-  std::string why;              // why it was refused
+  DigitList digits;  // decoded, without the closing zero
+  std::string why;   // why it was refused
 };
 
 Judged Judge(std::span<const uint8_t> bytes, int count, int awaited) {
@@ -86,7 +110,7 @@ struct Request {
   std::string text;
 };
 
-Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits, bool withText) {
+Request NameHostRequest(const std::optional<DigitList>& digits, bool withText) {
   if (!digits || digits->empty()) return {"request", ""};
   const auto& d = *digits;
   const auto named = [withText](const char* kind, const auto& text) -> Request {
@@ -130,7 +154,7 @@ Request NameHostRequest(const std::optional<std::vector<uint8_t>>& digits, bool 
   return {"request", ""};
 }
 
-std::string DigitsText(const std::vector<uint8_t>& digits) {
+std::string DigitsText(std::span<const uint8_t> digits) {
   std::string s;
   for (uint8_t d : digits) {
     if (!s.empty()) s += ' ';
@@ -142,8 +166,8 @@ std::string DigitsText(const std::vector<uint8_t>& digits) {
 // What an accepted reply to a host request says.
 // On an impulse-counting port (line settings' top byte 4: "FAS", "ER112")
 // the running figure counts impulses.
-std::string ReadReply(const std::optional<std::vector<uint8_t>>& request,
-                      const std::vector<uint8_t>& r, int awaited, bool impulses) {
+std::string ReadReply(const std::optional<DigitList>& request, const DigitList& r, int awaited,
+                      bool impulses) {
   if (awaited <= 1) return "acknowledged";
   const uint8_t command = request && !request->empty() ? (*request)[0] : 0xFF;
   if (command == 8 && impulses && r.size() > 5) {
@@ -408,18 +432,30 @@ bool Explainer::Next(Exchange& out) {
       continue;
     }
     if (!ended_) {
-      if (!source_.Next(reading_)) {
+      // Read in place at the back of the queue: nearly every item stays there.
+      Queued& slot = inOrder_.push_back_slot();
+      bool read = false;
+      try {
+        read = source_.Next(slot.item);
+      } catch (...) {
+        // A reading that fails leaves the queue as it was.
+        inOrder_.pop_back();
+        throw;
+      }
+      if (!read) {
+        inOrder_.pop_back();
         ended_ = true;
         continue;
       }
+      const TraceItem& item = slot.item;
       double t = 0;
-      if (reading_.kind == TraceItem::Kind::Record) {
-        t = reading_.record.t;
+      if (item.kind == TraceItem::Kind::Record) {
+        t = item.record.t;
       } else {
         // Known at once, so that a message is not called unanswered when
         // its answer may be among them.
-        t = reading_.dropped.fromUs;
-        spans_.push_back(reading_.dropped);
+        t = item.dropped.fromUs;
+        spans_.push_back(item.dropped);
         while (
             spans_.size() > kKeptSpans ||
             (!spans_.empty() && spans_.front().toUs < doneUs_ - kAnswerWaitUs - 2 * kReorderUs)) {
@@ -427,11 +463,12 @@ bool Explainer::Next(Exchange& out) {
         }
       }
       latestReadUs_ = std::max(latestReadUs_, t);
-      queuedBytes_ += ItemBytes(reading_);
-      if (inOrder_.empty() || inOrder_.back().t <= t) {
-        inOrder_.push_back({t, read_++, std::move(reading_)});
-      } else {
-        outOfOrder_.push({t, read_++, std::move(reading_)});
+      queuedBytes_ += ItemBytes(item);
+      slot.t = t;
+      slot.order = read_++;
+      if (inOrder_.size() >= 2 && inOrder_[inOrder_.size() - 2].t > t) {
+        outOfOrder_.push({t, slot.order, std::move(slot.item)});
+        inOrder_.pop_back();
       }
       continue;
     }
@@ -457,14 +494,18 @@ void Explainer::Take(const TraceItem& item) {
   Explain(item.record);
 }
 
-void Explainer::Hold(Exchange e, bool awaiting) {
+void Explainer::Hold(Exchange&& e, bool awaiting) {
   if (awaiting) awaiting_[e.post] = {heldBase_ + held_.size(), -1};
   // The answer's words and detail join a message later: counted now.
   const std::size_t bytes = sizeof(Held) + e.kind.capacity() + e.text.capacity() +
                             e.cause.capacity() + e.detail.capacity() +
                             e.lines.capacity() * sizeof(std::size_t) + (awaiting ? 256 : 0);
   heldBytes_ += bytes;
-  held_.push_back({std::move(e), awaiting, bytes});
+  // Moved once, into its slot.
+  Held& h = held_.push_back_slot();
+  h.e = std::move(e);
+  h.awaiting = awaiting;
+  h.bytes = bytes;
 }
 
 void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
@@ -487,7 +528,8 @@ void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
     m.text += " → the trace ends before an answer";
     m.outcome = Outcome::Unknown;
   } else {
-    m.text += " → " + words;
+    m.text += " → ";
+    m.text += words;
     m.outcome = Outcome::Failed;
     m.cause = "message not answered";
   }
@@ -531,7 +573,8 @@ void Explainer::Explain(const TraceRecord& r) {
         if (it != awaiting_.end()) {
           Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
           Exchange& m = h.e;
-          m.text += " → " + words;
+          m.text += " → ";
+          m.text += words;
           m.outcome = outcome;
           m.cause = cause;
           m.answerUs = r.t - m.t;
@@ -551,7 +594,7 @@ void Explainer::Explain(const TraceRecord& r) {
       std::string words;
       const bool failed = Failure(r, e.outcome, words, e.cause);
       // Only a failure's words when the view shows no others.
-      const Request q = NameHostRequest(digits, allTexts_ || failed);
+      Request q = NameHostRequest(digits, allTexts_ || failed);
       e.kind = q.kind;
       if (!failed && !allTexts_) break;
       if (!failed) {
@@ -562,8 +605,16 @@ void Explainer::Explain(const TraceRecord& r) {
           words = r.awaited > 0 ? "reply not checked" : "sent";
         }
       }
-      e.text = q.kind == "request" ? "request [" + DecodeBytes(r.request) + "]" : q.text;
-      e.text += " → " + words;
+      // Appended in place: no text made only to be copied.
+      if (q.kind == "request") {
+        e.text = "request [";
+        e.text += DecodeBytes(r.request);
+        e.text += ']';
+      } else {
+        e.text = std::move(q.text);
+      }
+      e.text += " → ";
+      e.text += words;
       break;
     }
     case Entry::RouteMessage: {

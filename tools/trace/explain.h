@@ -6,6 +6,7 @@
 // bounded by a window of time and a number of bytes, not by the trace's size.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <queue>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "trace_reader.h"
@@ -75,6 +77,51 @@ struct Exchange {
   bool IsFailure() const { return !cause.empty(); }
 };
 
+// A first-in-first-out queue in one block that grows to the most it held
+// and is then reused: items go in and out without an allocation each, as a
+// deque of items this large would make.
+template <typename T>
+class RingQueue {
+ public:
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  T& front() { return slots_[head_]; }
+  const T& front() const { return slots_[head_]; }
+  T& back() { return (*this)[size_ - 1]; }
+  const T& back() const { return (*this)[size_ - 1]; }
+  T& operator[](std::size_t i) { return slots_[Slot(i)]; }
+  const T& operator[](std::size_t i) const { return slots_[Slot(i)]; }
+  // A slot at the back, holding whatever its last item left there: the
+  // caller assigns it whole.
+  T& push_back_slot() {
+    if (size_ == slots_.size()) Grow();
+    ++size_;
+    return back();
+  }
+  void push_back(T&& v) { push_back_slot() = std::move(v); }
+  void pop_back() { --size_; }
+  void pop_front() {
+    head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+    --size_;
+  }
+
+ private:
+  std::size_t Slot(std::size_t i) const {
+    const std::size_t s = head_ + i;
+    return s < slots_.size() ? s : s - slots_.size();
+  }
+  void Grow() {
+    std::vector<T> grown(std::max<std::size_t>(16, slots_.size() * 2));
+    for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move((*this)[i]);
+    slots_ = std::move(grown);
+    head_ = 0;
+  }
+
+  std::vector<T> slots_;
+  std::size_t head_ = 0;
+  std::size_t size_ = 0;
+};
+
 // Turns a trace's items into exchanges in time order. The file is in time
 // order only within a window: records are put in order within kReorderUs,
 // while they take at most kReorderBytes. A message waits for its answer at
@@ -98,6 +145,8 @@ class Explainer {
   // From now on the detail is made for failures and messages only (a page
   // that draws no more than these).
   void DetailOfFailuresOnly() { detailOfFailuresOnly_ = true; }
+  // From now on the texts are made as for allTexts false.
+  void TextsOfFailuresOnly() { allTexts_ = false; }
 
   // The next exchange; false at the end of the trace.
   bool Next(Exchange& out);
@@ -134,29 +183,28 @@ class Explainer {
   void Take(const TraceItem& item);
   void Explain(const TraceRecord& r);
   void ExplainDropped(const DroppedSpan& d);
-  void Hold(Exchange e, bool awaiting);
+  void Hold(Exchange&& e, bool awaiting);
   // A message that got no answer up to untilUs: not answered, or unknown
   // when records of its post were dropped in between.
   void Unanswered(int post, double untilUs, const std::string& words);
 
   ItemSource& source_;
   const bool withDetail_;
-  const bool allTexts_;
+  bool allTexts_;
   bool detailOfFailuresOnly_ = false;
   bool ended_ = false;
   // The items read and not yet explained. The file is nearly always in time
   // order: items that come in order wait in file order, and only those that
   // come earlier than the last of them are sorted.
-  std::deque<Queued> inOrder_;
+  RingQueue<Queued> inOrder_;
   std::priority_queue<Queued, std::vector<Queued>, Later> outOfOrder_;
-  TraceItem reading_;  // the item being read
   std::size_t queuedBytes_ = 0;
   std::size_t heldBytes_ = 0;
   uint64_t read_ = 0;
   double latestReadUs_ = 0;
   double doneUs_ = 0;  // the latest time explained
   uint64_t late_ = 0;
-  std::deque<Held> held_;
+  RingQueue<Held> held_;
   uint64_t heldBase_ = 0;  // the place of held_.front()
   std::map<int, Awaited> awaiting_;
   std::map<int, bool> impulsePorts_;

@@ -233,6 +233,7 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
       drawnToUs = marks.empty() ? e.t : marks.back().t;
       // Beyond, only failures are drawn.
       explainer.DetailOfFailuresOnly();
+      explainer.TextsOfFailuresOnly();
     }
     if (marks.size() >= limits.marks) {
       if (!e.IsFailure() || failuresAfter >= limits.failures) continue;

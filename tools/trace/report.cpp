@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vu30::trace {
 namespace {
@@ -25,28 +28,54 @@ std::string Format(const char* format, double v) {
   return buf;
 }
 
+// Counts by a name, few to a post: looked up in place, by the name's length
+// first, and put in the names' order only when written.
+class Counts {
+ public:
+  void Add(const std::string& key) {
+    uint64_t* n = Find(key);
+    if (n == nullptr) {
+      const std::string_view name =
+          items_.size() < kCausesPerPost ? std::string_view(key) : std::string_view("other causes");
+      n = Find(name);
+      if (n == nullptr) {
+        items_.emplace_back(name, 0);
+        n = &items_.back().second;
+      }
+    }
+    ++*n;
+  }
+  bool empty() const { return items_.empty(); }
+  std::vector<std::pair<std::string, uint64_t>> Sorted() const {
+    auto sorted = items_;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+  }
+
+ private:
+  uint64_t* Find(std::string_view key) {
+    for (auto& [name, n] : items_) {
+      if (name.size() == key.size() && name == key) return &n;
+    }
+    return nullptr;
+  }
+  std::vector<std::pair<std::string, uint64_t>> items_;
+};
+
 struct PostSummary {
-  std::map<std::string, uint64_t> exchanges;  // by kind
-  std::map<std::string, uint64_t> setup;      // by kind
-  std::map<std::string, uint64_t> failures;   // by cause
+  Counts exchanges;  // by kind
+  Counts setup;      // by kind
+  Counts failures;   // by cause
   uint64_t unknown = 0;
   uint64_t droppedRecords = 0;
   uint64_t droppedSpans = 0;
   AnswerTimes answers;
 };
 
-void Count(std::map<std::string, uint64_t>& counts, const std::string& key) {
-  auto it = counts.find(key);
-  if (it == counts.end()) {
-    it = counts.emplace(counts.size() < kCausesPerPost ? key : "other causes", 0).first;
-  }
-  ++it->second;
-}
-
-void WriteCounts(std::ostream& out, const char* what, const std::map<std::string, uint64_t>& c) {
+void WriteCounts(std::ostream& out, const char* what, const Counts& counts) {
   out << "  " << what << ':';
-  if (c.empty()) out << "  none";
-  for (const auto& [key, n] : c) out << "  " << key << ' ' << n;
+  if (counts.empty()) out << "  none";
+  for (const auto& [key, n] : counts.Sorted()) out << "  " << key << ' ' << n;
   out << '\n';
 }
 
@@ -60,16 +89,54 @@ bool ShowFilter::Passes(const Exchange& e) const {
   return true;
 }
 
-std::string SecondsText(double us) {
-  // As "%12.6f" prints it (to_chars rounds the same way), without printf's cost
-  // on every line of a timeline.
+namespace {
+
+// The time as SecondsText makes it, appended. Most times are read at once
+// from the whole microseconds nearest to them: when the product's exact
+// distance from those (fma rounds once) is clearly under a half, they are
+// what to_chars rounds to; near a half, and for any other time, to_chars
+// itself says.
+void AppendSeconds(std::string& to, double us) {
+  const double s = us / 1e6;
   char buf[64];
-  const auto [end, ec] =
-      std::to_chars(buf, buf + sizeof buf, us / 1e6, std::chars_format::fixed, 6);
-  if (ec != std::errc()) return Format("%12.6f", us / 1e6);
-  const auto n = static_cast<std::size_t>(end - buf);
-  std::string text(n < 12 ? 12 - n : 0, ' ');
-  text.append(buf, n);
+  std::size_t n = 0;
+  const double whole = std::nearbyint(s * 1e6);
+  if (s >= 0 && !std::signbit(s) && s < 1e9 && std::fabs(std::fma(s, 1e6, -whole)) < 0.49) {
+    const auto v = static_cast<uint64_t>(whole);
+    char* end = std::to_chars(buf, buf + 24, v / 1000000).ptr;
+    *end++ = '.';
+    uint64_t fraction = v % 1000000;
+    for (int i = 5; i >= 0; --i, fraction /= 10) end[i] = static_cast<char>('0' + fraction % 10);
+    n = static_cast<std::size_t>(end + 6 - buf);
+  } else {
+    // As "%12.6f" prints it (to_chars rounds the same way), without printf's
+    // cost on every line of a timeline.
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, s, std::chars_format::fixed, 6);
+    if (ec != std::errc()) {
+      to += Format("%12.6f", s);
+      return;
+    }
+    n = static_cast<std::size_t>(end - buf);
+  }
+  if (n < 12) to.append(12 - n, ' ');
+  to.append(buf, n);
+}
+
+void AppendPost(std::string& to, int post) {
+  if (post == kAllPosts) {
+    to += "all posts";
+    return;
+  }
+  char buf[16];
+  to += "post ";
+  to.append(buf, std::to_chars(buf, buf + sizeof buf, post).ptr);
+}
+
+}  // namespace
+
+std::string SecondsText(double us) {
+  std::string text;
+  AppendSeconds(text, us);
   return text;
 }
 
@@ -123,9 +190,17 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
   Explainer explainer(reader, false, !filter.failuresOnly);
+  std::string line;  // reused: one write a line
   for (Exchange e; explainer.Next(e) && out;) {
     if (!filter.Passes(e)) continue;
-    out << SecondsText(e.t) << "  " << PostText(e.post) << ' ' << e.text << '\n';
+    line.clear();
+    AppendSeconds(line, e.t);
+    line += "  ";
+    AppendPost(line, e.post);
+    line += ' ';
+    line += e.text;
+    line += '\n';
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
   for (const std::string& note : TraceNotes(reader, explainer)) out << "note: " << note << '\n';
 }
@@ -143,11 +218,11 @@ void WriteSummary(std::ostream& out, TraceInput& reader) {
       p.droppedRecords += e.droppedCount;
       continue;
     }
-    Count(e.outcome == Outcome::Setup ? p.setup : p.exchanges, e.kind);
+    (e.outcome == Outcome::Setup ? p.setup : p.exchanges).Add(e.kind);
     if (e.outcome == Outcome::Unknown) ++p.unknown;
     if (e.answerUs) p.answers.Add(*e.answerUs);
     if (!e.IsFailure()) continue;
-    Count(p.failures, e.cause);
+    p.failures.Add(e.cause);
     ++failures;
     out << SecondsText(e.t) << "  " << PostText(e.post) << "  line "
         << (e.lines.empty() ? 0 : e.lines.front()) << "  " << e.text << '\n';

@@ -95,11 +95,27 @@ inline std::size_t KeyIndex(std::string_view key) {
   if (key.empty()) return kKeys.size();
   const uint8_t k = kKeySlots[KeySlot(key)];
   if (k == UINT8_MAX || kKeys[k].size() != key.size()) return kKeys.size();
-  // Short: compared in place rather than through a call.
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    if (kKeys[k][i] != key[i]) return kKeys.size();
+  // Short: compared in place rather than through a call, by words that may
+  // overlap where the length is not a multiple of theirs.
+  const char* a = kKeys[k].data();
+  const char* b = key.data();
+  const std::size_t n = key.size();
+  const auto same = [a, b]<typename Word>(Word, std::size_t at) {
+    Word x{};
+    Word y{};
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    return x == y;
+  };
+  bool equal = true;
+  if (n >= 8) {
+    equal = same(uint64_t{}, 0) && same(uint64_t{}, n - 8) && (n <= 16 || same(uint64_t{}, 8));
+  } else if (n >= 4) {
+    equal = same(uint32_t{}, 0) && same(uint32_t{}, n - 4);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) equal = equal && a[i] == b[i];
   }
-  return k;
+  return equal ? k : kKeys.size();
 }
 
 // A key the reader asks for by name: found among kKeys when compiled.
@@ -198,8 +214,15 @@ class LineParser {
  private:
   [[noreturn]] static void Fail(const std::string& what) { throw std::invalid_argument(what); }
   char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
+  // The loops over the line's bytes count in a local: a member would be
+  // stored at every byte, as a char may alias it.
   void Skip() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r')) ++i_;
+    // The writer writes no spaces: nearly always a byte that is none.
+    if (i_ < s_.size() && static_cast<unsigned char>(s_[i_]) > ' ') [[likely]]
+      return;
+    std::size_t i = i_;
+    while (i < s_.size() && (s_[i] == ' ' || s_[i] == '\t' || s_[i] == '\r')) ++i;
+    i_ = i;
   }
   void Expect(char c) {
     if (Peek() != c) [[unlikely]]
@@ -209,15 +232,22 @@ class LineParser {
   [[noreturn]] [[gnu::noinline]] void Expected(char c) const {
     Fail(std::string("'") + c + "' expected at column " + std::to_string(i_ + 1));
   }
-  std::string_view String() {
+  [[gnu::always_inline]] std::string_view String() {
     Expect('"');
     // Without escapes, the line's own text.
     const std::size_t from = i_;
-    while (i_ < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i_])]) ++i_;
-    if (i_ < s_.size() && s_[i_] == '"') {
-      ++i_;
-      return s_.substr(from, i_ - 1 - from);
+    std::size_t i = from;
+    while (i < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+    i_ = i;
+    if (i < s_.size() && s_[i] == '"') [[likely]] {
+      i_ = i + 1;
+      return std::string_view(s_.data() + from, i - from);
     }
+    return Escaped(from);
+  }
+  // The rest of a string that has escapes (or is not closed), from its
+  // first byte at from: decoded into a copy the fields keep.
+  [[gnu::noinline]] std::string_view Escaped(std::size_t from) {
     std::string out(s_.substr(from, i_ - from));
     while (i_ < s_.size() && s_[i_] != '"') {
       const char c = s_[i_++];
@@ -293,25 +323,26 @@ class LineParser {
     std::size_t i = i_;
     const bool negative = i < s_.size() && s_[i] == '-';
     i += negative;
+    const std::size_t n = s_.size();
+    const char* const d = s_.data();
+    const auto digit = [d](std::size_t at) { return static_cast<unsigned>(d[at] - '0') <= 9; };
     uint64_t m = 0;
-    std::size_t digits = 0;
+    const std::size_t whole = i;
+    for (; i < n && digit(i); ++i) m = m * 10 + static_cast<uint64_t>(d[i] - '0');
+    std::size_t digits = i - whole;
     std::size_t decimals = 0;
-    bool point = false;
-    for (; i < s_.size(); ++i) {
-      const char c = s_[i];
-      if (c >= '0' && c <= '9') {
-        m = m * 10 + static_cast<uint64_t>(c - '0');
-        ++digits;
-        decimals += point;
-      } else if (c == '.' && !point && digits > 0) {
-        point = true;
-      } else {
-        break;
-      }
+    const bool point = digits > 0 && i < n && d[i] == '.';
+    if (point) {
+      const std::size_t fraction = ++i;
+      for (; i < n && digit(i); ++i) m = m * 10 + static_cast<uint64_t>(d[i] - '0');
+      decimals = i - fraction;
+      digits += decimals;
     }
     if (digits == 0 || digits > 15 || (point && decimals == 0)) return false;
     if (i < s_.size() && (s_[i] == 'e' || s_[i] == 'E' || s_[i] == '.')) return false;
-    const double v = static_cast<double>(m) / kTens[decimals];
+    // A whole number needs no division: most of a line's numbers are.
+    const double v =
+        decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
     out = negative ? -v : v;
     i_ = i;
     return true;
@@ -352,7 +383,7 @@ class Line {
     if (v->kind != Value::Kind::Number || !(v->number >= static_cast<double>(lo)) ||
         !(v->number <= static_cast<double>(hi)) ||
         static_cast<double>(static_cast<int64_t>(v->number)) != v->number) {
-      Missing(name, "a whole number in " + std::to_string(lo) + ".." + std::to_string(hi));
+      NotInRange(name, lo, hi);
     }
     return static_cast<int64_t>(v->number);
   }
@@ -397,7 +428,16 @@ class Line {
   }
 
  private:
-  [[noreturn]] static void Missing(Key name, const std::string& what) {
+  // Out of the way of the paths taken line after line.
+  [[noreturn]] [[gnu::noinline]] [[gnu::cold]] static void NotInRange(Key name, int64_t lo,
+                                                                      int64_t hi) {
+    Missing(name, "a whole number in " + std::to_string(lo) + ".." + std::to_string(hi));
+  }
+  [[noreturn]] [[gnu::noinline]] [[gnu::cold]] static void Missing(Key name, const char* what) {
+    Missing(name, std::string(what));
+  }
+  [[noreturn]] [[gnu::noinline]] [[gnu::cold]] static void Missing(Key name,
+                                                                   const std::string& what) {
     throw std::invalid_argument("field \"" + std::string(kKeys[name.index]) + "\" must be " + what);
   }
   const Fields& f_;
