@@ -1,14 +1,23 @@
 /* SPDX-License-Identifier: MIT */
-/*
+/**
+ * @file vu30_trace.h
+ * @brief The line trace (libvu30-trace.so, vu30-trace.dll).
+ */
+/**
+ * @defgroup vu30_trace The line trace
+ * @brief A port dispatcher that records every exchange into a file.
+ *
  * vu30 line trace — an optional port dispatcher that a station host puts
  * between the driver and its own dispatcher, to record every exchange for
  * commissioning and support (libvu30-trace.so, vu30-trace.dll).
  *
+ * @code
  *   Vu30Dispatcher* traced = vu30_trace_open(&myDispatcher, "station.trace", 0);
  *   Vu30Driver* driver = GetVU30(0, mainWindow, traced ? traced : &myDispatcher);
  *   ...
  *   driver->table->Destroy(driver);
  *   vu30_trace_close(traced);
+ * @endcode
  *
  * The traced dispatcher forwards every entry to the inner one unchanged and on
  * the same thread, and wraps the callbacks the driver registers (every driver
@@ -29,12 +38,21 @@
  * trace around the same dispatcher reuses it first). A trace never closed
  * still gets what it recorded into its file when the process ends normally or
  * the library is unloaded; a closed traced dispatcher must not be used again.
+ *
+ * No exception of any kind leaves a function of this header; each may be
+ * called from any thread.
+ * @{
  */
 #ifndef VU30_TRACE_H
 #define VU30_TRACE_H
 
 #include "vu30.h"
 
+/**
+ * @def VU30_TRACE_EXPORT
+ * @brief Exports the trace's functions while it is built; imports them
+ * (Windows) or means nothing (elsewhere) for a host.
+ */
 #if defined(VU30_BUILDING_TRACE)
 #if defined(_WIN32)
 #define VU30_TRACE_EXPORT __declspec(dllexport)
@@ -51,66 +69,93 @@
 extern "C" {
 #endif
 
-/*
- * options of vu30_trace_open: VU30_TRACE_DEFAULTS (one file, no size limit),
+/**
+ * @name Options of vu30_trace_open()
+ * #VU30_TRACE_DEFAULTS (one file, no size limit),
  * or VU30_TRACE_ROTATE(mib, kept): the file grows to at most mib MiB (1 ..
  * 65535; it ends before the record that would take it past the limit, and
  * its closing lines come on top), then it is renamed path.1 (path.1 becomes
- * path.2 and so on up to path.<kept>, the oldest is removed; kept 1 .. 255)
+ * path.2 and so on up to path.\<kept\>, the oldest is removed; kept 1 .. 255)
  * and a new file is started at path. The disk holds at most about
  * mib * (kept + 1) MiB of the trace. Every file is whole: header, records,
  * end line; each header names the trace and the file's place in it. A file
  * removed or renamed while the trace writes it is ended and made anew at
  * path. Other bits, a limit without kept files or kept files without a
  * limit are refused.
+ * @{
  */
-#define VU30_TRACE_DEFAULTS 0u
-#define VU30_TRACE_LIMIT_MIB_MASK 0x0000FFFFu
-#define VU30_TRACE_KEPT_MASK 0x00FF0000u
-#define VU30_TRACE_KEPT_SHIFT 16
+#define VU30_TRACE_DEFAULTS 0u                /**< one file, no size limit */
+#define VU30_TRACE_LIMIT_MIB_MASK 0x0000FFFFu /**< the bits of the size limit, in MiB */
+#define VU30_TRACE_KEPT_MASK 0x00FF0000u      /**< the bits of the number of kept files */
+#define VU30_TRACE_KEPT_SHIFT 16              /**< where the number of kept files starts */
+/** The options of a rotated trace: mib 1 .. 65535 MiB a file, kept 1 .. 255 files. */
 #define VU30_TRACE_ROTATE(mib, kept)             \
   (((uint32_t)(mib)&VU30_TRACE_LIMIT_MIB_MASK) | \
    (((uint32_t)(kept) << VU30_TRACE_KEPT_SHIFT) & VU30_TRACE_KEPT_MASK))
+/** @} */
 
-/* What an open trace has done so far (all files of a rotated trace). */
+/**
+ * @brief What an open trace has done so far (all files of a rotated trace).
+ * @since 2.41
+ */
 typedef struct Vu30TraceStatus {
-  uint64_t recordsWritten;     /* records that reached the file */
-  uint64_t recordsDropped;     /* records lost, whatever the reason */
-  uint64_t droppedWriteFailed; /* of those, records the file could not take */
-  uint32_t lastWriteError;     /* the system's code of the last failed write or
+  uint64_t recordsWritten;     /**< records that reached the file */
+  uint64_t recordsDropped;     /**< records lost, whatever the reason */
+  uint64_t droppedWriteFailed; /**< of those, records the file could not take */
+  uint32_t lastWriteError;     /**< the system's code of the last failed write or
                                   rotation, or the missing file's code when the
                                   file was removed or renamed under the trace
                                   (errno; GetLastError() on Windows); 0 if none */
-  uint32_t filesRotated;       /* times the file reached its limit and was renamed */
+  uint32_t filesRotated;       /**< times the file reached its limit and was renamed */
 } Vu30TraceStatus;
 
-/*
- * Wraps inner (kept, never owned; it must outlive the trace) and starts a
- * trace into the file at path (code page of the system; created or emptied).
- * Returns the dispatcher to hand to GetVU30, or NULL when inner or path is
- * NULL, options is not valid (see above), or the file cannot be made.
+/**
+ * @brief Wraps inner and starts a trace into the file at path.
+ *
+ * Starts the trace's writer thread.
+ * @param inner the host's dispatcher, kept and never owned: it must outlive
+ * the trace; null (or one without a table) gives NULL
+ * @param path the file, in the system's code page; created or emptied;
+ * NULL gives NULL
+ * @param options #VU30_TRACE_DEFAULTS or VU30_TRACE_ROTATE(); anything else
+ * gives NULL
+ * @return the dispatcher to hand to GetVU30(), or NULL when an argument is
+ * refused, the file cannot be made, or there is no memory or thread
+ * @since 2.41
  */
 VU30_TRACE_EXPORT Vu30Dispatcher* VU30_CALL vu30_trace_open(Vu30Dispatcher* inner, const char* path,
                                                             uint32_t options);
 
-/*
- * Ends the trace after the driver object that used it has been destroyed:
- * writes what is left, stops the writer and frees the trace. NULL is ignored.
+/**
+ * @brief Ends the trace after the driver object that used it has been
+ * destroyed: writes what is left, stops the writer and frees the trace.
+ * @param traced a dispatcher from vu30_trace_open(), not used afterwards;
+ * NULL, or a dispatcher that is no open trace, is ignored
+ * @since 2.41
  */
 VU30_TRACE_EXPORT void VU30_CALL vu30_trace_close(Vu30Dispatcher* traced);
 
-/*
- * Fills *status with the figures of the open trace traced; any thread, at
- * any time while it is open. Returns 1, or 0 (status untouched) when traced
- * is not an open trace or status is NULL. Losses reach the figures within
- * the writer's next batch.
+/**
+ * @brief Fills *status with the figures of the open trace traced; any
+ * thread, at any time while it is open. Losses reach the figures within the
+ * writer's next batch.
+ * @param traced a dispatcher from vu30_trace_open()
+ * @param status receives the figures
+ * @return 1, or 0 (status untouched) when traced is not an open trace or
+ * status is NULL
+ * @since 2.41
  */
 VU30_TRACE_EXPORT int VU30_CALL vu30_trace_status(Vu30Dispatcher* traced, Vu30TraceStatus* status);
 
+/** @brief vu30_trace_open()'s type, for hosts that load the library themselves. */
 typedef Vu30Dispatcher*(VU30_CALL* Vu30TraceOpenFn)(Vu30Dispatcher* inner, const char* path,
                                                     uint32_t options);
+/** @brief vu30_trace_close()'s type. */
 typedef void(VU30_CALL* Vu30TraceCloseFn)(Vu30Dispatcher* traced);
+/** @brief vu30_trace_status()'s type. */
 typedef int(VU30_CALL* Vu30TraceStatusFn)(Vu30Dispatcher* traced, Vu30TraceStatus* status);
+
+/** @} */
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs what is needed, builds everything and runs the test suites: once
-# as built, once under AddressSanitizer with UndefinedBehaviorSanitizer, once
-# under ThreadSanitizer; the Windows builds (scripts/test-windows.sh);
-# installing and packaging (scripts/test-install.sh); the fuzz targets and
-# the short soak (scripts/test-fuzz.sh).
+# as built (and the HTML reference), once under AddressSanitizer with
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer; the Windows builds
+# (scripts/test-windows.sh); installing and packaging
+# (scripts/test-install.sh); the fuzz targets and the short soak
+# (scripts/test-fuzz.sh).
 #   scripts/test.sh            all runs
 #   scripts/test.sh plain      only the plain run (also: address, thread, windows, install, fuzz)
 # A failed run does not stop the others. The end is a summary: each run
@@ -32,16 +33,22 @@ trap 'rm -f "$VU30_SUMMARY"' EXIT
 suite() {
   local run=$1 dir opts
   case "$run" in
-    plain) dir=build; opts=(-DVU30_SANITIZE= -DVU30_WITH_QT=ON -DVU30_BUILD_BENCH=ON) ;;
+    plain) dir=build; opts=(-DVU30_SANITIZE= -DVU30_WITH_QT=ON -DVU30_BUILD_BENCH=ON -DVU30_BUILD_DOCS=ON) ;;
     # Qt's own libraries are not instrumented; the sanitizer runs cover the
     # library and its toolkit-free logic, the plain run covers the Qt view too.
-    address) dir=build-asan; opts=(-DVU30_SANITIZE=address -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF) ;;
-    thread) dir=build-tsan; opts=(-DVU30_SANITIZE=thread -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF) ;;
+    address) dir=build-asan; opts=(-DVU30_SANITIZE=address -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF -DVU30_BUILD_DOCS=OFF) ;;
+    thread) dir=build-tsan; opts=(-DVU30_SANITIZE=thread -DVU30_WITH_QT=OFF -DVU30_BUILD_BENCH=OFF -DVU30_BUILD_DOCS=OFF) ;;
   esac
   echo "== $run: configure and build in $dir"
   vu30_configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVU30_WERROR=ON \
     -DVU30_BUILD_TESTS=ON "${opts[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"
+  if [ "$run" = plain ]; then
+    # The HTML reference: any Doxygen warning, an undocumented declaration
+    # included, fails the run.
+    echo "== $run: the HTML reference"
+    cmake --build "$dir" --target docs
+  fi
   echo "== $run: tests"
   export QT_QPA_PLATFORM=offscreen
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

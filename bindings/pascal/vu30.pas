@@ -272,7 +272,12 @@ type
   { The host's item-creation function: a new child of Parent (index -1). }
   TVu30CreateItemFn = function(Parent: PVu30MenuItem; Index: LongInt): PVu30MenuItem; stdcall;
 
-  { The driver's table of operations. }
+  { The driver's table of operations. Each slot's arguments with their
+    units and ranges, what it refuses, what a failure leaves behind and the
+    threads it may be called from are in its reference comment in vu30.h
+    (Vu30DriverTable), in the same order; Var arguments are the pointers
+    there. A Pascal host calls the slots through TVu30Driver, which fills
+    in the reserved arguments and raises EVu30Error on every system. }
   TVu30DriverTable = record
     { 0: not implemented; raises the abstract-operation error. }
     Abstract: procedure(Driver: PVu30Driver); stdcall;
@@ -459,10 +464,20 @@ type
   { One driver of the library, owned: created with the host's dispatcher,
     released by Destroy (Free). Every method raises EVu30Error when the
     library reports an error: Kind Vu30ErrorRefused for an argument the
-    driver refused before anything was sent (a post outside 1..30, a
-    nozzle outside 1..8, an amount that does not fit, a post not opened),
-    Vu30ErrorSerialIO for a failed exchange. Posts and nozzles count from
-    1. A method may be called from inside the dispatcher's functions. }
+    driver refused before anything was sent or changed (a post outside
+    1..30, a nozzle outside 1..8, an amount that does not fit its digits or
+    is not a finite number; a preset or a dispense reading on a post that
+    has not been opened), Vu30ErrorSerialIO for a failed exchange (the
+    operation's fixed message), Vu30ErrorFailure for any other failure
+    inside the library. Each method names its slot of vu30.h, whose
+    reference says what it refuses and what a failure leaves behind.
+
+    A reply the driver rejects is no error: the method returns zero figures
+    and only LinkStatus[Post] = Vu30LinkFailed (3) tells.
+
+    Posts count 1..30, nozzles 1..8; volumes are in litres, prices in money
+    units a litre, money in money units. A method may be called from any
+    thread, also from inside the dispatcher's functions. }
   TVu30Driver = class
   private
     FHandle: PVu30Driver;
@@ -471,7 +486,9 @@ type
     procedure SetLinkStatus(Post: Integer; Value: Byte);
   public
     { A new driver that exchanges through Dispatcher (kept, never owned:
-      it must outlive the driver). Window owns the driver's dialog. }
+      it must outlive the driver). Window owns the driver's dialog.
+      GetVU30: nil, or a table lacking an entry the driver calls, is
+      refused (Vu30ErrorRefused). }
     constructor Create(Dispatcher: PVu30Dispatcher;
       Window: TVu30Window = Vu30NoWindow); overload;
     constructor Create(Dispatcher: TVu30DispatcherBase;
@@ -487,37 +504,55 @@ type
       calls Free and clears the reference itself after Free returned. }
     destructor Destroy; override;
 
-    { The identity block: "v2.41#" and the driver's name, code page 1251. }
+    { The identity block: "v2.41#" and the driver's name, code page 1251
+      (slot 1). }
     function Identity: TVu30DriverInfo;
-    { Starts the post's worker and sets up its channel (slot 16). }
+    { Opens the post: starts its worker (once) and sets up its channel
+      (slot 16). Presets and dispense readings need it; opening again
+      repeats the set-up. }
     procedure OpenPost(Post: Integer);
-    { The unit price of a nozzle (slot 11). }
+    { The unit price of a nozzle, 0..99.99 money units a litre, kept in
+      hundredths even when the exchange then fails (slot 11). The post need
+      not have been opened. }
     procedure SetPrice(Post, Nozzle: Integer; Price: Double);
-    { Presets the dose of a nozzle in litres, or in money at its price
-      (slots 13, 14). }
+    { Presets the dose of a nozzle in litres (0..999.99), or in money at
+      its price (the volume it buys in whole hundredths; the nozzle needs a
+      price); nothing is sent. The post must have been opened (slots 13,
+      14). }
     procedure PresetVolume(Post, Nozzle: Integer; Volume: Double);
     procedure PresetMoney(Post, Nozzle: Integer; Money: Double);
-    { Starts the pump (slot 15). }
+    { Starts the pump (slot 15); "Can't START POMP" when the exchange
+      fails. }
     procedure StartPump(Post: Integer);
     { Stops the pump; with SendStop False only the post's state is reset,
-      nothing is sent (slot 4). }
+      nothing is sent (slot 4); "Can't STOP POMP" when the exchange fails. }
     procedure StopPump(Post: Integer; SendStop: Boolean = True);
-    { The figures of the dispense: running ones, or with Running False the
-      final ones (slot 9). }
+    { The figures of the dispense, Volume in litres and Money in money
+      units: running ones, or with Running False the final ones (slot 9).
+      The post must have been opened. At the start of a sale, before the
+      dispenser resets its figures, the running figures are still the last
+      sale's volume at the nozzle's current price. }
     procedure PollDispense(Post: Integer; out Volume, Money: Double; Running: Boolean = True);
-    { The final figures of the dispense, once (slot 6). }
+    { The final figures of the sale, Volume in litres and Money in money
+      units, once: a second call gives zeros and no error until the post's
+      next sale (slot 6). The post must have been opened. }
     procedure ReadFinalDispense(Post: Integer; out Volume, Money: Double);
-    { The nozzle's totalizer counter, in litres (slot 7). }
+    { The nozzle's totalizer counter, in litres; 0 when the reply was
+      rejected or named another nozzle (slot 7). }
     function ReadCounter(Post, Nozzle: Integer): Double;
-    { The post's state code (slot 10). }
+    { The post's state code, 0..255: $C0 idle, $C8 started, $D8 + nozzle
+      dose released, ... (slot 10). The post need not have been opened. }
     function PumpState(Post: Integer): LongWord;
     { A fixed capability: True and Value set when the number is known (slot 20). }
     function Capability(Number: Integer; out Value: LongInt): Boolean;
-    { Writes bytes 0, 1, 14 and 15 of Rec (slot 21). }
+    { Writes bytes 0, 1, 14 and 15 of Rec: the state code, 0, its low three
+      bits, 0 (slot 21). Rec is untouched when the call fails. }
     procedure ReadStatusRecord(Post: Integer; PassedOn: Byte; var Rec: TVu30StatusRecord);
-    { Adds the driver's entry under the host's "&ТРК" menu item (slot 24). }
+    { Adds the driver's entry under the host's "&ТРК" menu item, once per
+      load; call it on the user-interface thread (slot 24). }
     procedure AddMenuEntry(ParentItem: PVu30MenuItem; CreateItem: TVu30CreateItemFn);
-    { The post's link status, Vu30LinkGood or Vu30LinkFailed (slots 2, 3). }
+    { The post's link status, Vu30LinkGood or Vu30LinkFailed (slots 2, 3):
+      Vu30LinkFailed after a failed exchange or a rejected reply. }
     property LinkStatus[Post: Integer]: Byte read GetLinkStatus write SetLinkStatus;
     { The driver object, for the table's other slots. }
     property Handle: PVu30Driver read FHandle;

@@ -20,6 +20,13 @@
     Driver.Free;
     Vu30SimDestroy(Sim);
 
+  Each function is the one of vu30_sim.h with the same name
+  (Vu30SimLiftNozzle is vu30_sim_lift_nozzle), with its arguments in the
+  same order; the reference comment there gives each argument's unit and
+  range, what is refused with which result, and what a call leaves behind.
+  Posts count 1..30, nozzles 1..8; amounts are in hundredths. Every
+  function may be called from any thread.
+
   Every function returns Vu30SimOk or another result; a refused call
   changes nothing and Vu30SimLastError tells why. No exception leaves a
   function of the simulator. Functions are stdcall, as the driver's are.
@@ -52,62 +59,66 @@ const
 
   { Results. }
   Vu30SimOk = 0;
-  Vu30SimBadArgument = 1;
-  Vu30SimWrongState = 2;
-  Vu30SimTimedOut = 3;
-  Vu30SimNotFound = 4;
-  Vu30SimFailed = 5;
+  Vu30SimBadArgument = 1;  { an argument out of range or a nil pointer }
+  Vu30SimWrongState = 2;   { the post is not where the call needs it }
+  Vu30SimTimedOut = 3;     { a wait ended before what it waited for }
+  Vu30SimNotFound = 4;     { no such sale }
+  Vu30SimFailed = 5;       { out of memory, no thread }
 
   { Fault kinds. }
-  Vu30SimFaultWrongLength = $01;
-  Vu30SimFaultMalformedByte = $02;
-  Vu30SimFaultFailedResult = $04;
-  Vu30SimFaultRaised = $08;
-  Vu30SimFaultLostMessage = $10;
+  Vu30SimFaultWrongLength = $01;    { a reply one byte short (command acted on) }
+  Vu30SimFaultMalformedByte = $02;  { a reply byte damaged (acted on) }
+  Vu30SimFaultFailedResult = $04;   { Transact returns a line fault (frame lost) }
+  Vu30SimFaultRaised = $08;         { Transact raises (frame lost) }
+  Vu30SimFaultLostMessage = $10;    { a dispenser's message never reaches the driver }
   Vu30SimAllFaults = $1F;
 
   { Transact's results besides 0. }
-  Vu30SimResultNoReply = $E0;
-  Vu30SimResultLineFault = $E1;
-  Vu30SimResultBadCall = $E2;
+  Vu30SimResultNoReply = $E0;    { the dispenser did not answer }
+  Vu30SimResultLineFault = $E1;  { the frame was lost on the line }
+  Vu30SimResultBadCall = $E2;    { the call itself was malformed }
 
   { Phases of a post's sale. }
-  Vu30SimIdle = 0;
-  Vu30SimPriceRequested = 1;
-  Vu30SimAwaitingStart = 2;
-  Vu30SimDoseRequested = 3;
-  Vu30SimFlowing = 4;
-  Vu30SimReporting = 5;
+  Vu30SimIdle = 0;            { all nozzles hung up, nothing outstanding }
+  Vu30SimPriceRequested = 1;  { nozzle lifted, price request outstanding }
+  Vu30SimAwaitingStart = 2;   { price known, waiting for the start request }
+  Vu30SimDoseRequested = 3;   { started, dose request outstanding }
+  Vu30SimFlowing = 4;         { dose released, fuel flowing }
+  Vu30SimReporting = 5;       { flow ended, nozzle hung up, end report outstanding }
 
 type
   PVu30Sim = Pointer;
 
+  { The forecourt's options; Vu30SimDefaultOptions fills in the defaults. }
   TVu30SimOptions = record
-    Baud: LongWord;
-    RepeatTimeoutMs: LongWord;
-    ReactionTimeMs: LongWord;
-    FaultRatePpm: LongWord;
-    FaultKinds: LongWord;
-    AddressByteInMessages: LongWord;
-    Seed: QWord;
+    Baud: LongWord;                   { 0..1000000 (1200); 0: every frame instant }
+    RepeatTimeoutMs: LongWord;        { 1..3600000 (300); longer than the line's
+                                        round trip, about 150 ms at 1200 baud }
+    ReactionTimeMs: LongWord;         { start request to dose request (200) }
+    FaultRatePpm: LongWord;           { random faults, in millionths (0) }
+    FaultKinds: LongWord;             { Vu30SimFault* bits they draw from (all) }
+    AddressByteInMessages: LongWord;  { nonzero: messages lead with the address (1) }
+    Seed: QWord;                      { of the random faults (1) }
   end;
 
+  { A post's set-up. }
   TVu30SimPostConfig = record
-    PortType: LongWord;
-    ImpulsesPerLitre: LongWord;
-    Nozzles: LongWord;
-    FlowRate: LongWord; { hundredths of a litre a second }
+    PortType: LongWord;          { 0 "ЕС-2000", 1 "FAS", 2 "ER3/2", 3 "ER112" }
+    ImpulsesPerLitre: LongWord;  { types 1 and 3: 1..255 (100) }
+    Nozzles: LongWord;           { 1..8 (4) }
+    FlowRate: LongWord;          { hundredths of a litre a second, 1..100000 (2000) }
   end;
 
+  { A completed sale as the dispenser measured it. }
   TVu30SimSale = record
-    Volume: Int64;
-    Money: Int64;
-    CounterBefore: Int64;
-    CounterAfter: Int64;
+    Volume: Int64;         { litres x 100 }
+    Money: Int64;          { volume x price, rounded to the cent, x 100 }
+    CounterBefore: Int64;  { the nozzle's totalizer before, litres x 100 }
+    CounterAfter: Int64;   { and after the sale }
     Post: LongInt;
-    Nozzle: LongInt;
-    Price: LongInt;
-    Refused: LongInt;
+    Nozzle: LongInt;       { 1..8 }
+    Price: LongInt;        { money units a litre x 100 }
+    Refused: LongInt;      { nonzero: the dose was refused, nothing dispensed }
   end;
 
 function Vu30SimDefaultOptions(out Options: TVu30SimOptions): LongInt;
