@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev fonts-dejavu-core clang-format dpkg-dev file clang-14 libfuzzer-14-dev
           libclang-rt-14-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb
-          nodejs fp-compiler fpc-source-3.2.2 lintian doxygen)
+          nodejs fp-compiler fpc-source-3.2.2 lintian doxygen python3)
 # Only the run of the i686 build under Wine needs these; scripts/test-windows.sh
 # skips that run, saying why, on a machine without them.
 i386_packages=(wine32:i386)
