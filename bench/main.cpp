@@ -30,6 +30,9 @@ int& SalesToMeasure() {
 }
 int& TraceSetMegabytes();
 std::string& TraceSetDir();
+// The process that measures one run of vu30-trace's speed (started by the
+// benchmark itself, with this flag first).
+int MeasureMain(int argc, char** argv);
 bool& BaselineAgainstItself() {
   static bool itself = false;
   return itself;
@@ -52,6 +55,9 @@ std::string Heading() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--vu30-measure") == 0) {
+    return vu30::bench::MeasureMain(argc, argv);
+  }
   // One malloc arena, so that mallinfo2 sees what every thread allocates.
   mallopt(M_ARENA_MAX, 1);
 

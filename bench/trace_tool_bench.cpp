@@ -3,11 +3,12 @@
 // writer: each command (summary, show --failures, show, html) run as the
 // technician runs it, beside same-run baselines over the same bytes: a plain
 // read, a plain line split and, where simdjson is installed, an on-demand
-// parse of every field of every line. Each figure is the median of rounds
-// that alternate commands and baselines, in CPU time (user and system) of a
-// process of its own, so that other load on the machine counts little; the
-// table gives MB/s, records/s, the ratio to the parse (or the line split) and
-// the peak memory.
+// parse of every field of every line, each line a document of its own as the
+// tool judges each line on its own, read through one block as the tool reads.
+// Each figure is the median of rounds that alternate commands and baselines,
+// in CPU time (user and system) of a process of its own, so that other load
+// on the machine counts little; the table gives MB/s, records/s, the ratio
+// to the parse (or the line split) and the peak memory of that process.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "instant_host.h"
@@ -49,6 +51,7 @@ std::string& TraceSetDir() {
 namespace {
 
 constexpr int kRounds = 3;
+constexpr std::string_view kMeasureFlag = "--vu30-measure";
 constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 
 double Seconds(int64_t ns) { return static_cast<double>(ns) / 1e9; }
@@ -91,20 +94,30 @@ uint64_t LineSplit(const std::vector<std::string>& files) {
 
 #if defined(VU30_BENCH_SIMDJSON)
 // Every field of every line: keys, and numbers, strings and booleans read.
+// The files stream through one padded block, as the tool reads them: whole
+// lines are parsed, the torn end of a block waits for the next.
 uint64_t SimdjsonParse(const std::vector<std::string>& files) {
   simdjson::ondemand::parser parser;
+  std::vector<char> block(kReadBytes + simdjson::SIMDJSON_PADDING);
   uint64_t fields = 0;
-  for (const std::string& f : files) {
-    simdjson::padded_string text;
-    if (simdjson::padded_string::load(f).get(text)) return 0;
-    simdjson::ondemand::document_stream docs;
-    if (parser.iterate_many(text).get(docs)) return 0;
-    for (auto doc : docs) {
+  // Each line a document of its own, as the tool judges each line on its
+  // own; the block's later bytes (or its padding) are the line's padding.
+  const auto parse = [&](std::size_t n) {
+    const char* p = block.data();
+    const char* const end = p + n;
+    while (p < end) {
+      const char* eol = static_cast<const char*>(std::memchr(p, '\n', end - p));
+      const std::size_t len = static_cast<std::size_t>((eol == nullptr ? end : eol) - p);
+      simdjson::ondemand::document doc;
+      if (parser.iterate(p, len, static_cast<std::size_t>(block.data() + block.size() - p))
+              .get(doc)) {
+        return false;
+      }
       simdjson::ondemand::object object;
-      if (doc.get_object().get(object)) return 0;
+      if (doc.get_object().get(object)) return false;
       for (auto field : object) {
         std::string_view key;
-        if (field.unescaped_key().get(key)) return 0;
+        if (field.unescaped_key().get(key)) return false;
         simdjson::ondemand::value value = field.value();
         switch (value.type()) {
           case simdjson::ondemand::json_type::number:
@@ -120,13 +133,37 @@ uint64_t SimdjsonParse(const std::vector<std::string>& files) {
             break;
         }
       }
+      p += len + 1;
     }
+    return true;
+  };
+  for (const std::string& f : files) {
+    const int fd = open(f.c_str(), O_RDONLY);
+    if (fd < 0) return 0;
+    std::size_t held = 0;  // a torn line carried from the block before
+    for (;;) {
+      const ssize_t got = read(fd, block.data() + held, kReadBytes - held);
+      if (got <= 0) break;
+      const std::size_t n = held + static_cast<std::size_t>(got);
+      const char* last = static_cast<const char*>(memrchr(block.data(), '\n', n));
+      const std::size_t whole =
+          last == nullptr ? 0 : static_cast<std::size_t>(last - block.data()) + 1;
+      if (whole > 0 && !parse(whole)) {
+        close(fd);
+        return 0;
+      }
+      held = n - whole;
+      std::memmove(block.data(), block.data() + whole, held);
+      if (held == kReadBytes) held = 0;  // no line this long in a trace
+    }
+    close(fd);
+    if (held > 0 && !parse(held)) return 0;
   }
   return fields;
 }
 #endif
 
-// What a child process cost: CPU time (ns) and peak memory (KiB).
+// What a measured process cost: CPU time (ns) and peak memory (KiB).
 struct Run {
   int64_t ns = -1;
   long peakKiB = 0;
@@ -137,47 +174,53 @@ int64_t CpuNs(const rusage& usage) {
          (static_cast<int64_t>(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000;
 }
 
-// Runs work in a child of its own.
-Run InChild(const std::function<int()>& work) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(work());
-  Run run;
-  int status = 0;
-  rusage usage{};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
-    return run;
-  }
-  run.ns = CpuNs(usage);
-  run.peakKiB = usage.ru_maxrss;
-  return run;
+// The tool, or another build of it that VU30_BENCH_TRACE_TOOL names (an
+// older one, say).
+std::string ToolPath() {
+  const char* other = std::getenv("VU30_BENCH_TRACE_TOOL");
+  return other != nullptr && *other != '\0' ? other : VU30_TRACE_TOOL;
 }
 
-// The tool with args, its output to /dev/null. VU30_BENCH_TRACE_TOOL names
-// another build of it to measure (an older one, say).
-Run Tool(const std::vector<std::string>& args) {
-  const char* other = std::getenv("VU30_BENCH_TRACE_TOOL");
+// The fd a measuring process writes its figures to.
+constexpr int kFiguresFd = 3;
+
+// Runs what args say (MeasureMain's words) and measures it. A child's peak
+// memory counts the image it was forked from, and this process holds what
+// the recording left: so this process starts a fresh, small one of its own
+// program, which forks the measured child and reports on it.
+Run Measured(const std::vector<std::string>& args) {
+  Run run;
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return run;
+  std::vector<std::string> all = {"/proc/self/exe", std::string(kMeasureFlag)};
+  all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  std::string tool = other != nullptr && *other != '\0' ? other : VU30_TRACE_TOOL;
-  argv.push_back(tool.data());
-  std::vector<std::string> copy = args;
-  for (std::string& a : copy) argv.push_back(a.data());
+  for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], kFiguresFd);
   pid_t pid = 0;
-  Run run;
-  const int spawned = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return run;
+  close(pipeFds[1]);
+  char text[64] = {};
+  std::size_t got = 0;
+  for (ssize_t n = 1; spawned == 0 && n > 0 && got + 1 < sizeof text; got += n > 0 ? n : 0) {
+    n = read(pipeFds[0], text + got, sizeof text - 1 - got);
+  }
+  close(pipeFds[0]);
   int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
     return run;
   }
-  run.ns = CpuNs(usage);
-  run.peakKiB = usage.ru_maxrss;
+  long long ns = -1;
+  long kib = 0;
+  if (std::sscanf(text, "%lld %ld", &ns, &kib) != 2) return run;
+  run.ns = ns;
+  run.peakKiB = kib;
   return run;
 }
 
@@ -208,19 +251,29 @@ void TraceToolSpeed(benchmark::State& state) {
     bool baseline;
   };
   std::vector<Item> items = {
-    {"a plain read", [&] { return InChild([&] { return PlainRead(files) > 0 ? 0 : 1; }); }, true},
-    {"a plain line split", [&] { return InChild([&] { return LineSplit(files) > 0 ? 0 : 1; }); },
-     true},
+    {"a plain read", [&] { return Measured(with({"read"})); }, true},
+    {"a plain line split", [&] { return Measured(with({"split"})); }, true},
 #if defined(VU30_BENCH_SIMDJSON)
-    {"a simdjson on-demand parse of every field",
-     [&] { return InChild([&] { return SimdjsonParse(files) > 0 ? 0 : 1; }); }, true},
+    {"a simdjson on-demand parse of every field", [&] { return Measured(with({"parse"})); }, true},
 #endif
-    {"vu30-trace summary", [&] { return Tool(with({"summary"})); }, false},
-    {"vu30-trace show --failures", [&] { return Tool(with({"show"}, {"--failures"})); }, false},
-    {"vu30-trace show", [&] { return Tool(with({"show"})); }, false},
+    {"vu30-trace summary",
+     [&] {
+       return Measured(with({"tool", "summary"}));
+     },
+     false},
+    {"vu30-trace show --failures",
+     [&] {
+       return Measured(with({"tool", "show"}, {"--failures"}));
+     },
+     false},
+    {"vu30-trace show",
+     [&] {
+       return Measured(with({"tool", "show"}));
+     },
+     false},
     {"vu30-trace html",
      [&] {
-       return Tool(with({"html"}, {"-o", page}));
+       return Measured(with({"tool", "html"}, {"-o", page}));
      },
      false},
   };
@@ -263,4 +316,42 @@ void TraceToolSpeed(benchmark::State& state) {
 BENCHMARK(TraceToolSpeed)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+int MeasureMain(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string what = argv[2];
+  const std::vector<std::string> rest(argv + 3, argv + argc);
+  const pid_t pid = fork();
+  if (pid < 0) return 1;
+  if (pid == 0) {
+    if (what == "tool") {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null < 0 || dup2(null, 1) < 0) _exit(1);
+      close(kFiguresFd);
+      std::string tool = ToolPath();
+      std::vector<char*> toolArgv = {tool.data()};
+      for (int i = 3; i < argc; ++i) toolArgv.push_back(argv[i]);
+      toolArgv.push_back(nullptr);
+      execv(tool.c_str(), toolArgv.data());
+      _exit(1);
+    }
+    uint64_t seen = 0;
+    if (what == "read") seen = PlainRead(rest);
+    if (what == "split") seen = LineSplit(rest);
+#if defined(VU30_BENCH_SIMDJSON)
+    if (what == "parse") seen = SimdjsonParse(rest);
+#endif
+    _exit(seen > 0 ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return 1;
+  }
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "%lld %ld\n", static_cast<long long>(CpuNs(usage)),
+                              usage.ru_maxrss);
+  return write(kFiguresFd, text, static_cast<std::size_t>(n)) == n ? 0 : 1;
+}
+
 }  // namespace vu30::bench
