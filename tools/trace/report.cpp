@@ -2,6 +2,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -53,12 +54,26 @@ class Counts {
   }
 
  private:
+  // The names are a few short words: compared in place rather than through
+  // a call, the last one found first, as a post's exchanges repeat a kind.
   uint64_t* Find(std::string_view key) {
-    for (auto& [name, n] : items_) {
-      if (name.size() == key.size() && name == key) return &n;
+    if (last_ < items_.size() && Same(items_[last_].first, key)) return &items_[last_].second;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (Same(items_[i].first, key)) {
+        last_ = i;
+        return &items_[i].second;
+      }
     }
     return nullptr;
   }
+  static bool Same(const std::string& name, std::string_view key) {
+    if (name.size() != key.size()) return false;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      if (name[i] != key[i]) return false;
+    }
+    return true;
+  }
+  std::size_t last_ = 0;
   std::vector<std::pair<std::string, uint64_t>> items_;
 };
 
@@ -210,9 +225,19 @@ void WriteSummary(std::ostream& out, TraceInput& reader) {
   out << "failures (time, post, line):\n";
   Explainer explainer(reader, false, false);
   std::map<int, PostSummary> posts;
+  // The posts a line can name (a message's may be below 0), found at once
+  // rather than through the map, whose entries stay where they are.
+  constexpr int kLeastPost = -32;
+  std::array<PostSummary*, 256 - kLeastPost> byPost{};
+  const auto find = [&](int post) -> PostSummary& {
+    if (post < kLeastPost || post >= 256) return posts[post];
+    PostSummary*& p = byPost[static_cast<std::size_t>(post - kLeastPost)];
+    if (p == nullptr) p = &posts[post];
+    return *p;
+  };
   uint64_t failures = 0;
   for (Exchange e; explainer.Next(e) && out;) {
-    PostSummary& p = posts[e.post];
+    PostSummary& p = find(e.post);
     if (e.dropped) {
       ++p.droppedSpans;
       p.droppedRecords += e.droppedCount;

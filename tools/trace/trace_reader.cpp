@@ -128,13 +128,45 @@ struct Key {
   std::size_t index;
 };
 
-// A line's fields, held in place and reused line after line: the known
-// keys' values by key, the other keys by name.
+// A known key as a line writes it, from its opening quote to the colon
+// ("thread":), to be compared in place. Each is 4 to 24 bytes.
+struct QuotedKey {
+  std::array<char, 24> text{};
+  std::size_t size = 0;
+};
+constexpr std::array<QuotedKey, kKeys.size()> kQuotedKeys = [] {
+  std::array<QuotedKey, kKeys.size()> quoted{};
+  for (std::size_t k = 0; k < kKeys.size(); ++k) {
+    QuotedKey& q = quoted[k];
+    if (kKeys[k].size() + 3 > q.text.size()) throw "a key too long to compare in place";
+    q.text[q.size++] = '"';
+    for (char c : kKeys[k]) q.text[q.size++] = c;
+    q.text[q.size++] = '"';
+    q.text[q.size++] = ':';
+  }
+  return quoted;
+}();
+
+// Where a line's keys are, for the guess of the next: the object's start,
+// and after a key the reader does not know.
+constexpr std::size_t kAtStart = kKeys.size();
+constexpr std::size_t kAfterOther = kKeys.size() + 1;
+
 }  // namespace
 
+// A line's fields, held in place and reused line after line: the known
+// keys' values by key, the other keys by name.
 struct LineFields {
   std::array<Value, kKeys.size()> known;
   uint64_t present = 0;  // a bit per known key
+  // The key that came after each the last time (kKeys.size() for none): the
+  // writer writes an entry's keys in one order, so that guess is nearly
+  // always right, and is checked in place before a key is read in full.
+  std::array<uint8_t, kKeys.size() + 2> nextKey = [] {
+    std::array<uint8_t, kKeys.size() + 2> none{};
+    none.fill(static_cast<uint8_t>(kKeys.size()));
+    return none;
+  }();
   std::array<std::string_view, kMaxFields> others;
   std::size_t otherCount = 0;
   std::size_t size = 0;
@@ -146,9 +178,9 @@ struct LineFields {
     size = 0;
     decoded.clear();
   }
-  // False when the key is there already.
-  bool Add(std::string_view key, const Value& v) {
-    const std::size_t k = KeyIndex(key);
+  // False when the key is there already. k: the key's index in kKeys, or
+  // kKeys.size() for a key the reader does not know.
+  bool Add(std::size_t k, std::string_view key, const Value& v) {
     if (k < kKeys.size()) {
       if ((present >> k) & 1) return false;
       present |= uint64_t{1} << k;
@@ -188,14 +220,25 @@ class LineParser {
     if (Peek() == '}') {
       ++i_;
     } else {
+      std::size_t previous = kAtStart;
       for (;;) {
         Skip();
-        const std::string_view key = String();
-        Skip();
-        Expect(':');
+        std::size_t k = fields.nextKey[previous];
+        std::string_view key;
+        if (k < kKeys.size() && QuotedKeyAt(kQuotedKeys[k], i_)) {
+          // The guessed key, as the general path below would read it.
+          i_ += kQuotedKeys[k].size;
+        } else {
+          key = String();
+          Skip();
+          Expect(':');
+          k = KeyIndex(key);
+          fields.nextKey[previous] = static_cast<uint8_t>(k);
+        }
+        previous = k < kKeys.size() ? k : kAfterOther;
         Skip();
         const Value v = Parse();
-        if (!fields.Add(key, v)) Fail("a field appears twice");
+        if (!fields.Add(k, key, v)) Fail("a field appears twice");
         if (fields.size == kMaxFields) Fail("more fields than a trace line has");
         ++fields.size;
         Skip();
@@ -214,6 +257,23 @@ class LineParser {
  private:
   [[noreturn]] static void Fail(const std::string& what) { throw std::invalid_argument(what); }
   char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
+  // Whether the line holds q at; compared by words that may overlap.
+  [[gnu::always_inline]] bool QuotedKeyAt(const QuotedKey& q, std::size_t at) const {
+    const std::size_t n = q.size;
+    if (s_.size() - at < n) return false;
+    const char* a = q.text.data();
+    const char* b = s_.data() + at;
+    const auto same = [a, b]<typename Word>(Word, std::size_t from) {
+      Word x{};
+      Word y{};
+      std::memcpy(&x, a + from, sizeof x);
+      std::memcpy(&y, b + from, sizeof y);
+      return x == y;
+    };
+    if (n >= 8)
+      return same(uint64_t{}, 0) && same(uint64_t{}, n - 8) && (n <= 16 || same(uint64_t{}, 8));
+    return same(uint32_t{}, 0) && same(uint32_t{}, n - 4);
+  }
   // The loops over the line's bytes count in a local: a member would be
   // stored at every byte, as a char may alias it.
   void Skip() {
