@@ -12,8 +12,19 @@
 namespace vu30::trace {
 namespace {
 
-using link::DecodeLineByte;
-using link::IsValidLineByte;
+// Every byte's digit, or kNoLineCode: looked up, as every record's bytes are
+// decoded, rather than tested bit pair by bit pair.
+constexpr uint8_t kNoLineCode = 0xFF;
+constexpr std::array<uint8_t, 256> kLineDigits = [] {
+  std::array<uint8_t, 256> digits{};
+  for (std::size_t b = 0; b < digits.size(); ++b) {
+    const auto byte = static_cast<uint8_t>(b);
+    digits[b] = link::IsValidLineByte(byte) ? link::DecodeLineByte(byte) : kNoLineCode;
+  }
+  return digits;
+}();
+bool IsValidLineByte(uint8_t b) { return kLineDigits[b] != kNoLineCode; }
+uint8_t DecodeLineByte(uint8_t b) { return kLineDigits[b]; }
 
 std::string Hex(int64_t v) {
   char buf[24];
