@@ -472,6 +472,62 @@ TEST(TraceFile, DamageIsReportedWithItsLine) {
   ASSERT_EQ(untold.notes.size(), 1u);
 }
 
+// Each key is first guessed from the line before: lines whose keys come in
+// another order, with spaces or with keys the reader does not know read the
+// same, and a key given twice is refused wherever it comes.
+TEST(TraceFile, KeysAreReadInAnyOrder) {
+  const std::string writer =
+      R"({"t":5,"thread":1,"entry":"Transact","channel":3,"address":3,"request":"a9",)"
+      R"("type":90,"awaited":7,"result":0,"reply":"a9aaaa6aa96600","count":7,"verdict":true,)"
+      R"("count_after":7,"status":1,"error":0})"
+      "\n";
+  const std::string reversed =
+      R"({"error":0,"status":1,"count_after":7,"verdict":true,"count":7,"reply":"a9aaaa6aa96600",)"
+      R"("result":0,"awaited":7,"type":90,"request":"a9","address":3,"channel":3,)"
+      R"("entry":"Transact","thread":1,"t":5})"
+      "\n";
+  const std::string spaced =
+      R"({ "t" : 5 ,"thread":1,"entry":"Transact","channel":3,"x":1,"address":3,"request":"a9",)"
+      R"("type":90,"awaited":7,"result":0,"reply":"a9aaaa6aa96600","count":7,"verdict":true,)"
+      R"("count_after":7,"status":1,"error":0})"
+      "\n";
+  const Trace trace = ParseTrace(kHeader + writer + reversed + writer + spaced + writer);
+  ASSERT_EQ(trace.records.size(), 5u);
+  const std::vector<uint8_t> request = {0xa9};
+  const std::vector<uint8_t> reply = {0xa9, 0xaa, 0xaa, 0x6a, 0xa9, 0x66, 0x00};
+  for (const TraceRecord& r : trace.records) {
+    SCOPED_TRACE(r.line);
+    EXPECT_EQ(r.t, 5);
+    EXPECT_EQ(r.channel, 3);
+    EXPECT_EQ(r.address, 3);
+    EXPECT_EQ(r.type, 90);
+    EXPECT_EQ(r.awaited, 7);
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.count, 7);
+    EXPECT_EQ(r.countAfter, 7);
+    EXPECT_EQ(r.verdict, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_TRUE(r.request == std::span<const uint8_t>(request));
+    EXPECT_TRUE(r.reply == std::span<const uint8_t>(reply));
+  }
+
+  // After the writer's line "channel" is guessed after "entry": there too a
+  // second one is refused, as one the guess misses is.
+  for (const std::string& twice : std::vector<std::string>{
+           R"({"channel":3,"t":5,"thread":1,"entry":"Transact","channel":3})",
+           R"({"t":5,"thread":1,"thread":1,"entry":"Transact","channel":3})"}) {
+    SCOPED_TRACE(twice);
+    try {
+      ParseTrace(kHeader + writer + twice + "\n");
+      ADD_FAILURE() << "accepted";
+    } catch (const TraceError& e) {
+      EXPECT_EQ(e.Line(), 3u);
+      EXPECT_NE(std::string(e.what()).find("twice"), std::string::npos) << e.what();
+    }
+  }
+}
+
 #if !defined(_WIN32)
 // The files of one trace, named in any order, among an empty file and the
 // files of another trace: read in the trace's order, the rest left out with
