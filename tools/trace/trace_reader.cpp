@@ -90,16 +90,10 @@ constexpr std::array<uint8_t, 128> MakeKeySlots() {
 }
 constexpr std::array<uint8_t, 128> kKeySlots = MakeKeySlots();
 
-// The index of a known key in kKeys; kKeys.size() for any other.
-inline std::size_t KeyIndex(std::string_view key) {
-  if (key.empty()) return kKeys.size();
-  const uint8_t k = kKeySlots[KeySlot(key)];
-  if (k == UINT8_MAX || kKeys[k].size() != key.size()) return kKeys.size();
-  // Short: compared in place rather than through a call, by words that may
-  // overlap where the length is not a multiple of theirs.
-  const char* a = kKeys[k].data();
-  const char* b = key.data();
-  const std::size_t n = key.size();
+// Whether n bytes (at most 24) at a and b are the same. Short: compared in
+// place rather than through a call, by words that may overlap where the
+// length is not a multiple of theirs.
+[[gnu::always_inline]] inline bool SameShortBytes(const char* a, const char* b, std::size_t n) {
   const auto same = [a, b]<typename Word>(Word, std::size_t at) {
     Word x{};
     Word y{};
@@ -107,15 +101,22 @@ inline std::size_t KeyIndex(std::string_view key) {
     std::memcpy(&y, b + at, sizeof y);
     return x == y;
   };
-  bool equal = true;
   if (n >= 8) {
-    equal = same(uint64_t{}, 0) && same(uint64_t{}, n - 8) && (n <= 16 || same(uint64_t{}, 8));
-  } else if (n >= 4) {
-    equal = same(uint32_t{}, 0) && same(uint32_t{}, n - 4);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) equal = equal && a[i] == b[i];
+    return same(uint64_t{}, 0) && same(uint64_t{}, n - 8) && (n <= 16 || same(uint64_t{}, 8));
   }
-  return equal ? k : kKeys.size();
+  if (n >= 4) return same(uint32_t{}, 0) && same(uint32_t{}, n - 4);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// The index of a known key in kKeys; kKeys.size() for any other.
+inline std::size_t KeyIndex(std::string_view key) {
+  if (key.empty()) return kKeys.size();
+  const uint8_t k = kKeySlots[KeySlot(key)];
+  if (k == UINT8_MAX || kKeys[k].size() != key.size()) return kKeys.size();
+  return SameShortBytes(kKeys[k].data(), key.data(), key.size()) ? k : kKeys.size();
 }
 
 // A key the reader asks for by name: found among kKeys when compiled.
@@ -257,22 +258,9 @@ class LineParser {
  private:
   [[noreturn]] static void Fail(const std::string& what) { throw std::invalid_argument(what); }
   char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
-  // Whether the line holds q at; compared by words that may overlap.
+  // Whether the line holds q at.
   [[gnu::always_inline]] bool QuotedKeyAt(const QuotedKey& q, std::size_t at) const {
-    const std::size_t n = q.size;
-    if (s_.size() - at < n) return false;
-    const char* a = q.text.data();
-    const char* b = s_.data() + at;
-    const auto same = [a, b]<typename Word>(Word, std::size_t from) {
-      Word x{};
-      Word y{};
-      std::memcpy(&x, a + from, sizeof x);
-      std::memcpy(&y, b + from, sizeof y);
-      return x == y;
-    };
-    if (n >= 8)
-      return same(uint64_t{}, 0) && same(uint64_t{}, n - 8) && (n <= 16 || same(uint64_t{}, 8));
-    return same(uint32_t{}, 0) && same(uint32_t{}, n - 4);
+    return s_.size() - at >= q.size && SameShortBytes(q.text.data(), s_.data() + at, q.size);
   }
   // The loops over the line's bytes count in a local: a member would be
   // stored at every byte, as a char may alias it.
