@@ -54,26 +54,12 @@ class Counts {
   }
 
  private:
-  // The names are a few short words: compared in place rather than through
-  // a call, the last one found first, as a post's exchanges repeat a kind.
   uint64_t* Find(std::string_view key) {
-    if (last_ < items_.size() && Same(items_[last_].first, key)) return &items_[last_].second;
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-      if (Same(items_[i].first, key)) {
-        last_ = i;
-        return &items_[i].second;
-      }
+    for (auto& [name, n] : items_) {
+      if (name.size() == key.size() && name == key) return &n;
     }
     return nullptr;
   }
-  static bool Same(const std::string& name, std::string_view key) {
-    if (name.size() != key.size()) return false;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-      if (name[i] != key[i]) return false;
-    }
-    return true;
-  }
-  std::size_t last_ = 0;
   std::vector<std::pair<std::string, uint64_t>> items_;
 };
 
