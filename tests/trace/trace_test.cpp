@@ -528,6 +528,59 @@ TEST(TraceFile, KeysAreReadInAnyOrder) {
   }
 }
 
+// A line as the writer writes it is read at once; one that differs in the
+// smallest way is read, or refused, as the general reading does.
+TEST(TraceFile, LinesNearTheWritersReadAsTheGeneralReading) {
+  const auto line = [](const std::string& channel, const std::string& tail = "}") {
+    return R"({"t":5,"thread":1,"entry":"GetChannelStatus","channel":)" + channel +
+           R"(,"value":1)" + tail + "\n";
+  };
+  const std::string writer = line("3");
+  const struct {
+    std::string channel;
+    std::string tail;
+    int read;  // the channel read, or -1: refused
+    const char* why;
+  } cases[] = {
+      {"3", "}", 3, ""},
+      {"3.0", "}", 3, ""},
+      {"3.", "}", 3, ""},  // what from_chars takes
+      {"003", "}", 3, ""},
+      {"3", "} ", 3, ""},
+      {"3", ",\"status\":null}", 3, ""},
+      {"3", ",\"x\":\"a\\/b\"}", 3, ""},
+      {".5", "}", -1, "a value expected"},
+      {"-", "}", -1, "a bad number"},
+      {"-3", "}", -1, "field \"channel\""},
+      {"3.5", "}", -1, "field \"channel\""},
+      {"1234567890123456", "}", -1, "field \"channel\""},
+      {"1e999", "}", -1, "a bad number"},
+      {"3", "}x", -1, "text after the object"},
+      {"3", ",\"verdict\":truex}", -1, "'}' expected"},
+      {"3", ",\"value\":2}", -1, "twice"},
+      {"3", "", -1, "'}' expected"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = kHeader + writer + line(c.channel, c.tail) + writer;
+    SCOPED_TRACE(text);
+    if (c.read >= 0) {
+      const Trace trace = ParseTrace(text);
+      ASSERT_EQ(trace.records.size(), 3u);
+      EXPECT_EQ(trace.records[1].channel, c.read);
+      EXPECT_EQ(trace.records[1].value, 1);
+      EXPECT_EQ(trace.records[2].channel, 3);
+      continue;
+    }
+    try {
+      ParseTrace(text);
+      ADD_FAILURE() << "accepted";
+    } catch (const TraceError& e) {
+      EXPECT_EQ(e.Line(), 3u);
+      EXPECT_NE(std::string(e.what()).find(c.why), std::string::npos) << e.what();
+    }
+  }
+}
+
 #if !defined(_WIN32)
 // The files of one trace, named in any order, among an empty file and the
 // files of another trace: read in the trace's order, the rest left out with

@@ -160,12 +160,13 @@ constexpr std::size_t kAfterOther = kKeys.size() + 1;
 struct LineFields {
   std::array<Value, kKeys.size()> known;
   uint64_t present = 0;  // a bit per known key
-  // The key that came after each the last time (kKeys.size() for none): the
-  // writer writes an entry's keys in one order, so that guess is nearly
-  // always right, and is checked in place before a key is read in full.
-  std::array<uint8_t, kKeys.size() + 2> nextKey = [] {
-    std::array<uint8_t, kKeys.size() + 2> none{};
-    none.fill(static_cast<uint8_t>(kKeys.size()));
+  // The two keys that came after each the last times (kKeys.size() for
+  // none), the latest first: the writer writes an entry's keys in one order,
+  // and after a key entries differ in at most two ways, so a guess is nearly
+  // always right. It is checked in place before a key is read in full.
+  std::array<std::array<uint8_t, 2>, kKeys.size() + 2> nextKeys = [] {
+    std::array<std::array<uint8_t, 2>, kKeys.size() + 2> none{};
+    for (auto& keys : none) keys.fill(static_cast<uint8_t>(kKeys.size()));
     return none;
   }();
   std::array<std::string_view, kMaxFields> others;
@@ -224,17 +225,14 @@ class LineParser {
       std::size_t previous = kAtStart;
       for (;;) {
         Skip();
-        std::size_t k = fields.nextKey[previous];
+        std::size_t k = GuessedKey(previous);
         std::string_view key;
-        if (k < kKeys.size() && QuotedKeyAt(kQuotedKeys[k], i_)) {
-          // The guessed key, as the general path below would read it.
-          i_ += kQuotedKeys[k].size;
-        } else {
+        if (k == kKeys.size()) {
           key = String();
           Skip();
           Expect(':');
           k = KeyIndex(key);
-          fields.nextKey[previous] = static_cast<uint8_t>(k);
+          LearnKey(previous, k);
         }
         previous = k < kKeys.size() ? k : kAfterOther;
         Skip();
@@ -255,7 +253,123 @@ class LineParser {
     if (i_ != s_.size()) Fail("text after the object");
   }
 
+  // The line as the writer writes it, read without the checks for what it
+  // never writes: no spaces, no escapes, no null, only known keys, each
+  // once. False at anything else, with the fields part filled: Object then
+  // reads the line again from its start and says what is wrong, if anything.
+  bool Written() {
+    Fields& fields = fields_;
+    const std::size_t n = s_.size();
+    if (n < 2 || s_[0] != '{' || s_[1] == '}') return false;
+    i_ = 1;
+    uint64_t present = 0;
+    std::size_t count = 0;
+    std::size_t previous = kAtStart;
+    for (;;) {
+      std::size_t k = GuessedKey(previous);
+      if (k == kKeys.size()) [[unlikely]] {
+        k = WrittenKey();
+        if (k == kKeys.size()) return false;
+        LearnKey(previous, k);
+      }
+      if ((present >> k) & 1) return false;
+      present |= uint64_t{1} << k;
+      ++count;
+      previous = k;
+      if (i_ == n) return false;
+      Value& v = fields.known[k];
+      const char c = s_[i_];
+      if (c == '"') {
+        const std::size_t from = ++i_;
+        std::size_t i = from;
+        while (i < n && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+        if (i == n || s_[i] != '"') return false;
+        v.kind = Value::Kind::String;
+        v.text = std::string_view(s_.data() + from, i - from);
+        i_ = i + 1;
+      } else if (c == '-' || (c >= '0' && c <= '9')) {
+        v.kind = Value::Kind::Number;
+        if (!WrittenNumber(v.number)) return false;
+      } else if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
+        v.kind = Value::Kind::Bool;
+        v.boolean = c == 't';
+        i_ += v.boolean ? 4 : 5;
+      } else {
+        return false;
+      }
+      if (i_ == n) return false;
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      if (s_[i_] != '}' || i_ + 1 != n) return false;
+      fields.present = present;
+      fields.size = count;
+      return true;
+    }
+  }
+
  private:
+  // The key at the reading place when it is one of the two guessed after
+  // previous, read with its colon; else kKeys.size(), nothing read.
+  [[gnu::always_inline]] std::size_t GuessedKey(std::size_t previous) {
+    for (const uint8_t k : fields_.nextKeys[previous]) {
+      if (k < kKeys.size() && QuotedKeyAt(kQuotedKeys[k], i_)) {
+        i_ += kQuotedKeys[k].size;
+        return k;
+      }
+    }
+    return kKeys.size();
+  }
+  // A key read in full after previous becomes its first guess.
+  void LearnKey(std::size_t previous, std::size_t k) {
+    auto& keys = fields_.nextKeys[previous];
+    keys[1] = keys[0];
+    keys[0] = static_cast<uint8_t>(k);
+  }
+  // A number as the writer writes it, [-]digits[.digits], read as
+  // PlainNumber reads it; false for any other, nothing read. What follows
+  // it is the caller's to check.
+  [[gnu::always_inline]] bool WrittenNumber(double& out) {
+    const char* const line = s_.data();
+    const char* const end = line + s_.size();
+    const char* p = line + i_;
+    const bool negative = *p == '-';
+    p += negative;
+    const char* const whole = p;
+    uint64_t m = 0;
+    while (p != end && static_cast<unsigned>(*p - '0') <= 9)
+      m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+    if (p == whole) return false;
+    std::size_t digits = static_cast<std::size_t>(p - whole);
+    std::size_t decimals = 0;
+    if (p != end && *p == '.') {
+      const char* const fraction = ++p;
+      while (p != end && static_cast<unsigned>(*p - '0') <= 9)
+        m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+      decimals = static_cast<std::size_t>(p - fraction);
+      if (decimals == 0) return false;
+      digits += decimals;
+    }
+    if (digits > 15) return false;
+    const double v =
+        decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
+    out = negative ? -v : v;
+    i_ = static_cast<std::size_t>(p - line);
+    return true;
+  }
+  // A key as the writer writes it, with its colon: its index, or
+  // kKeys.size() for one that is not known or not so written.
+  std::size_t WrittenKey() {
+    const std::size_t n = s_.size();
+    if (i_ == n || s_[i_] != '"') return kKeys.size();
+    const std::size_t from = i_ + 1;
+    std::size_t i = from;
+    while (i < n && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+    if (i + 1 >= n || s_[i] != '"' || s_[i + 1] != ':') return kKeys.size();
+    i_ = i + 2;
+    return KeyIndex(s_.substr(from, i - from));
+  }
   [[noreturn]] static void Fail(const std::string& what) { throw std::invalid_argument(what); }
   char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
   // Whether the line holds q at.
@@ -365,9 +479,9 @@ class LineParser {
   // in all, read at once: the digits as a whole number, exact in a double,
   // divided by an exact power of ten, which rounds as reading the decimal
   // does. Any other number is left to from_chars (false).
+  static constexpr std::array<double, 16> kTens = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   bool PlainNumber(double& out) {
-    static constexpr std::array<double, 16> kTens = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
     std::size_t i = i_;
     const bool negative = i < s_.size() && s_[i] == '-';
     i += negative;
@@ -766,7 +880,7 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
   try {
     if (closed_) throw std::invalid_argument("a line after the closing line");
     Fields& fields = *fields_;
-    LineParser(line, fields).Object();
+    if (!LineParser(line, fields).Written()) LineParser(line, fields).Object();
     const Line l(fields);
     const std::string_view entry = l.Text("entry");
     if (entry == kDroppedLine) {
