@@ -265,7 +265,7 @@ TEST(TraceExplain, RecordsAreReorderedWithinTheWindowOnly) {
   TraceReader reader(source);
   Explainer explainer(reader, false);
   std::vector<int> posts;
-  for (Exchange e; explainer.Next(e);) posts.push_back(e.post);
+  while (const Exchange* e = explainer.Next()) posts.push_back(e->post);
   EXPECT_EQ(posts, (std::vector<int>{1, 3, 4, 2, 5, 7, 8, 6}));
   EXPECT_EQ(explainer.LateRecords(), 1u);
 }

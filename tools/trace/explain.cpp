@@ -405,7 +405,13 @@ std::string TypeByteName(int typeByte) {
   }
 }
 
-bool Explainer::Next(Exchange& out) {
+Exchange* Explainer::Next() {
+  if (handedOut_) {
+    heldBytes_ -= held_.front().bytes;
+    held_.pop_front();
+    ++heldBase_;
+    handedOut_ = false;
+  }
   for (;;) {
     if (!held_.empty()) {
       Held& front = held_.front();
@@ -421,11 +427,8 @@ bool Explainer::Next(Exchange& out) {
         }
       }
       if (!front.awaiting) {
-        heldBytes_ -= front.bytes;
-        out = std::move(front.e);
-        held_.pop_front();
-        ++heldBase_;
-        return true;
+        handedOut_ = true;
+        return &front.e;
       }
     }
     if (AnyQueued() &&
@@ -483,7 +486,7 @@ bool Explainer::Next(Exchange& out) {
       }
       continue;
     }
-    if (!AnyQueued() && held_.empty()) return false;
+    if (!AnyQueued() && held_.empty()) return nullptr;
   }
 }
 
@@ -723,7 +726,7 @@ std::vector<Exchange> Explain(const Trace& trace) {
   TraceItems items(trace);
   Explainer explainer(items);
   std::vector<Exchange> out;
-  for (Exchange e; explainer.Next(e);) out.push_back(std::move(e));
+  while (Exchange* e = explainer.Next()) out.push_back(std::move(*e));
   return out;
 }
 

@@ -148,8 +148,10 @@ class Explainer {
   // From now on the texts are made as for allTexts false.
   void TextsOfFailuresOnly() { allTexts_ = false; }
 
-  // The next exchange; false at the end of the trace.
-  bool Next(Exchange& out);
+  // The next exchange, or null at the end of the trace. It is the one the
+  // explainer held, handed out in place: the caller may read it, or move
+  // from it, until the next call.
+  Exchange* Next();
   // Records that came later than kReorderUs after their time: they are
   // explained where they came, out of order.
   uint64_t LateRecords() const { return late_; }
@@ -205,7 +207,8 @@ class Explainer {
   double doneUs_ = 0;  // the latest time explained
   uint64_t late_ = 0;
   RingQueue<Held> held_;
-  uint64_t heldBase_ = 0;  // the place of held_.front()
+  uint64_t heldBase_ = 0;   // the place of held_.front()
+  bool handedOut_ = false;  // held_.front() is the exchange Next handed out
   std::map<int, Awaited> awaiting_;
   std::map<int, bool> impulsePorts_;
   std::deque<DroppedSpan> spans_;  // the recent ones

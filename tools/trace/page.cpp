@@ -221,7 +221,8 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   uint64_t spans = 0;
   std::optional<double> drawnToUs;  // set when exchanges are left out: the last drawn in full
   Explainer explainer(reader);
-  for (Exchange e; explainer.Next(e);) {
+  while (const Exchange* next = explainer.Next()) {
+    const Exchange& e = *next;
     if (!filter.Passes(e)) continue;
     if (e.dropped) {
       if (++spans <= limits.spans) gaps.push_back({e.post, e.t, e.dur});

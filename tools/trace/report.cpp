@@ -192,7 +192,8 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
   Explainer explainer(reader, false, !filter.failuresOnly);
   std::string line;  // reused: one write a line
-  for (Exchange e; explainer.Next(e) && out;) {
+  for (const Exchange* next; (next = explainer.Next()) != nullptr && out;) {
+    const Exchange& e = *next;
     if (!filter.Passes(e)) continue;
     line.clear();
     AppendSeconds(line, e.t);
@@ -222,7 +223,8 @@ void WriteSummary(std::ostream& out, TraceInput& reader) {
     return *p;
   };
   uint64_t failures = 0;
-  for (Exchange e; explainer.Next(e) && out;) {
+  for (const Exchange* next; (next = explainer.Next()) != nullptr && out;) {
+    const Exchange& e = *next;
     PostSummary& p = find(e.post);
     if (e.dropped) {
       ++p.droppedSpans;

@@ -515,13 +515,18 @@ class LineParser {
   std::size_t i_ = 0;
 };
 
-// A hex digit's value (either case), or -1.
-constexpr int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Each byte's value as a hex digit (either case), or kNoHexDigit.
+constexpr uint8_t kNoHexDigit = 0x10;
+constexpr std::array<uint8_t, 256> kHexDigits = [] {
+  std::array<uint8_t, 256> digits{};
+  digits.fill(kNoHexDigit);
+  for (int d = 0; d < 10; ++d) digits['0' + d] = static_cast<uint8_t>(d);
+  for (int d = 0; d < 6; ++d) {
+    digits['a' + d] = static_cast<uint8_t>(10 + d);
+    digits['A' + d] = static_cast<uint8_t>(10 + d);
+  }
+  return digits;
+}();
 
 // Typed access to a line's fields; every miss says which field.
 class Line {
@@ -567,26 +572,16 @@ class Line {
     if (v->kind != Value::Kind::Bool) Missing(name, "true or false");
     return v->boolean;
   }
-  std::optional<KeptBytes> OptBytes(Key name) const {
+  // Whether the field is there: its bytes in hex are then read into to,
+  // where the record keeps them.
+  bool OptBytes(Key name, KeptBytes& to) const {
     const Value* v = Find(name);
-    if (v == nullptr) return std::nullopt;
-    if (v->kind != Value::Kind::String || v->text.size() % 2 != 0 ||
-        v->text.size() > 2 * kKeptBytes) {
-      Missing(name, "bytes in hex");
-    }
-    std::array<uint8_t, kKeptBytes> out{};
-    for (std::size_t i = 0; i < v->text.size(); i += 2) {
-      const int high = HexDigit(v->text[i]);
-      const int low = HexDigit(v->text[i + 1]);
-      if (high < 0 || low < 0) Missing(name, "bytes in hex");
-      out[i / 2] = static_cast<uint8_t>(high * 16 + low);
-    }
-    return KeptBytes({out.data(), v->text.size() / 2});
+    if (v == nullptr) return false;
+    if (v->kind != Value::Kind::String || !to.ReadHex(v->text)) Missing(name, "bytes in hex");
+    return true;
   }
-  KeptBytes Bytes(Key name) const {
-    auto v = OptBytes(name);
-    if (!v) Missing(name, "bytes in hex");
-    return *v;
+  void Bytes(Key name, KeptBytes& to) const {
+    if (!OptBytes(name, to)) Missing(name, "bytes in hex");
   }
 
  private:
@@ -624,9 +619,8 @@ void CheckKept(const KeptBytes& bytes, int length, const char* what) {
 }
 
 void ReadReply(const Line& l, TraceRecord& r) {
-  if (const auto checked = l.OptBytes("reply")) {
+  if (l.OptBytes("reply", r.reply)) {
     r.replyChecked = true;
-    r.reply = *checked;
     r.count = static_cast<int>(l.Int("count", 0, 255));
     r.countAfter = static_cast<int>(l.Int("count_after", 0, 255));
     r.awaited = static_cast<int>(l.Int("awaited", 0, 255));
@@ -634,8 +628,8 @@ void ReadReply(const Line& l, TraceRecord& r) {
     if (!r.verdict) throw std::invalid_argument("a checked reply without its verdict");
     CheckKept(r.reply, static_cast<int>(l.OptInt("reply_length", 0, 255).value_or(r.count)),
               "the reply");
-  } else if (const auto copied = l.OptBytes("reply_unchecked")) {
-    r.reply = *copied;
+  } else {
+    l.OptBytes("reply_unchecked", r.reply);
   }
   r.status = l.OptInt("status", 0, 255);
   r.error = l.OptInt("error", INT32_MIN, INT32_MAX);
@@ -663,7 +657,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     case Entry::Transact:
       r.channel = static_cast<int>(l.Int("channel", 0, 255));
       r.address = static_cast<int>(l.Int("address", 0, 255));
-      r.request = l.Bytes("request");
+      l.Bytes("request", r.request);
       r.requestLength =
           static_cast<int>(l.OptInt("request_length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the request");
@@ -680,7 +674,7 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
     case Entry::RouteMessage:
       r.channel = static_cast<int>(l.Int("address", 0, 255)) - 32;
       r.address = r.channel + 32;
-      r.request = l.Bytes("message");
+      l.Bytes("message", r.request);
       r.requestLength = static_cast<int>(l.OptInt("length", 0, 255).value_or(r.request.size()));
       CheckKept(r.request, r.requestLength, "the message");
       break;
@@ -757,6 +751,19 @@ DroppedSpan ReadDropped(const Fields& fields, std::size_t lineNumber) {
 }
 
 }  // namespace
+
+bool KeptBytes::ReadHex(std::string_view hex) {
+  size_ = 0;
+  if (hex.size() % 2 != 0 || hex.size() > 2 * kKeptBytes) return false;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const uint8_t high = kHexDigits[static_cast<unsigned char>(hex[i])];
+    const uint8_t low = kHexDigits[static_cast<unsigned char>(hex[i + 1])];
+    if (((high | low) & kNoHexDigit) != 0) return false;
+    data_[i / 2] = static_cast<uint8_t>(high << 4 | low);
+  }
+  size_ = static_cast<uint8_t>(hex.size() / 2);
+  return true;
+}
 
 std::size_t MemorySource::Read(char* to, std::size_t size) {
   const std::size_t n = std::min(size, bytes_.size());

@@ -60,6 +60,9 @@ class KeptBytes {
   bool operator==(std::span<const uint8_t> other) const {
     return std::equal(begin(), end(), other.begin(), other.end());
   }
+  // The bytes a text writes in hex, two digits a byte in either case, at
+  // most kKeptBytes of them; false for any other text, and then empty.
+  bool ReadHex(std::string_view hex);
 
  private:
   std::array<uint8_t, kKeptBytes> data_{};
