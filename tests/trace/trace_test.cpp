@@ -455,6 +455,16 @@ TEST(TraceFile, DamageIsReportedWithItsLine) {
   EXPECT_NE(summary.find("7 dropped"), std::string::npos);
   EXPECT_NE(summary.find("torn"), std::string::npos);
 
+  // The timeline before a damaged line is written before the damage is told.
+  std::ostringstream shown;
+  const std::string damagedText =
+      Lines({Transact(1, 3, 3, Coded({0}), 0), Transact(3'000'000, 4, 4, Coded({0}), 0)}) +
+      "{\"t\":4,\"thread\"\n";
+  MemorySource damaged(damagedText);
+  TraceReader damagedReader(damaged);
+  EXPECT_THROW(WriteTimeline(shown, damagedReader, ShowFilter{}), TraceError);
+  EXPECT_NE(shown.str().find("post 3"), std::string::npos) << shown.str();
+
   // A power loss leaves NUL bytes at the end, of any length: a torn end.
   const Trace zeros = ParseTrace(good + std::string(200 * 1024, '\0'));
   EXPECT_EQ(zeros.records.size(), 1u);

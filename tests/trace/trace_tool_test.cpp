@@ -99,11 +99,16 @@ TEST(TraceTool, ArgumentsAndErrors) {
   EXPECT_NE(missing.find("No such file or directory"), std::string::npos) << missing;
   EXPECT_EQ(missing.find("line 0"), std::string::npos) << missing;
 
-  // An output that cannot take the text: said, and status 1.
-  EXPECT_EQ(RunCommand(kTool + " show " + trace + " >/dev/full 2>" + err).status, 1);
-  EXPECT_NE(test::ReadBytes(err).find("cannot write the output: No space left on device"),
-            std::string::npos)
-      << test::ReadBytes(err);
+  // An output that cannot take the text: said, with why, and status 1; also
+  // when the text fills many blocks, the first of which fails.
+  const std::string longer = dir.File("longer.trace");
+  test::WriteBytes(longer, ManyExchanges(3000));
+  for (const std::string& shown : {trace, longer}) {
+    EXPECT_EQ(RunCommand(kTool + " show " + shown + " >/dev/full 2>" + err).status, 1);
+    EXPECT_NE(test::ReadBytes(err).find("cannot write the output: No space left on device"),
+              std::string::npos)
+        << test::ReadBytes(err);
+  }
 }
 
 // show and summary hold what a window of the trace needs, not the trace; an

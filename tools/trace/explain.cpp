@@ -569,6 +569,12 @@ void Explainer::ExplainDropped(const DroppedSpan& d) {
 }
 
 void Explainer::Explain(const TraceRecord& r) {
+  // Status and error reads and sets outside an exchange are counted only,
+  // unless the dispatcher raised: no exchange is made for them.
+  const bool countedOnly = r.entry == Entry::GetChannelError ||
+                           r.entry == Entry::GetChannelStatus ||
+                           r.entry == Entry::SetChannelError || r.entry == Entry::SetChannelStatus;
+  if (countedOnly && r.fault.empty()) return;
   Exchange e;
   e.t = r.t;
   e.dur = r.dur;
@@ -682,8 +688,7 @@ void Explainer::Explain(const TraceRecord& r) {
                                                    : "the dispatcher prepares the post";
       break;
     default:
-      // Status and error reads and sets outside an exchange: counted only.
-      if (r.fault.empty()) return;
+      // A status or error read or set that raised.
       e.kind = std::string(EntryName(r.entry));
       e.outcome = Outcome::Fault;
       e.cause = "raised " + r.fault;

@@ -157,8 +157,11 @@ int main(int argc, char** argv) {
               << '\n';
     return 2;
   }
-  errno = 0;
-  std::cout.flush();
+  // A write that failed on the way stopped the view, and its errno says why.
+  if (std::cout) {
+    errno = 0;
+    std::cout.flush();
+  }
   if (!std::cout) {
     std::cerr << "vu30-trace: cannot write the output" << Why(errno) << '\n';
     return 1;

@@ -191,19 +191,31 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
 
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
   Explainer explainer(reader, false, !filter.failuresOnly);
-  std::string line;  // reused: one write a line
-  for (const Exchange* next; (next = explainer.Next()) != nullptr && out;) {
-    const Exchange& e = *next;
-    if (!filter.Passes(e)) continue;
-    line.clear();
-    AppendSeconds(line, e.t);
-    line += "  ";
-    AppendPost(line, e.post);
-    line += ' ';
-    line += e.text;
-    line += '\n';
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  // The lines are written a block at a time; those made before a reading
+  // that fails are written before it is told.
+  constexpr std::size_t kBlockBytes = 64 * 1024;
+  std::string lines;
+  const auto write = [&] {
+    out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+    lines.clear();
+  };
+  try {
+    for (const Exchange* next; (next = explainer.Next()) != nullptr && out;) {
+      const Exchange& e = *next;
+      if (!filter.Passes(e)) continue;
+      AppendSeconds(lines, e.t);
+      lines += "  ";
+      AppendPost(lines, e.post);
+      lines += ' ';
+      lines += e.text;
+      lines += '\n';
+      if (lines.size() >= kBlockBytes) write();
+    }
+  } catch (...) {
+    write();
+    throw;
   }
+  write();
   for (const std::string& note : TraceNotes(reader, explainer)) out << "note: " << note << '\n';
 }
 
