@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "link/line_coding.h"
 
@@ -32,10 +33,10 @@ std::string Hex(int64_t v) {
   return buf;
 }
 
+// "0x6b", as printf's "0x%02x" writes it.
 std::string ByteHex(uint8_t b) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%02x", b);
-  return buf;
+  constexpr std::string_view kDigits = "0123456789abcdef";
+  return {'0', 'x', kDigits[b >> 4], kDigits[b & 0xF]};
 }
 
 // Decoded digits, held in place: no more than the bytes a record keeps, so

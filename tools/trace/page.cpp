@@ -2,6 +2,7 @@
 #include "page.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -11,9 +12,14 @@
 namespace vu30::trace {
 namespace {
 
-std::string Format(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
+// v with a number of decimals, as printf's "%.Nf" writes it (to_chars
+// rounds the same way, at a fraction of printf's cost on every mark).
+std::string Fixed(double v, int decimals) {
+  char buf[400];
+  const auto [end, ec] =
+      std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  if (ec == std::errc()) return std::string(buf, end);
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
   return buf;
 }
 
@@ -278,7 +284,7 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   if (drawnToUs || failuresDrawn < failures || spans > gaps.size()) {
     out << "<p class=\"cap\">This page draws " << marks.size() << " of " << exchanges
         << " exchanges";
-    if (drawnToUs) out << ": all up to " << Format("%.6f", *drawnToUs / 1e6) << " s";
+    if (drawnToUs) out << ": all up to " << Fixed(*drawnToUs / 1e6, 6) << " s";
     out << ", and " << failuresDrawn << " of " << failures << " failures";
     if (spans > gaps.size())
       out << "; it shades " << gaps.size() << " of " << spans << " dropped spans";
@@ -298,7 +304,7 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   std::size_t k = 0;
   for (const Mark& m : marks) {
     if (!m.failure) continue;
-    out << "<li data-k=\"" << k++ << "\">" << Format("%.6f", m.t / 1e6) << " s  post " << m.post
+    out << "<li data-k=\"" << k++ << "\">" << Fixed(m.t / 1e6, 6) << " s  post " << m.post
         << "  line " << m.line << "  ";
     Html(out, *texts[m.text]);
     out << "</li>\n";
@@ -313,8 +319,8 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   const double t0 = marks.empty() ? 0 : marks.front().t;
   double t1 = t0;
   for (const Mark& m : marks) t1 = std::max(t1, m.t + m.dur);
-  out << "<script type=\"application/json\" id=\"trace-data\">{\"t0\":" << Format("%.3f", t0)
-      << ",\"t1\":" << Format("%.3f", t1) << ",\"colors\":[";
+  out << "<script type=\"application/json\" id=\"trace-data\">{\"t0\":" << Fixed(t0, 3)
+      << ",\"t1\":" << Fixed(t1, 3) << ",\"colors\":[";
   for (std::size_t i = 0; i < std::size(kColours); ++i)
     out << (i ? "," : "") << '"' << kColours[i].css << '"';
   out << "],\"severity\":[";
@@ -331,15 +337,14 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   for (std::size_t i = 0; i < gaps.size(); ++i) {
     const Gap& g = gaps[i];
     out << (i ? "," : "") << '[' << (g.post == kAllPosts ? -1 : static_cast<long>(laneOf[g.post]))
-        << ',' << Format("%.3f", g.t) << ',' << Format("%.3f", g.dur) << ']';
+        << ',' << Fixed(g.t, 3) << ',' << Fixed(g.dur, 3) << ']';
   }
   out << "],\"marks\":[";
   for (std::size_t i = 0; i < marks.size(); ++i) {
     const Mark& m = marks[i];
-    out << (i ? ",\n" : "") << '[' << laneOf[m.post] << ',' << Format("%.3f", m.t) << ','
-        << Format("%.3f", m.dur) << ',' << m.colour << ',' << m.text << ',' << m.detail << ','
-        << m.line;
-    if (m.answerUs) out << ',' << Format("%.3f", *m.answerUs);
+    out << (i ? ",\n" : "") << '[' << laneOf[m.post] << ',' << Fixed(m.t, 3) << ','
+        << Fixed(m.dur, 3) << ',' << m.colour << ',' << m.text << ',' << m.detail << ',' << m.line;
+    if (m.answerUs) out << ',' << Fixed(*m.answerUs, 3);
     out << ']';
   }
   out << "],\"texts\":[";
