@@ -281,8 +281,7 @@ class LineParser {
       const char c = s_[i_];
       if (c == '"') {
         const std::size_t from = ++i_;
-        std::size_t i = from;
-        while (i < n && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+        const std::size_t i = PlainUntil(from);
         if (i == n || s_[i] != '"') return false;
         v.kind = Value::Kind::String;
         v.text = std::string_view(s_.data() + from, i - from);
@@ -327,9 +326,12 @@ class LineParser {
     keys[1] = keys[0];
     keys[0] = static_cast<uint8_t>(k);
   }
-  // A number as the writer writes it, [-]digits[.digits], read as
-  // PlainNumber reads it; false for any other, nothing read. What follows
-  // it is the caller's to check.
+  // A number as the writer writes it, [-]digits[.digits] of at most 15
+  // digits in all, read at once: the digits as a whole number, exact in a
+  // double, divided by an exact power of ten, which rounds as reading the
+  // decimal does (a whole number, as most of a line's are, needs no
+  // division). False for any other, nothing read; what follows it is the
+  // caller's to check.
   [[gnu::always_inline]] bool WrittenNumber(double& out) {
     const char* const line = s_.data();
     const char* const end = line + s_.size();
@@ -358,14 +360,20 @@ class LineParser {
     i_ = static_cast<std::size_t>(p - line);
     return true;
   }
+  // Where the bytes from from that a string holds as they are end: at its
+  // closing quote, an escape, a control or the line's end.
+  std::size_t PlainUntil(std::size_t from) const {
+    std::size_t i = from;
+    while (i < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+    return i;
+  }
   // A key as the writer writes it, with its colon: its index, or
   // kKeys.size() for one that is not known or not so written.
   std::size_t WrittenKey() {
     const std::size_t n = s_.size();
     if (i_ == n || s_[i_] != '"') return kKeys.size();
     const std::size_t from = i_ + 1;
-    std::size_t i = from;
-    while (i < n && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+    const std::size_t i = PlainUntil(from);
     if (i + 1 >= n || s_[i] != '"' || s_[i + 1] != ':') return kKeys.size();
     i_ = i + 2;
     return KeyIndex(s_.substr(from, i - from));
@@ -398,8 +406,7 @@ class LineParser {
     Expect('"');
     // Without escapes, the line's own text.
     const std::size_t from = i_;
-    std::size_t i = from;
-    while (i < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
+    const std::size_t i = PlainUntil(from);
     i_ = i;
     if (i < s_.size() && s_[i] == '"') [[likely]] {
       i_ = i + 1;
@@ -475,38 +482,18 @@ class LineParser {
     return v;
   }
 
-  // The numbers the writer writes, [-]digits[.digits] of at most 15 digits
-  // in all, read at once: the digits as a whole number, exact in a double,
-  // divided by an exact power of ten, which rounds as reading the decimal
-  // does. Any other number is left to from_chars (false).
   static constexpr std::array<double, 16> kTens = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  // A number the general reading reads at once: one the writer writes, with
+  // no exponent or second point after it. Any other is left to from_chars
+  // (false).
   bool PlainNumber(double& out) {
-    std::size_t i = i_;
-    const bool negative = i < s_.size() && s_[i] == '-';
-    i += negative;
-    const std::size_t n = s_.size();
-    const char* const d = s_.data();
-    const auto digit = [d](std::size_t at) { return static_cast<unsigned>(d[at] - '0') <= 9; };
-    uint64_t m = 0;
-    const std::size_t whole = i;
-    for (; i < n && digit(i); ++i) m = m * 10 + static_cast<uint64_t>(d[i] - '0');
-    std::size_t digits = i - whole;
-    std::size_t decimals = 0;
-    const bool point = digits > 0 && i < n && d[i] == '.';
-    if (point) {
-      const std::size_t fraction = ++i;
-      for (; i < n && digit(i); ++i) m = m * 10 + static_cast<uint64_t>(d[i] - '0');
-      decimals = i - fraction;
-      digits += decimals;
+    const std::size_t at = i_;
+    if (!WrittenNumber(out)) return false;
+    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E' || s_[i_] == '.')) {
+      i_ = at;
+      return false;
     }
-    if (digits == 0 || digits > 15 || (point && decimals == 0)) return false;
-    if (i < s_.size() && (s_[i] == 'e' || s_[i] == 'E' || s_[i] == '.')) return false;
-    // A whole number needs no division: most of a line's numbers are.
-    const double v =
-        decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
-    out = negative ? -v : v;
-    i_ = i;
     return true;
   }
 
