@@ -276,27 +276,7 @@ class LineParser {
       present |= uint64_t{1} << k;
       ++count;
       previous = k;
-      if (i_ == n) return false;
-      Value& v = fields.known[k];
-      const char c = s_[i_];
-      if (c == '"') {
-        const std::size_t from = ++i_;
-        const std::size_t i = PlainUntil(from);
-        if (i == n || s_[i] != '"') return false;
-        v.kind = Value::Kind::String;
-        v.text = std::string_view(s_.data() + from, i - from);
-        i_ = i + 1;
-      } else if (c == '-' || (c >= '0' && c <= '9')) {
-        v.kind = Value::Kind::Number;
-        if (!WrittenNumber(v.number)) return false;
-      } else if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
-        v.kind = Value::Kind::Bool;
-        v.boolean = c == 't';
-        i_ += v.boolean ? 4 : 5;
-      } else {
-        return false;
-      }
-      if (i_ == n) return false;
+      if (!PlainValue(fields.known[k]) || i_ == n) return false;
       if (s_[i_] == ',') {
         ++i_;
         continue;
@@ -326,39 +306,31 @@ class LineParser {
     keys[1] = keys[0];
     keys[0] = static_cast<uint8_t>(k);
   }
-  // A number as the writer writes it, [-]digits[.digits] of at most 15
-  // digits in all, read at once: the digits as a whole number, exact in a
-  // double, divided by an exact power of ten, which rounds as reading the
-  // decimal does (a whole number, as most of a line's are, needs no
-  // division). False for any other, nothing read; what follows it is the
-  // caller's to check.
-  [[gnu::always_inline]] bool WrittenNumber(double& out) {
-    const char* const line = s_.data();
-    const char* const end = line + s_.size();
-    const char* p = line + i_;
-    const bool negative = *p == '-';
-    p += negative;
-    const char* const whole = p;
-    uint64_t m = 0;
-    while (p != end && static_cast<unsigned>(*p - '0') <= 9)
-      m = m * 10 + static_cast<uint64_t>(*p++ - '0');
-    if (p == whole) return false;
-    std::size_t digits = static_cast<std::size_t>(p - whole);
-    std::size_t decimals = 0;
-    if (p != end && *p == '.') {
-      const char* const fraction = ++p;
-      while (p != end && static_cast<unsigned>(*p - '0') <= 9)
-        m = m * 10 + static_cast<uint64_t>(*p++ - '0');
-      decimals = static_cast<std::size_t>(p - fraction);
-      if (decimals == 0) return false;
-      digits += decimals;
+  // A value as the writer writes it: a string without escapes, a number
+  // PlainNumber reads, true or false. False for any other, with nothing of
+  // the line read.
+  [[gnu::always_inline]] bool PlainValue(Value& v) {
+    const char c = Peek();
+    if (c == '"') {
+      const std::size_t from = i_ + 1;
+      const std::size_t i = PlainUntil(from);
+      if (i == s_.size() || s_[i] != '"') return false;
+      v.kind = Value::Kind::String;
+      v.text = std::string_view(s_.data() + from, i - from);
+      i_ = i + 1;
+      return true;
     }
-    if (digits > 15) return false;
-    const double v =
-        decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
-    out = negative ? -v : v;
-    i_ = static_cast<std::size_t>(p - line);
-    return true;
+    if (c == '-' || (c >= '0' && c <= '9')) {
+      v.kind = Value::Kind::Number;
+      return PlainNumber(v.number);
+    }
+    if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
+      v.kind = Value::Kind::Bool;
+      v.boolean = c == 't';
+      i_ += v.boolean ? 4 : 5;
+      return true;
+    }
+    return false;
   }
   // Where the bytes from from that a string holds as they are end: at its
   // closing quote, an escape, a control or the line's end.
@@ -458,22 +430,17 @@ class LineParser {
   }
   Value Parse() {
     Value v;
+    if (PlainValue(v)) return v;
     const char c = Peek();
     if (c == '"') {
       v.kind = Value::Kind::String;
       v.text = String();
     } else if (c == '-' || (c >= '0' && c <= '9')) {
       v.kind = Value::Kind::Number;
-      if (!PlainNumber(v.number)) {
-        const char* begin = s_.data() + i_;
-        const auto [end, ec] = std::from_chars(begin, s_.data() + s_.size(), v.number);
-        if (ec != std::errc() || !std::isfinite(v.number)) Fail("a bad number");
-        i_ += static_cast<std::size_t>(end - begin);
-      }
-    } else if (s_.substr(i_, 4) == "true" || s_.substr(i_, 5) == "false") {
-      v.kind = Value::Kind::Bool;
-      v.boolean = c == 't';
-      i_ += v.boolean ? 4 : 5;
+      const char* begin = s_.data() + i_;
+      const auto [end, ec] = std::from_chars(begin, s_.data() + s_.size(), v.number);
+      if (ec != std::errc() || !std::isfinite(v.number)) Fail("a bad number");
+      i_ += static_cast<std::size_t>(end - begin);
     } else if (s_.substr(i_, 4) == "null") {
       i_ += 4;
     } else {
@@ -484,16 +451,38 @@ class LineParser {
 
   static constexpr std::array<double, 16> kTens = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  // A number the general reading reads at once: one the writer writes, with
-  // no exponent or second point after it. Any other is left to from_chars
-  // (false).
-  bool PlainNumber(double& out) {
-    const std::size_t at = i_;
-    if (!WrittenNumber(out)) return false;
-    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E' || s_[i_] == '.')) {
-      i_ = at;
-      return false;
+  // A number as the writer writes it, [-]digits[.digits] of at most 15
+  // digits in all and no exponent, read at once: the digits as a whole
+  // number, exact in a double, divided by an exact power of ten, which rounds
+  // as reading the decimal does (a whole number, as most of a line's are,
+  // needs no division). Any other number is left to from_chars (false,
+  // nothing read).
+  [[gnu::always_inline]] bool PlainNumber(double& out) {
+    const char* const line = s_.data();
+    const char* const end = line + s_.size();
+    const char* p = line + i_;
+    const bool negative = *p == '-';
+    p += negative;
+    const char* const whole = p;
+    uint64_t m = 0;
+    while (p != end && static_cast<unsigned>(*p - '0') <= 9)
+      m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+    if (p == whole) return false;
+    std::size_t digits = static_cast<std::size_t>(p - whole);
+    std::size_t decimals = 0;
+    if (p != end && *p == '.') {
+      const char* const fraction = ++p;
+      while (p != end && static_cast<unsigned>(*p - '0') <= 9)
+        m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+      decimals = static_cast<std::size_t>(p - fraction);
+      if (decimals == 0) return false;
+      digits += decimals;
     }
+    if (digits > 15 || (p != end && (*p == 'e' || *p == 'E' || *p == '.'))) return false;
+    const double v =
+        decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
+    out = negative ? -v : v;
+    i_ = static_cast<std::size_t>(p - line);
     return true;
   }
 
