@@ -117,8 +117,9 @@ Judged Judge(std::span<const uint8_t> bytes, int count, int awaited) {
   return j;
 }
 
+// kind: one of a few names, written where it is kept.
 struct Request {
-  std::string kind;
+  std::string_view kind;
   std::string text;
 };
 
@@ -616,7 +617,7 @@ void Explainer::Explain(const TraceRecord& r) {
       const bool failed = Failure(r, e.outcome, words, e.cause);
       // Only a failure's words when the view shows no others.
       Request q = NameHostRequest(digits, allTexts_ || failed);
-      e.kind = q.kind;
+      e.kind.assign(q.kind);
       if (!failed && !allTexts_) break;
       if (!failed) {
         if (r.replyChecked) {

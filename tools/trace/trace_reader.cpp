@@ -209,7 +209,10 @@ constexpr std::array<bool, 256> kPlainInString = [] {
 }();
 
 // Parses one line: a JSON object whose values are strings, numbers, true,
-// false or null. Throws std::invalid_argument with what is wrong.
+// false or null. Throws std::invalid_argument with what is wrong. The line
+// must be followed by a byte that ends a string's plain bytes and a number
+// (a newline or a NUL, as NextLine leaves it): the loops over a string's or a
+// number's bytes stop there without a bound of their own.
 class LineParser {
  public:
   LineParser(std::string_view s, Fields& fields) : s_(s), fields_(fields) { fields_.Clear(); }
@@ -334,10 +337,12 @@ class LineParser {
   }
   // Where the bytes from from that a string holds as they are end: at its
   // closing quote, an escape, a control or the line's end.
+  // The line is followed by a byte that is no such byte (see the class), so
+  // the loop needs no bound.
   std::size_t PlainUntil(std::size_t from) const {
-    std::size_t i = from;
-    while (i < s_.size() && kPlainInString[static_cast<unsigned char>(s_[i])]) ++i;
-    return i;
+    const char* p = s_.data() + from;
+    while (kPlainInString[static_cast<unsigned char>(*p)]) ++p;
+    return static_cast<std::size_t>(p - s_.data());
   }
   // A key as the writer writes it, with its colon: its index, or
   // kKeys.size() for one that is not known or not so written.
@@ -459,26 +464,24 @@ class LineParser {
   // nothing read).
   [[gnu::always_inline]] bool PlainNumber(double& out) {
     const char* const line = s_.data();
-    const char* const end = line + s_.size();
     const char* p = line + i_;
     const bool negative = *p == '-';
     p += negative;
     const char* const whole = p;
     uint64_t m = 0;
-    while (p != end && static_cast<unsigned>(*p - '0') <= 9)
-      m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+    // Bounded by the byte after the line, which is no digit.
+    while (static_cast<unsigned>(*p - '0') <= 9) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
     if (p == whole) return false;
     std::size_t digits = static_cast<std::size_t>(p - whole);
     std::size_t decimals = 0;
-    if (p != end && *p == '.') {
+    if (*p == '.') {
       const char* const fraction = ++p;
-      while (p != end && static_cast<unsigned>(*p - '0') <= 9)
-        m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+      while (static_cast<unsigned>(*p - '0') <= 9) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
       decimals = static_cast<std::size_t>(p - fraction);
       if (decimals == 0) return false;
       digits += decimals;
     }
-    if (digits > 15 || (p != end && (*p == 'e' || *p == 'E' || *p == '.'))) return false;
+    if (digits > 15 || *p == 'e' || *p == 'E' || *p == '.') return false;
     const double v =
         decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
     out = negative ? -v : v;
@@ -611,9 +614,11 @@ void ReadReply(const Line& l, TraceRecord& r) {
   r.error = l.OptInt("error", INT32_MIN, INT32_MAX);
 }
 
-TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
+// Read into the item's own record, which holds the line before's: each field
+// is set as a new record has it first.
+void ReadRecord(const Fields& fields, std::size_t lineNumber, TraceRecord& r) {
   const Line l(fields);
-  TraceRecord r;
+  r.Clear();
   r.line = lineNumber;
   const std::string_view name = l.Text("entry");
   const auto entry = EntryFromName(name);
@@ -676,7 +681,6 @@ TraceRecord ReadRecord(const Fields& fields, std::size_t lineNumber) {
       if (!faulted) r.value = l.Int("value", INT32_MIN, INT32_MAX);
       break;
   }
-  return r;
 }
 
 struct Header {
@@ -910,7 +914,7 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
       return false;
     }
     item.kind = TraceItem::Kind::Record;
-    item.record = ReadRecord(fields, lineNumber_);
+    ReadRecord(fields, lineNumber_, item.record);
     latestUs_ = std::max(latestUs_, item.record.t);
     ++records_;
     return true;

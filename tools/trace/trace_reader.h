@@ -55,6 +55,7 @@ class KeptBytes {
   operator std::span<const uint8_t>() const { return {data_.data(), size_}; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
   const uint8_t* begin() const { return data_.data(); }
   const uint8_t* end() const { return data_.data() + size_; }
   bool operator==(std::span<const uint8_t> other) const {
@@ -95,6 +96,29 @@ struct TraceRecord {
   int64_t mode = 0;
   int64_t settings = 0;
   std::string fault;  // "exception", "0x0EEDFADE"; empty when none
+
+  // Each field as a new record has it, without a new record's cost: a slot
+  // that is read into line after line is cleared so.
+  void Clear() {
+    line = 0;
+    entry = {};
+    t = dur = 0;
+    thread = 0;
+    channel = address = -1;
+    request.clear();
+    requestLength = type = 0;
+    awaited = -1;
+    reply.clear();
+    replyChecked = false;
+    count = countAfter = -1;
+    verdict.reset();
+    result.reset();
+    value.reset();
+    status.reset();
+    error.reset();
+    mode = settings = 0;
+    fault.clear();
+  }
 };
 
 // Records the trace lost: on one channel (or, in files that do not say, on
@@ -200,7 +224,8 @@ class TraceReader : public TraceInput {
 
  private:
   // The next line: in the chunk read when it is whole there, else gathered
-  // in line_; false at the end. torn: it has no newline.
+  // in line_; false at the end. torn: it has no newline. Either way a byte
+  // that is a newline or a NUL follows it, where the parser's loops stop.
   bool NextLine(std::string_view& line, bool& torn);
   bool ReadItem(std::string_view line, bool torn, TraceItem& item);
 
