@@ -538,6 +538,37 @@ TEST(TraceFile, KeysAreReadInAnyOrder) {
   }
 }
 
+// Records are read line after line into one item: a record has none of the
+// fields of the one before that its own line does not give.
+TEST(TraceFile, ARecordKeepsNothingOfTheOneBefore) {
+  const std::string full =
+      R"({"t":5,"dur":9,"thread":1,"entry":"Transact","channel":3,"address":3,"request":"a9",)"
+      R"("request_length":1,"type":90,"awaited":7,"fault":"exception","reply":"a9aaaa6aa96600",)"
+      R"("count":7,"verdict":false,"count_after":7,"status":1,"error":-2})"
+      "\n";
+  const std::string status =
+      R"({"t":6,"thread":2,"entry":"GetChannelStatus","channel":4,"value":1})"
+      "\n";
+  const Trace trace = ParseTrace(kHeader + full + status);
+  ASSERT_EQ(trace.records.size(), 2u);
+  EXPECT_EQ(trace.records[0].fault, "exception");
+  const TraceRecord& r = trace.records[1];
+  EXPECT_EQ(r.entry, Entry::GetChannelStatus);
+  EXPECT_EQ(r.dur, 0);
+  EXPECT_EQ(r.address, -1);
+  EXPECT_TRUE(r.request.empty());
+  EXPECT_EQ(r.requestLength, 0);
+  EXPECT_EQ(r.type, 0);
+  EXPECT_EQ(r.awaited, -1);
+  EXPECT_TRUE(r.reply.empty());
+  EXPECT_FALSE(r.replyChecked);
+  EXPECT_EQ(r.count, -1);
+  EXPECT_EQ(r.countAfter, -1);
+  EXPECT_FALSE(r.verdict || r.status || r.error || r.result);
+  EXPECT_TRUE(r.fault.empty());
+  EXPECT_EQ(r.value, 1);
+}
+
 // A line as the writer writes it is read at once; one that differs in the
 // smallest way is read, or refused, as the general reading does.
 TEST(TraceFile, LinesNearTheWritersReadAsTheGeneralReading) {
