@@ -510,25 +510,38 @@ void Explainer::Take(const TraceItem& item) {
   Explain(item.record);
 }
 
-void Explainer::Hold(Exchange&& e, bool awaiting) {
-  if (awaiting) awaiting_[e.post] = {heldBase_ + held_.size(), -1};
-  // The answer's words and detail join a message later: counted now.
-  const std::size_t bytes = sizeof(Held) + e.kind.capacity() + e.text.capacity() +
-                            e.cause.capacity() + e.detail.capacity() +
-                            e.lines.capacity() * sizeof(std::size_t) + (awaiting ? 256 : 0);
-  heldBytes_ += bytes;
-  // Moved once, into its slot.
+Exchange& Explainer::NewExchange() {
   Held& h = held_.push_back_slot();
-  h.e = std::move(e);
+  h.e.Clear();
+  h.awaiting = false;
+  h.bytes = 0;
+  return h.e;
+}
+
+void Explainer::Hold(bool awaiting) {
+  Held& h = held_.back();
+  const Exchange& e = h.e;
+  if (awaiting) awaiting_[e.post] = {heldBase_ + held_.size() - 1, -1, true};
+  // The texts' lengths, not their room: the slot's texts keep the room an
+  // earlier exchange needed. The answer's words and detail join a message
+  // later: counted now.
+  const std::size_t bytes = sizeof(Held) + e.kind.size() + e.text.size() + e.cause.size() +
+                            e.detail.size() + (awaiting ? 256 : 0);
+  heldBytes_ += bytes;
   h.awaiting = awaiting;
   h.bytes = bytes;
 }
 
-void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
+Explainer::Awaited* Explainer::AwaitedOn(int post) {
   const auto it = awaiting_.find(post);
-  if (it == awaiting_.end()) return;
-  Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
-  awaiting_.erase(it);
+  return it != awaiting_.end() && it->second.active ? &it->second : nullptr;
+}
+
+void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
+  Awaited* const a = AwaitedOn(post);
+  if (a == nullptr) return;
+  Held& h = held_[static_cast<std::size_t>(a->held - heldBase_)];
+  a->active = false;
   h.awaiting = false;
   Exchange& m = h.e;
   const DroppedSpan* lost = nullptr;
@@ -552,7 +565,7 @@ void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
 }
 
 void Explainer::ExplainDropped(const DroppedSpan& d) {
-  Exchange e;
+  Exchange& e = NewExchange();
   e.t = d.fromUs;
   e.dur = d.toUs - d.fromUs;
   e.post = d.channel.value_or(kAllPosts);
@@ -567,7 +580,7 @@ void Explainer::ExplainDropped(const DroppedSpan& d) {
                                  Seconds(d.toUs);
   }
   e.lines.push_back(d.line);
-  Hold(std::move(e), false);
+  Hold(false);
 }
 
 void Explainer::Explain(const TraceRecord& r) {
@@ -577,7 +590,7 @@ void Explainer::Explain(const TraceRecord& r) {
                            r.entry == Entry::GetChannelStatus ||
                            r.entry == Entry::SetChannelError || r.entry == Entry::SetChannelStatus;
   if (countedOnly && r.fault.empty()) return;
-  Exchange e;
+  Exchange& e = NewExchange();
   e.t = r.t;
   e.dur = r.dur;
   e.post = r.channel;
@@ -586,14 +599,15 @@ void Explainer::Explain(const TraceRecord& r) {
     case Entry::Transact: {
       if (r.address >= 33) {
         // The worker's answer: joined to the message it answers.
-        const auto it = awaiting_.find(r.channel);
-        const int code = it != awaiting_.end() ? it->second.code : -1;
+        Awaited* const a = AwaitedOn(r.channel);
+        const int code = a != nullptr ? a->code : -1;
         Outcome outcome = Outcome::Good;
         std::string words = NameAnswer(r, code, outcome);
         std::string cause;
         Failure(r, outcome, words, cause);
-        if (it != awaiting_.end()) {
-          Held& h = held_[static_cast<std::size_t>(it->second.held - heldBase_)];
+        if (a != nullptr) {
+          held_.pop_back();  // no exchange of its own
+          Held& h = held_[static_cast<std::size_t>(a->held - heldBase_)];
           Exchange& m = h.e;
           m.text += " → ";
           m.text += words;
@@ -603,7 +617,7 @@ void Explainer::Explain(const TraceRecord& r) {
           m.lines.push_back(r.line);
           if (!m.detail.empty()) m.detail += "; answer: " + Detail(r);
           h.awaiting = false;
-          awaiting_.erase(it);
+          a->active = false;
           return;
         }
         e.kind = "worker answer";
@@ -640,9 +654,9 @@ void Explainer::Explain(const TraceRecord& r) {
       break;
     }
     case Entry::RouteMessage: {
-      const Message m = NameMessage(r);
-      e.kind = m.kind;
-      e.text = m.text;
+      Message m = NameMessage(r);
+      e.kind = std::move(m.kind);
+      e.text = std::move(m.text);
       if (!m.delivered) {
         e.outcome = Outcome::Ignored;
         e.cause = "message ignored";
@@ -650,7 +664,7 @@ void Explainer::Explain(const TraceRecord& r) {
       }
       Unanswered(e.post, r.t, "no answer");  // a message overtaken by the next one
       if (withDetail_) e.detail = Detail(r);
-      Hold(std::move(e), true);
+      Hold(true);
       awaiting_[r.channel].code = m.code;
       return;
     }
@@ -681,7 +695,7 @@ void Explainer::Explain(const TraceRecord& r) {
     case Entry::SetPostInit:
     case Entry::SetReplyChecker:
     case Entry::PreparePost:
-      e.kind = std::string(EntryName(r.entry));
+      e.kind.assign(EntryName(r.entry));
       e.outcome = Outcome::Setup;
       if (!allTexts_) break;
       e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
@@ -691,14 +705,14 @@ void Explainer::Explain(const TraceRecord& r) {
       break;
     default:
       // A status or error read or set that raised.
-      e.kind = std::string(EntryName(r.entry));
+      e.kind.assign(EntryName(r.entry));
       e.outcome = Outcome::Fault;
       e.cause = "raised " + r.fault;
       e.text = e.kind + " → the dispatcher raised " + r.fault;
       break;
   }
   if (withDetail_ && (!detailOfFailuresOnly_ || e.IsFailure())) e.detail = Detail(r);
-  Hold(std::move(e), false);
+  Hold(false);
 }
 
 namespace {

@@ -75,6 +75,21 @@ struct Exchange {
 
   // A failure is what the summary counts by cause.
   bool IsFailure() const { return !cause.empty(); }
+  // Each field as a new exchange has it; the texts keep their room, as the
+  // explainer builds each exchange in a slot that held an earlier one.
+  void Clear() {
+    t = dur = 0;
+    post = 0;
+    kind.clear();
+    text.clear();
+    outcome = Outcome::Good;
+    cause.clear();
+    answerUs.reset();
+    detail.clear();
+    lines = {};
+    dropped = false;
+    droppedCount = 0;
+  }
 };
 
 // A first-in-first-out queue in one block that grows to the most it held
@@ -173,8 +188,9 @@ class Explainer {
     std::size_t bytes = 0;  // what it was counted as when held
   };
   struct Awaited {
-    uint64_t held;  // its place among the held exchanges
-    int code;       // the message's code
+    uint64_t held = 0;    // its place among the held exchanges
+    int code = -1;        // the message's code
+    bool active = false;  // a message awaits its answer on the post
   };
 
   bool AnyQueued() const { return !inOrder_.empty() || !outOfOrder_.empty(); }
@@ -185,10 +201,15 @@ class Explainer {
   void Take(const TraceItem& item);
   void Explain(const TraceRecord& r);
   void ExplainDropped(const DroppedSpan& d);
-  void Hold(Exchange&& e, bool awaiting);
+  // A new exchange, built where it is held: at the back of the held ones,
+  // not yet counted. Hold counts it; an exchange not held is popped.
+  Exchange& NewExchange();
+  void Hold(bool awaiting);
   // A message that got no answer up to untilUs: not answered, or unknown
   // when records of its post were dropped in between.
   void Unanswered(int post, double untilUs, const std::string& words);
+  // The message awaiting its answer on the post, or null.
+  Awaited* AwaitedOn(int post);
 
   ItemSource& source_;
   const bool withDetail_;
@@ -209,6 +230,8 @@ class Explainer {
   RingQueue<Held> held_;
   uint64_t heldBase_ = 0;   // the place of held_.front()
   bool handedOut_ = false;  // held_.front() is the exchange Next handed out
+  // By post; an entry stays when its message is judged, so that the next
+  // message on the post is no new entry in the map.
   std::map<int, Awaited> awaiting_;
   std::map<int, bool> impulsePorts_;
   std::deque<DroppedSpan> spans_;  // the recent ones
