@@ -714,6 +714,18 @@ TEST(TraceHtml, ThePageSaysWhatItLeavesOut) {
   EXPECT_EQ(html.substr(from, html.find(']', from) - from), "9,10");
   // A failure drawn beyond the marks has its detail.
   EXPECT_NE(html.find(", status 19\""), std::string::npos);
+
+  // A message's too, made when it is judged: the first after the marks is
+  // overtaken by the second, which is answered.
+  const std::vector<uint8_t> message = {0x23, Coded({9})[0], Coded({1})[0], Coded({0})[0], 0};
+  limits.marks = 1;
+  limits.failures = 5;
+  const std::string messages = View(
+      Lines({Transact(0, 3, 3, Coded({8}), 1), Transact(10, 3, 3, Coded({8}), 1),
+             Message(100, 3, message), Message(200, 3, message), Transact(300, 3, 35, {}, 0)}),
+      [&](std::ostream& out, TraceReader& reader) { WriteHtml(out, reader, {}, "page", limits); });
+  EXPECT_NE(messages.find("→ no answer\""), std::string::npos);
+  EXPECT_NE(messages.find("\"message [[0x23] 9 1 0 [0x00]]\""), std::string::npos);
 }
 
 // The page: one lane per post, and one mark per exchange that names the

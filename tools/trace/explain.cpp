@@ -322,6 +322,13 @@ std::string Seconds(double us) {
   return buf;
 }
 
+// A message's bytes, and its length when they were cut.
+std::string MessageDetail(std::span<const uint8_t> bytes, int length) {
+  std::string s = "message [" + DecodeBytes(bytes) + "]";
+  if (length > static_cast<int>(bytes.size())) s += " of " + std::to_string(length);
+  return s;
+}
+
 std::string Detail(const TraceRecord& r) {
   std::string s;
   if (r.entry == Entry::Transact) {
@@ -337,10 +344,7 @@ std::string Detail(const TraceRecord& r) {
     if (r.status) s += ", status " + std::to_string(*r.status);
     if (r.error) s += ", error " + Hex(*r.error);
   } else if (r.entry == Entry::RouteMessage) {
-    s += "message [" + DecodeBytes(r.request) + "]";
-    if (r.requestLength > static_cast<int>(r.request.size())) {
-      s += " of " + std::to_string(r.requestLength);
-    }
+    s = MessageDetail(r.request, r.requestLength);
   }
   return s;
 }
@@ -515,7 +519,17 @@ Exchange& Explainer::NewExchange() {
   h.e.Clear();
   h.awaiting = false;
   h.bytes = 0;
+  h.detailIfFailed = false;
   return h.e;
+}
+
+void Explainer::DetailIfFailed(Held& h, const TraceRecord* answer) {
+  if (!h.detailIfFailed) return;
+  h.detailIfFailed = false;
+  if (!h.e.IsFailure()) return;
+  const KeptBytes& message = h.message;
+  h.e.detail = MessageDetail(message, h.messageLength);
+  if (answer != nullptr) h.e.detail += "; answer: " + Detail(*answer);
 }
 
 void Explainer::Hold(bool awaiting) {
@@ -562,6 +576,7 @@ void Explainer::Unanswered(int post, double untilUs, const std::string& words) {
     m.outcome = Outcome::Failed;
     m.cause = "message not answered";
   }
+  DetailIfFailed(h, nullptr);
 }
 
 void Explainer::ExplainDropped(const DroppedSpan& d) {
@@ -616,6 +631,7 @@ void Explainer::Explain(const TraceRecord& r) {
           m.answerUs = r.t - m.t;
           m.lines.push_back(r.line);
           if (!m.detail.empty()) m.detail += "; answer: " + Detail(r);
+          DetailIfFailed(h, &r);
           h.awaiting = false;
           a->active = false;
           return;
@@ -663,7 +679,14 @@ void Explainer::Explain(const TraceRecord& r) {
         break;
       }
       Unanswered(e.post, r.t, "no answer");  // a message overtaken by the next one
-      if (withDetail_) e.detail = Detail(r);
+      if (withDetail_ && !detailOfFailuresOnly_) {
+        e.detail = Detail(r);
+      } else if (withDetail_) {
+        Held& h = held_.back();
+        h.detailIfFailed = true;
+        h.message = r.request;
+        h.messageLength = r.requestLength;
+      }
       Hold(true);
       awaiting_[r.channel].code = m.code;
       return;

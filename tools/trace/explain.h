@@ -157,8 +157,8 @@ class Explainer {
   explicit Explainer(ItemSource& source, bool withDetail = true, bool allTexts = true)
       : source_(source), withDetail_(withDetail), allTexts_(allTexts) {}
 
-  // From now on the detail is made for failures and messages only (a page
-  // that draws no more than these).
+  // From now on the detail is made for failures only (a page that draws no
+  // more than these): a message's when it is judged to have failed.
   void DetailOfFailuresOnly() { detailOfFailuresOnly_ = true; }
   // From now on the texts are made as for allTexts false.
   void TextsOfFailuresOnly() { allTexts_ = false; }
@@ -186,6 +186,11 @@ class Explainer {
     Exchange e;
     bool awaiting = false;  // a message whose answer may still come
     std::size_t bytes = 0;  // what it was counted as when held
+    // A message whose detail is made only if it fails (a page that draws
+    // no more than the failures): its bytes, kept until it is judged.
+    bool detailIfFailed = false;
+    KeptBytes message;
+    int messageLength = 0;
   };
   struct Awaited {
     uint64_t held = 0;    // its place among the held exchanges
@@ -205,6 +210,8 @@ class Explainer {
   // not yet counted. Hold counts it; an exchange not held is popped.
   Exchange& NewExchange();
   void Hold(bool awaiting);
+  // A judged message's detail, made now if it failed and was put off.
+  static void DetailIfFailed(Held& h, const TraceRecord* answer);
   // A message that got no answer up to untilUs: not answered, or unknown
   // when records of its post were dropped in between.
   void Unanswered(int post, double untilUs, const std::string& words);

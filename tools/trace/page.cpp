@@ -23,61 +23,79 @@ std::string Fixed(double v, int decimals) {
   return buf;
 }
 
-// A string as a JSON string that is safe inside a script element.
-void Json(std::ostream& out, const std::string& s) {
-  out << '"';
+// A string as a JSON string that is safe inside a script element, appended.
+void AppendJson(std::string& to, const std::string& s) {
+  to += '"';
   for (const char c : s) {
     switch (c) {
       case '"':
-        out << "\\\"";
+        to += "\\\"";
         break;
       case '\\':
-        out << "\\\\";
+        to += "\\\\";
         break;
       case '\n':
-        out << "\\n";
+        to += "\\n";
         break;
       case '<':
-        out << "\\u003c";
+        to += "\\u003c";
         break;
       case '>':
-        out << "\\u003e";
+        to += "\\u003e";
         break;
       case '&':
-        out << "\\u0026";
+        to += "\\u0026";
         break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out << buf;
+          to += buf;
         } else {
-          out << c;
+          to += c;
         }
     }
   }
-  out << '"';
+  to += '"';
 }
 
 void Html(std::ostream& out, const std::string& s) {
+  std::string escaped;
   for (const char c : s) {
     switch (c) {
       case '<':
-        out << "&lt;";
+        escaped += "&lt;";
         break;
       case '>':
-        out << "&gt;";
+        escaped += "&gt;";
         break;
       case '&':
-        out << "&amp;";
+        escaped += "&amp;";
         break;
       case '"':
-        out << "&quot;";
+        escaped += "&quot;";
         break;
       default:
-        out << c;
+        escaped += c;
     }
   }
+  out << escaped;
+}
+
+template <typename Int>
+void AppendInt(std::string& to, Int v) {
+  char buf[24];
+  to.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// The page's data is made a block at a time: a stream's insertions, one
+// for each number and byte of tens of thousands of marks, cost more than
+// the page's other work.
+constexpr std::size_t kBlockBytes = 64 * 1024;
+void FlushIfFull(std::ostream& out, std::string& block) {
+  if (block.size() < kBlockBytes) return;
+  out << block;
+  block.clear();
 }
 
 constexpr const char* kPageStyle = R"(
@@ -216,7 +234,8 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   std::unordered_map<std::string, std::size_t> textIndex;
   std::vector<const std::string*> texts;
   const auto indexOf = [&](const std::string& s) {
-    const auto [it, added] = textIndex.emplace(s, texts.size());
+    // Looked up before a copy of the text is made for the index.
+    const auto [it, added] = textIndex.try_emplace(s, texts.size());
     if (added) texts.push_back(&it->first);
     return it->second;
   };
@@ -340,19 +359,33 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
         << ',' << Fixed(g.t, 3) << ',' << Fixed(g.dur, 3) << ']';
   }
   out << "],\"marks\":[";
+  std::string block;
   for (std::size_t i = 0; i < marks.size(); ++i) {
     const Mark& m = marks[i];
-    out << (i ? ",\n" : "") << '[' << laneOf[m.post] << ',' << Fixed(m.t, 3) << ','
-        << Fixed(m.dur, 3) << ',' << m.colour << ',' << m.text << ',' << m.detail << ',' << m.line;
-    if (m.answerUs) out << ',' << Fixed(*m.answerUs, 3);
-    out << ']';
+    block += i ? ",\n[" : "[";
+    AppendInt(block, laneOf[m.post]);
+    block += ',';
+    block += Fixed(m.t, 3);
+    block += ',';
+    block += Fixed(m.dur, 3);
+    for (const std::size_t n : {m.colour, m.text, m.detail, m.line}) {
+      block += ',';
+      AppendInt(block, n);
+    }
+    if (m.answerUs) {
+      block += ',';
+      block += Fixed(*m.answerUs, 3);
+    }
+    block += ']';
+    FlushIfFull(out, block);
   }
-  out << "],\"texts\":[";
+  block += "],\"texts\":[";
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (i) out << ",\n";
-    Json(out, *texts[i]);
+    if (i) block += ",\n";
+    AppendJson(block, *texts[i]);
+    FlushIfFull(out, block);
   }
-  out << "]}</script>\n<script>" << kPageScript << "</script>\n</body></html>\n";
+  out << block << "]}</script>\n<script>" << kPageScript << "</script>\n</body></html>\n";
 }
 
 }  // namespace vu30::trace

@@ -482,8 +482,9 @@ class LineParser {
       digits += decimals;
     }
     if (digits > 15 || *p == 'e' || *p == 'E' || *p == '.') return false;
-    const double v =
-        decimals == 0 ? static_cast<double>(m) : static_cast<double>(m) / kTens[decimals];
+    // Under 2^53: exact as a signed number, which converts in one step.
+    const auto exact = static_cast<double>(static_cast<int64_t>(m));
+    const double v = decimals == 0 ? exact : exact / kTens[decimals];
     out = negative ? -v : v;
     i_ = static_cast<std::size_t>(p - line);
     return true;
