@@ -10,8 +10,10 @@
 namespace vu30::trace {
 namespace {
 
-// Bytes read from the source at a time.
+// Bytes read from the source at a time. A line read where it lies in the
+// chunk is then no longer than a line may be.
 constexpr std::size_t kChunkBytes = 64 * 1024;
+static_assert(kChunkBytes <= kMaxLineBytes);
 // Dropped lines of the file's first form say neither channel nor time: the
 // losses are taken to lie around the records written before the line.
 constexpr double kUnsaidSpanBeforeUs = 1e6;
@@ -258,12 +260,14 @@ class LineParser {
 
   // The line as the writer writes it, read without the checks for what it
   // never writes: no spaces, no escapes, no null, only known keys, each
-  // once. False at anything else, with the fields part filled: Object then
-  // reads the line again from its start and says what is wrong, if anything.
-  bool Written() {
+  // once. Its length, or 0 at anything else, with the fields part filled:
+  // Object then reads the line again from its start and says what is wrong,
+  // if anything. The text may go on after the line, past a newline: the
+  // line is then read without its end being sought first.
+  [[gnu::always_inline]] std::size_t Written() {
     Fields& fields = fields_;
     const std::size_t n = s_.size();
-    if (n < 2 || s_[0] != '{' || s_[1] == '}') return false;
+    if (n < 2 || s_[0] != '{' || s_[1] == '}') return 0;
     i_ = 1;
     uint64_t present = 0;
     std::size_t count = 0;
@@ -272,22 +276,22 @@ class LineParser {
       std::size_t k = GuessedKey(previous);
       if (k == kKeys.size()) [[unlikely]] {
         k = WrittenKey();
-        if (k == kKeys.size()) return false;
+        if (k == kKeys.size()) return 0;
         LearnKey(previous, k);
       }
-      if ((present >> k) & 1) return false;
+      if ((present >> k) & 1) return 0;
       present |= uint64_t{1} << k;
       ++count;
       previous = k;
-      if (!PlainValue(fields.known[k]) || i_ == n) return false;
+      if (!PlainValue(fields.known[k]) || i_ == n) return 0;
       if (s_[i_] == ',') {
         ++i_;
         continue;
       }
-      if (s_[i_] != '}' || i_ + 1 != n) return false;
+      if (s_[i_] != '}' || (i_ + 1 != n && s_[i_ + 1] != '\n')) return 0;
       fields.present = present;
       fields.size = count;
-      return true;
+      return i_ + 1;
     }
   }
 
@@ -775,7 +779,7 @@ std::size_t FileSource::Read(char* to, std::size_t size) {
 }
 
 TraceReader::TraceReader(ByteSource& source)
-    : source_(source), chunk_(kChunkBytes), fields_(std::make_unique<LineFields>()) {
+    : source_(source), chunk_(kChunkBytes + 1), fields_(std::make_unique<LineFields>()) {
   bool torn = false;
   std::string_view line;
   if (!NextLine(line, torn)) throw TraceError(1, "the file is empty: not a trace");
@@ -803,7 +807,8 @@ bool TraceReader::NextLine(std::string_view& line, bool& torn) {
     if (chunkPos_ == chunkEnd_) {
       if (sourceEnded_) break;
       chunkPos_ = 0;
-      chunkEnd_ = source_.Read(chunk_.data(), chunk_.size());
+      chunkEnd_ = source_.Read(chunk_.data(), kChunkBytes);
+      chunk_[chunkEnd_] = '\0';  // where the parser's loops stop at the latest
       if (chunkEnd_ == 0) {
         sourceEnded_ = true;
         break;
@@ -854,21 +859,33 @@ bool TraceReader::NextLine(std::string_view& line, bool& torn) {
 }
 
 bool TraceReader::Next(TraceItem& item) {
-  bool torn = false;
-  std::string_view line;
-  while (NextLine(line, torn)) {
+  for (;;) {
+    if (!closed_ && chunkPos_ != chunkEnd_) {
+      // A line as the writer writes it, whole in the chunk, is read where it
+      // lies, its end found as it is read; any other is found first.
+      const std::string_view rest(chunk_.data() + chunkPos_, chunkEnd_ - chunkPos_);
+      const std::size_t n = LineParser(rest, *fields_).Written();
+      if (n != 0 && n < rest.size()) {  // and its newline in the chunk too
+        chunkPos_ += n + 1;
+        ++lineNumber_;
+        if (ReadItem(rest.substr(0, n), false, item, true)) return true;
+        continue;
+      }
+    }
+    bool torn = false;
+    std::string_view line;
+    if (!NextLine(line, torn)) return false;
     if (ReadItem(line, torn, item)) return true;
   }
-  return false;
 }
 
 // One line after the header: an item (true), or the closing line or a torn
 // last line (false).
-bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item) {
+bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item, bool parsed) {
   try {
     if (closed_) throw std::invalid_argument("a line after the closing line");
     Fields& fields = *fields_;
-    if (!LineParser(line, fields).Written()) LineParser(line, fields).Object();
+    if (!parsed && LineParser(line, fields).Written() == 0) LineParser(line, fields).Object();
     const Line l(fields);
     const std::string_view entry = l.Text("entry");
     if (entry == kDroppedLine) {

@@ -227,10 +227,11 @@ class TraceReader : public TraceInput {
   // in line_; false at the end. torn: it has no newline. Either way a byte
   // that is a newline or a NUL follows it, where the parser's loops stop.
   bool NextLine(std::string_view& line, bool& torn);
-  bool ReadItem(std::string_view line, bool torn, TraceItem& item);
+  // parsed: the line's fields are read already.
+  bool ReadItem(std::string_view line, bool torn, TraceItem& item, bool parsed = false);
 
   ByteSource& source_;
-  std::vector<char> chunk_;
+  std::vector<char> chunk_;  // and a NUL after the bytes read
   std::size_t chunkPos_ = 0;
   std::size_t chunkEnd_ = 0;
   bool sourceEnded_ = false;
