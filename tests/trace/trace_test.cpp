@@ -561,6 +561,42 @@ TEST(TraceFile, ARecordKeepsNothingOfTheOneBefore) {
   EXPECT_EQ(r.value, 1);
 }
 
+// Lines are read where they lie in the block read, their ends found as they
+// are read: a source that hands out a few bytes at a time, as a pipe may,
+// cuts lines at every place and they read the same.
+TEST(TraceFile, LinesCutWhereTheReadEndsReadTheSame) {
+  class Trickle : public ByteSource {
+   public:
+    explicit Trickle(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t Read(char* to, std::size_t size) override {
+      const std::size_t n = std::min({size, bytes_.size(), std::size_t{1} + reads_++ % 97});
+      std::copy_n(bytes_.data(), n, to);
+      bytes_.remove_prefix(n);
+      return n;
+    }
+
+   private:
+    std::string_view bytes_;
+    std::size_t reads_ = 0;
+  };
+  std::string text = kHeader;
+  for (int i = 0; i < 300; ++i) {
+    text += R"({"t":)" + std::to_string(1000 + i * 7) +
+            R"(.5,"thread":1,"entry":"GetChannelStatus",)" + R"("channel":3,"value":)" +
+            std::to_string(i) + "}\n";
+  }
+  const Trace whole = ParseTrace(text);
+  Trickle source(text);
+  const Trace cut = ReadTrace(source);
+  ASSERT_EQ(whole.records.size(), 300u);
+  ASSERT_EQ(cut.records.size(), 300u);
+  for (std::size_t i = 0; i < cut.records.size(); ++i) {
+    EXPECT_EQ(cut.records[i].line, whole.records[i].line);
+    EXPECT_EQ(cut.records[i].t, whole.records[i].t);
+    EXPECT_EQ(cut.records[i].value, static_cast<int64_t>(i));
+  }
+}
+
 // A line as the writer writes it is read at once; one that differs in the
 // smallest way is read, or refused, as the general reading does.
 TEST(TraceFile, LinesNearTheWritersReadAsTheGeneralReading) {
