@@ -528,18 +528,18 @@ class Line {
     return v->text;
   }
   std::optional<int64_t> OptInt(Key name, int64_t lo, int64_t hi) const {
-    const Value* v = Find(name);
-    if (v == nullptr) return std::nullopt;
-    // In range first, so that the whole-number test's conversion is defined.
-    if (v->kind != Value::Kind::Number || !(v->number >= static_cast<double>(lo)) ||
-        !(v->number <= static_cast<double>(hi)) ||
-        static_cast<double>(static_cast<int64_t>(v->number)) != v->number) {
-      NotInRange(name, lo, hi);
-    }
-    return static_cast<int64_t>(v->number);
+    if (((f_.present >> name.index) & 1) == 0) return std::nullopt;
+    int64_t n = 0;
+    if (WholeIn(f_.known[name.index], lo, hi, n)) [[likely]]
+      return n;
+    return CheckedOptInt(name, lo, hi);
   }
   int64_t Int(Key name, int64_t lo, int64_t hi) const {
-    const auto v = OptInt(name, lo, hi);
+    int64_t n = 0;
+    if (((f_.present >> name.index) & 1) != 0 && WholeIn(f_.known[name.index], lo, hi, n))
+        [[likely]]
+      return n;
+    const auto v = CheckedOptInt(name, lo, hi);
     if (!v) Missing(name, "a whole number");
     return *v;
   }
@@ -569,7 +569,26 @@ class Line {
   }
 
  private:
-  // Out of the way of the paths taken line after line.
+  // Whether v is a whole number in lo..hi, as n. In range first, so that
+  // the whole-number test's conversion is defined.
+  static bool WholeIn(const Value& v, int64_t lo, int64_t hi, int64_t& n) {
+    if (v.kind != Value::Kind::Number || !(v.number >= static_cast<double>(lo)) ||
+        !(v.number <= static_cast<double>(hi))) {
+      return false;
+    }
+    n = static_cast<int64_t>(v.number);
+    return static_cast<double>(n) == v.number;
+  }
+  // Out of the way of the paths taken line after line: a field that is
+  // there and no whole number in range, or null, or not there.
+  [[gnu::noinline]] [[gnu::cold]] std::optional<int64_t> CheckedOptInt(Key name, int64_t lo,
+                                                                       int64_t hi) const {
+    const Value* v = Find(name);
+    if (v == nullptr) return std::nullopt;
+    int64_t n = 0;
+    if (!WholeIn(*v, lo, hi, n)) NotInRange(name, lo, hi);
+    return n;
+  }
   [[noreturn]] [[gnu::noinline]] [[gnu::cold]] static void NotInRange(Key name, int64_t lo,
                                                                       int64_t hi) {
     Missing(name, "a whole number in " + std::to_string(lo) + ".." + std::to_string(hi));
