@@ -94,7 +94,8 @@ struct Exchange {
 
 // A first-in-first-out queue in one block that grows to the most it held
 // and is then reused: items go in and out without an allocation each, as a
-// deque of items this large would make.
+// deque of items this large would make. Its room is a power of two, so that
+// a place in the block is found with a mask.
 template <typename T>
 class RingQueue {
  public:
@@ -116,23 +117,22 @@ class RingQueue {
   void push_back(T&& v) { push_back_slot() = std::move(v); }
   void pop_back() { --size_; }
   void pop_front() {
-    head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+    head_ = (head_ + 1) & mask_;
     --size_;
   }
 
  private:
-  std::size_t Slot(std::size_t i) const {
-    const std::size_t s = head_ + i;
-    return s < slots_.size() ? s : s - slots_.size();
-  }
+  std::size_t Slot(std::size_t i) const { return (head_ + i) & mask_; }
   void Grow() {
     std::vector<T> grown(std::max<std::size_t>(16, slots_.size() * 2));
     for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move((*this)[i]);
     slots_ = std::move(grown);
+    mask_ = slots_.size() - 1;
     head_ = 0;
   }
 
   std::vector<T> slots_;
+  std::size_t mask_ = 0;  // the room less one
   std::size_t head_ = 0;
   std::size_t size_ = 0;
 };
