@@ -123,7 +123,8 @@ class RingQueue {
 
  private:
   std::size_t Slot(std::size_t i) const { return (head_ + i) & mask_; }
-  void Grow() {
+  // Seldom: out of the way of the paths that put items in.
+  [[gnu::noinline]] void Grow() {
     std::vector<T> grown(std::max<std::size_t>(16, slots_.size() * 2));
     for (std::size_t i = 0; i < size_; ++i) grown[i] = std::move((*this)[i]);
     slots_ = std::move(grown);
