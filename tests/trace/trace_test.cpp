@@ -223,6 +223,13 @@ TEST(TraceExplain, EachKindOfExchange) {
     EXPECT_EQ(exchanges[row.at].outcome, row.outcome);
     EXPECT_EQ(exchanges[row.at].post, row.records.front().channel);
   }
+  // A message of a code the driver does not take is counted by its code.
+  for (const uint8_t code : std::initializer_list<uint8_t>{3, 12}) {
+    const std::vector<Exchange> other =
+        Explain(ParseTrace(Lines({Message(1, 3, message({code, 1}))})));
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(other[0].kind, "message code " + std::to_string(code));
+  }
   // The reply type travels line-coded; the detail gives its digit.
   Record poll = Transact(1, 3, 3, Coded({8}), 8);
   poll.replyType = CodeDigit(4);

@@ -206,10 +206,32 @@ std::string ReadReply(const std::optional<DigitList>& request, const DigitList& 
   return "reply " + DigitsText(r);
 }
 
+// "message code N" for each code a message may have (a digit, 0 to 15, or
+// -1 when it has none), kept for the whole run as the other names of kinds.
+constexpr int kLeastCode = -1;
+constexpr auto kMessageCodeKinds = [] {
+  std::array<std::array<char, 16>, 17> kinds{};
+  for (int code = kLeastCode; code <= 15; ++code) {
+    auto& kind = kinds[static_cast<std::size_t>(code - kLeastCode)];
+    std::size_t n = 0;
+    for (const char c : std::string_view("message code ")) kind[n++] = c;
+    const int magnitude = code < 0 ? -code : code;
+    if (code < 0) kind[n++] = '-';
+    if (magnitude >= 10) kind[n++] = '1';
+    kind[n] = static_cast<char>('0' + magnitude % 10);
+  }
+  return kinds;
+}();
+
+std::string_view MessageCodeKind(int code) {
+  if (code < kLeastCode || code > 15) return "message code";
+  return kMessageCodeKinds[static_cast<std::size_t>(code - kLeastCode)].data();
+}
+
 struct Message {
   bool delivered = false;
   int code = -1;
-  std::string kind;
+  std::string_view kind;
   std::string text;
 };
 
@@ -263,7 +285,7 @@ Message NameMessage(const TraceRecord& m) {
       }
       break;
     default:
-      out.kind = "message code " + std::to_string(out.code);
+      out.kind = MessageCodeKind(out.code);
       out.text = "the dispenser sends code " + std::to_string(out.code);
       break;
   }
@@ -647,7 +669,7 @@ void Explainer::Explain(const TraceRecord& r) {
       const bool failed = Failure(r, e.outcome, words, e.cause);
       // Only a failure's words when the view shows no others.
       Request q = NameHostRequest(digits, allTexts_ || failed);
-      e.kind.assign(q.kind);
+      e.kind = q.kind;
       if (!failed && !allTexts_) break;
       if (!failed) {
         if (r.replyChecked) {
@@ -671,7 +693,7 @@ void Explainer::Explain(const TraceRecord& r) {
     }
     case Entry::RouteMessage: {
       Message m = NameMessage(r);
-      e.kind = std::move(m.kind);
+      e.kind = m.kind;
       e.text = std::move(m.text);
       if (!m.delivered) {
         e.outcome = Outcome::Ignored;
@@ -718,7 +740,7 @@ void Explainer::Explain(const TraceRecord& r) {
     case Entry::SetPostInit:
     case Entry::SetReplyChecker:
     case Entry::PreparePost:
-      e.kind.assign(EntryName(r.entry));
+      e.kind = EntryName(r.entry);
       e.outcome = Outcome::Setup;
       if (!allTexts_) break;
       e.text = r.entry == Entry::SetMessageHook    ? "message hook registered"
@@ -728,10 +750,10 @@ void Explainer::Explain(const TraceRecord& r) {
       break;
     default:
       // A status or error read or set that raised.
-      e.kind.assign(EntryName(r.entry));
+      e.kind = EntryName(r.entry);
       e.outcome = Outcome::Fault;
       e.cause = "raised " + r.fault;
-      e.text = e.kind + " → the dispatcher raised " + r.fault;
+      e.text = std::string(e.kind) + " → the dispatcher raised " + r.fault;
       break;
   }
   if (withDetail_ && (!detailOfFailuresOnly_ || e.IsFailure())) e.detail = Detail(r);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <queue>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -62,8 +63,10 @@ class RecordLines {
 struct Exchange {
   double t = 0;  // microseconds since the trace was opened
   double dur = 0;
-  int post = 0;      // or kAllPosts
-  std::string kind;  // what it was, e.g. "SetPrice", "price request"
+  int post = 0;  // or kAllPosts
+  // What it was, e.g. "SetPrice", "price request": one of the explainer's
+  // names, which are kept for the whole run.
+  std::string_view kind;
   std::string text;  // the timeline's words, without time and post
   Outcome outcome = Outcome::Good;
   std::string cause;               // why it failed, for failures
@@ -80,7 +83,7 @@ struct Exchange {
   void Clear() {
     t = dur = 0;
     post = 0;
-    kind.clear();
+    kind = {};
     text.clear();
     outcome = Outcome::Good;
     cause.clear();

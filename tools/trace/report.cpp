@@ -33,7 +33,7 @@ std::string Format(const char* format, double v) {
 // first, and put in the names' order only when written.
 class Counts {
  public:
-  void Add(const std::string& key) {
+  void Add(std::string_view key) {
     uint64_t* n = Find(key);
     if (n == nullptr) {
       const std::string_view name =
