@@ -477,6 +477,13 @@ class LineParser {
     while (static_cast<unsigned>(*p - '0') <= 9) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
     if (p == whole) return false;
     std::size_t digits = static_cast<std::size_t>(p - whole);
+    if ((*p == ',' || *p == '}') && digits <= 15) {
+      // A whole number, as most of a line's are.
+      const auto v = static_cast<double>(static_cast<int64_t>(m));
+      out = negative ? -v : v;
+      i_ = static_cast<std::size_t>(p - line);
+      return true;
+    }
     std::size_t decimals = 0;
     if (*p == '.') {
       const char* const fraction = ++p;
