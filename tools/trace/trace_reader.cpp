@@ -620,12 +620,14 @@ std::string KeptText(std::string_view text) {
 }
 
 // Bytes kept of something length long: all of them, or the first kKeptBytes.
+[[noreturn]] [[gnu::noinline]] [[gnu::cold]] void NotKept(const KeptBytes& bytes, int length,
+                                                          const char* what) {
+  throw std::invalid_argument(std::string(what) + " holds " + std::to_string(bytes.size()) +
+                              " bytes for a length of " + std::to_string(length));
+}
 void CheckKept(const KeptBytes& bytes, int length, const char* what) {
   const std::size_t expected = std::min<std::size_t>(static_cast<std::size_t>(length), kKeptBytes);
-  if (bytes.size() != expected) {
-    throw std::invalid_argument(std::string(what) + " holds " + std::to_string(bytes.size()) +
-                                " bytes for a length of " + std::to_string(length));
-  }
+  if (bytes.size() != expected) NotKept(bytes, length, what);
 }
 
 void ReadReply(const Line& l, TraceRecord& r) {
@@ -646,12 +648,12 @@ void ReadReply(const Line& l, TraceRecord& r) {
 }
 
 // Read into the item's own record, which holds the line before's: each field
-// is set as a new record has it first.
-void ReadRecord(const Fields& fields, std::size_t lineNumber, TraceRecord& r) {
+// is set as a new record has it first. name: the line's entry.
+void ReadRecord(const Fields& fields, std::string_view name, std::size_t lineNumber,
+                TraceRecord& r) {
   const Line l(fields);
   r.Clear();
   r.line = lineNumber;
-  const std::string_view name = l.Text("entry");
   const auto entry = EntryFromName(name);
   if (!entry) throw std::invalid_argument("unknown entry \"" + std::string(name) + "\"");
   r.entry = *entry;
@@ -894,7 +896,7 @@ bool TraceReader::Next(TraceItem& item) {
       if (n != 0 && n < rest.size()) {  // and its newline in the chunk too
         chunkPos_ += n + 1;
         ++lineNumber_;
-        if (ReadItem(rest.substr(0, n), false, item, true)) return true;
+        if (ReadItem({rest.data(), n}, false, item, true)) return true;
         continue;
       }
     }
@@ -958,7 +960,7 @@ bool TraceReader::ReadItem(std::string_view line, bool torn, TraceItem& item, bo
       return false;
     }
     item.kind = TraceItem::Kind::Record;
-    ReadRecord(fields, lineNumber_, item.record);
+    ReadRecord(fields, entry, lineNumber_, item.record);
     latestUs_ = std::max(latestUs_, item.record.t);
     ++records_;
     return true;

@@ -195,7 +195,7 @@ class TraceInput : public ItemSource {
 struct LineFields;
 
 // Reads a trace item by item. The constructor reads the header.
-class TraceReader : public TraceInput {
+class TraceReader final : public TraceInput {
  public:
   explicit TraceReader(ByteSource& source);
   ~TraceReader() override;
