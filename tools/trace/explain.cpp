@@ -704,6 +704,7 @@ void Explainer::Explain(const TraceRecord& r) {
       if (withDetail_ && !detailOfFailuresOnly_) {
         e.detail = Detail(r);
       } else if (withDetail_) {
+        // Made when it is judged, if it fails: most messages are answered.
         Held& h = held_.back();
         h.detailIfFailed = true;
         h.message = r.request;

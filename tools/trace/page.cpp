@@ -60,42 +60,29 @@ void AppendJson(std::string& to, const std::string& s) {
 }
 
 void Html(std::ostream& out, const std::string& s) {
-  std::string escaped;
   for (const char c : s) {
     switch (c) {
       case '<':
-        escaped += "&lt;";
+        out << "&lt;";
         break;
       case '>':
-        escaped += "&gt;";
+        out << "&gt;";
         break;
       case '&':
-        escaped += "&amp;";
+        out << "&amp;";
         break;
       case '"':
-        escaped += "&quot;";
+        out << "&quot;";
         break;
       default:
-        escaped += c;
+        out << c;
     }
   }
-  out << escaped;
 }
 
-template <typename Int>
-void AppendInt(std::string& to, Int v) {
+void AppendNumber(std::string& to, std::size_t n) {
   char buf[24];
-  to.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-
-// The page's data is made a block at a time: a stream's insertions, one
-// for each number and byte of tens of thousands of marks, cost more than
-// the page's other work.
-constexpr std::size_t kBlockBytes = 64 * 1024;
-void FlushIfFull(std::ostream& out, std::string& block) {
-  if (block.size() < kBlockBytes) return;
-  out << block;
-  block.clear();
+  to.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
 }
 
 constexpr const char* kPageStyle = R"(
@@ -363,27 +350,27 @@ void WriteHtml(std::ostream& out, TraceInput& reader, const ShowFilter& filter,
   for (std::size_t i = 0; i < marks.size(); ++i) {
     const Mark& m = marks[i];
     block += i ? ",\n[" : "[";
-    AppendInt(block, laneOf[m.post]);
+    AppendNumber(block, laneOf[m.post]);
     block += ',';
     block += Fixed(m.t, 3);
     block += ',';
     block += Fixed(m.dur, 3);
     for (const std::size_t n : {m.colour, m.text, m.detail, m.line}) {
       block += ',';
-      AppendInt(block, n);
+      AppendNumber(block, n);
     }
     if (m.answerUs) {
       block += ',';
       block += Fixed(*m.answerUs, 3);
     }
     block += ']';
-    FlushIfFull(out, block);
+    WriteIfFull(out, block);
   }
   block += "],\"texts\":[";
   for (std::size_t i = 0; i < texts.size(); ++i) {
     if (i) block += ",\n";
     AppendJson(block, *texts[i]);
-    FlushIfFull(out, block);
+    WriteIfFull(out, block);
   }
   out << block << "]}</script>\n<script>" << kPageScript << "</script>\n</body></html>\n";
 }

@@ -189,16 +189,16 @@ std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& e
   return notes;
 }
 
+void WriteBlock(std::ostream& out, std::string& block) {
+  out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  block.clear();
+}
+
 void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filter) {
   Explainer explainer(reader, false, !filter.failuresOnly);
-  // The lines are written a block at a time; those made before a reading
-  // that fails are written before it is told.
-  constexpr std::size_t kBlockBytes = 64 * 1024;
+  // Those lines made before a reading that fails are written before it is
+  // told.
   std::string lines;
-  const auto write = [&] {
-    out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-    lines.clear();
-  };
   try {
     for (const Exchange* next; (next = explainer.Next()) != nullptr && out;) {
       const Exchange& e = *next;
@@ -209,13 +209,13 @@ void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filt
       lines += ' ';
       lines += e.text;
       lines += '\n';
-      if (lines.size() >= kBlockBytes) write();
+      WriteIfFull(out, lines);
     }
   } catch (...) {
-    write();
+    WriteBlock(out, lines);
     throw;
   }
-  write();
+  WriteBlock(out, lines);
   for (const std::string& note : TraceNotes(reader, explainer)) out << "note: " << note << '\n';
 }
 

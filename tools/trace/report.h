@@ -3,6 +3,7 @@
 // what they hold does not grow with the trace.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -28,6 +29,15 @@ void WriteTimeline(std::ostream& out, TraceInput& reader, const ShowFilter& filt
 // apart), failures by cause, unknown exchanges, dropped records and
 // message→answer p50 (p99 from 100 answers on); the totals and notes.
 void WriteSummary(std::ostream& out, TraceInput& reader);
+// The views' text is written a block at a time: a stream's insertions, one
+// for each piece of tens of thousands of lines, cost more than the views'
+// other work. WriteBlock writes the block and empties it; WriteIfFull does
+// so once it holds a block's worth.
+inline constexpr std::size_t kBlockBytes = 64 * 1024;
+void WriteBlock(std::ostream& out, std::string& block);
+inline void WriteIfFull(std::ostream& out, std::string& block) {
+  if (block.size() >= kBlockBytes) WriteBlock(out, block);
+}
 // The notes on the trace as a whole, one a line, each after prefix.
 std::vector<std::string> TraceNotes(const TraceInput& reader, const Explainer& explainer);
 

@@ -345,10 +345,10 @@ class LineParser {
     return false;
   }
   // Where the bytes from from that a string holds as they are end: at its
-  // closing quote, an escape, a control or the line's end.
-  // The line is followed by a byte that is no such byte (see the class), so
-  // the loop needs no bound. Sixteen bytes at a time where the text holds
-  // sixteen more: a record's bytes are written in hex.
+  // closing quote, an escape or a control. The line is followed by a byte
+  // that is no such byte (see the class), so the loop needs no bound.
+  // Sixteen bytes at a time where the text holds sixteen more: a record's
+  // bytes are written in hex.
   std::size_t PlainUntil(std::size_t from) const {
     std::size_t i = from;
 #if defined(__SSE2__)
@@ -497,13 +497,6 @@ class LineParser {
     while (static_cast<unsigned>(*p - '0') <= 9) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
     if (p == whole) return false;
     std::size_t digits = static_cast<std::size_t>(p - whole);
-    if ((*p == ',' || *p == '}') && digits <= 15) {
-      // A whole number, as most of a line's are.
-      const auto v = static_cast<double>(static_cast<int64_t>(m));
-      out = negative ? -v : v;
-      i_ = static_cast<std::size_t>(p - line);
-      return true;
-    }
     std::size_t decimals = 0;
     if (*p == '.') {
       const char* const fraction = ++p;
